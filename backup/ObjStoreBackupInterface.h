@@ -1,0 +1,162 @@
+// The object store's backup controller: one BackupInterface per application, shared by the
+// host's threads, that starts a pipeline job, sends cached items on the job's streams, turns the
+// pipeline's commit notifications into lists of committed items for the host's callback, and
+// ends the job, handing back every item whose commit did not arrive.
+//
+// Calling order: initBackupInterace, getController, setCallBack, sendItem per item (any number
+// of threads), endBackup once no sendItem is running. The commit callback runs on a pipeline
+// thread while gStreamLock is held: it must be short and must not call endBackup.
+#ifndef OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_
+#define OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_
+
+#include <boost/shared_ptr.hpp>
+#include <boost/weak_ptr.hpp>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "CCommitHandler.h"
+#include "CSynchronousBackup.h"
+#include "CUxError.h"
+#include "DiskCache.h"
+#include "FVBase.h"
+#include "JobInfo.h"
+#include "KaCriticalSection.h"
+#include "KaEvent.h"
+#include "ObjStoreExport.h"
+#include "ObjectStoreStatic.h"
+#include "ObjectStoreStreamInfo.h"
+#include "PipelineConfiurator.h"
+
+namespace ObjectStore {
+
+// The host's commit callback: the stream's aFile ID, the items now committed on it (oldest
+// first) and the context given to setCallBack.
+typedef void (*CommitCallBack)(uint32_t aFileId, std::list<std::string> committedItems,
+                               void* context);
+
+class BackupInterface;
+typedef boost::shared_ptr<BackupInterface> BackupInterfacePtr;
+
+// Error codes of the controller, beyond those the pipeline and disk cache report.
+enum BackupErrorCode : uint32_t {
+  kErrHeaderUnparsable = 30,        // no header section, or an unreadable h_filename
+  kErrNoCommitInTime = 258,         // a stream's commits did not arrive before the limit
+  kErrJobCacheInit = 774,           // job or stream directory could not be set up
+  kErrStreamCacheNotFound = 1168,   // no stream cache for the chosen stream
+  kErrNoStreamHandlers = 5006,      // the job got no stream handler at all
+  kErrBackupEnded = 5007,           // sendItem after endBackup released every stream
+  kErrSectionTooLarge = 5008,       // a section of 4 GiB or more cannot be sent
+};
+
+class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
+ public:
+  // Returns the application's controller, creating it (and starting its pipeline job) when none
+  // is registered. Waits first while a restart thread of the application is at work, unless the
+  // caller is that thread. On failure `out` keeps what it held.
+  static CUxError getController(OBJECTOPSAPI::JobInfoPtr jobInfo, BackupInterfacePtr& out,
+                                bool isRestartThread);
+
+  explicit BackupInterface(OBJECTOPSAPI::JobInfoPtr jobInfo);
+  virtual ~BackupInterface();
+  BackupInterface(const BackupInterface&) = delete;
+  BackupInterface& operator=(const BackupInterface&) = delete;
+
+  // Starts the pipeline job, writes the job cache and registers one stream cache per stream.
+  // Called once, by getController.
+  CUxError init(OBJECTOPSAPI::JobInfoPtr jobInfo);
+
+  // Stores the callback and its context, then hands the commit handler to the pipeline. A later
+  // call replaces both. Thread-safe against commit notifications.
+  void setCallBack(CommitCallBack callBack, void* context);
+
+  // Pass-through to the pipeline job; the controller's own handler lists are not touched.
+  CUxError getStreamHandler(OBJECTOPSAPI::CStreamHandlerPtr& handler);
+  CUxError releaseStreamHandler(OBJECTOPSAPI::CStreamHandlerPtr& handler);
+
+  // Sends the cached item `item` (the segment's name) on the stream its header selects.
+  // The item is recorded as uncommitted before any byte is sent. On a failed send every
+  // uncommitted item of that stream, this one included, is appended to `failedList` and the
+  // error returned. `bytesSent` (may be null) grows by each section sent; `streamIndex` (may be
+  // null) receives the chosen stream's index. Several threads may call this at once.
+  CUxError sendItem(const char* item, std::list<std::string>& failedList, int64_t* bytesSent,
+                    int* streamIndex, DiskCache& cache, DiskCacheContext& context);
+
+  // Releases the streams, unregisters the controller, ends the pipeline job and, when
+  // `waitForCommits`, waits per stream until it holds no uncommitted item (at most 60 s), moving
+  // what is left into `failedList`. Then removes the job directory. Call it once, when no
+  // sendItem on this controller is running, and never from the commit callback.
+  CUxError endBackup(std::list<std::string>& failedList, bool waitForCommits);
+
+  // Returns at once for the restart thread; otherwise blocks while gThreadSyncMap holds an
+  // entry for `appId`.
+  static void waitForRestartThread(uint32_t appId, bool isRestartThread);
+
+  // Read-only views, for the host's diagnostics and tests.
+  size_t streamHandlerCount();
+  size_t freeStreamHandlerCount();
+  OBJECTOPSAPI::CStreamHandlerPtr streamHandlerAt(size_t index);
+  OBJECTOPSAPI::JobInfoPtr getJobInfo() const { return jobInfo; }
+
+ private:
+  friend class ChunkCommitHandler;
+
+  // The callback and context as one consistent pair.
+  void getCallBack(CommitCallBack* callBack, void** context);
+  void returnStreamHandler(const OBJECTOPSAPI::CStreamHandlerPtr& handler);
+  void handBackItems(StreamInfo& stream, std::list<std::string>& failedList);
+
+  OBJECTOPSAPI::CCommitHandlerPtr commitHandler;
+  OBJECTOPSAPI::CSynchronousBackupPtr controller;
+  CommitCallBack callBack;
+  void* callBackContext;
+  std::list<OBJECTOPSAPI::CStreamHandlerPtr> freeStreamHandlers;
+  std::vector<OBJECTOPSAPI::CStreamHandlerPtr> streamHandlers;
+  OBJECTOPSAPI::JobInfoPtr jobInfo;
+  KaCriticalSection streamHandlerLock;
+  KaCriticalSection failedListLock;
+  KaCriticalSection callBackLock;  // guards callBack and callBackContext
+};
+
+// Receives the pipeline's commit notifications for one controller.
+class OBJSTORE_API ChunkCommitHandler : public OBJECTOPSAPI::CCommitHandler {
+ public:
+  explicit ChunkCommitHandler(BackupInterfacePtr owner);
+  virtual ~ChunkCommitHandler();
+
+  // Moves the items that `sequenceNumber` covers out of the stream's cache and hands them to the
+  // controller's callback (also when none). Error 232 when no stream cache has this aFile ID.
+  virtual CUxError commitUpdate(uint64_t aFileId, std::string& sequenceNumber);
+};
+
+// Adds the object store's settings to every job's pipeline and archive arguments.
+class OBJSTORE_API NFSObjectStorePLConfigurator : public OBJECTOPSAPI::PipelineConfiurator {
+ public:
+  virtual ~NFSObjectStorePLConfigurator();
+  virtual CUxError configurePipelineArguments(OBJECTOPSAPI::SetupPipelineArgs_t* args,
+                                              OBJECTOPSAPI::FVBasePtr owner);
+  virtual CUxError configureArchiveArguments(OBJECTOPSAPI::CreateArgs_t* args,
+                                             OBJECTOPSAPI::FVBasePtr owner);
+};
+
+// Set by the host's restart thread while it resends an application's pending items.
+struct OBJSTORE_API SyncEvent {
+  SyncEvent() : event(true) {}
+  KaEvent event;  // manual reset: set() wakes every waiter
+};
+typedef boost::shared_ptr<SyncEvent> SyncEventPtr;
+
+// The controller registry: appId -> controller (weak), guarded by gObjectCreationLock.
+OBJSTORE_API extern std::map<int32_t, boost::weak_ptr<BackupInterface> > gObjToAppIdMap;
+OBJSTORE_API extern KaCriticalSection gObjectCreationLock;
+// The one pipeline configurator of the process, made by the first getController.
+OBJSTORE_API extern OBJECTOPSAPI::PipelineConfiuratorPtr gConfigurator;
+// The restart registry, filled and emptied by the host under gThreadSyncLock.
+OBJSTORE_API extern std::map<int, SyncEventPtr> gThreadSyncMap;
+OBJSTORE_API extern KaCriticalSection gThreadSyncLock;
+
+}  // namespace ObjectStore
+
+#endif  // OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_

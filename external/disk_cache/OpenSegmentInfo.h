@@ -1,0 +1,20 @@
+// OpenSegmentInfo: one open segment of the disk cache.
+#ifndef OBJSTORE_DISKCACHE_OPENSEGMENTINFO_H_
+#define OBJSTORE_DISKCACHE_OPENSEGMENTINFO_H_
+
+#include <string>
+
+#include "KaCriticalSection.h"
+
+namespace ObjectStore {
+
+struct OpenSegmentInfo {
+  explicit OpenSegmentInfo(const std::string& segmentName) : name(segmentName) {}
+  std::string name;
+  int openCount = 0;             // guarded by the cache's map lock
+  KaCriticalSection segmentLock;  // held by a reader of the segment's sections
+};
+
+}  // namespace ObjectStore
+
+#endif  // OBJSTORE_DISKCACHE_OPENSEGMENTINFO_H_

@@ -1,0 +1,48 @@
+// FileParser: appends typed records (stream header, metadata, data, file type) to one file.
+//
+// Record: type (u32), kind (u32), payload length (u64), payload; little-endian, no gaps. Each
+// call writes one whole record and closes the file again; after every call, failed or not, the
+// file holds only whole records. Calls on one writer from several threads are serialised.
+#ifndef OBJSTORE_FILE_PARSER_FILEPARSER_H_
+#define OBJSTORE_FILE_PARSER_FILEPARSER_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "KaCriticalSection.h"
+#include "ObjStoreExport.h"
+
+enum FileType : int32_t {
+  FILE_TYPE_UNKNOWN = 0,
+  FILE_TYPE_REGULAR = 1,
+  FILE_TYPE_DIRECTORY = 2,
+  FILE_TYPE_SYMLINK = 3,
+};
+typedef FileType FileType_t;
+
+class OBJSTORE_API FileParser {
+ public:
+  explicit FileParser(std::string filePath);
+  ~FileParser();
+  FileParser(const FileParser&) = delete;
+  FileParser& operator=(const FileParser&) = delete;
+
+  // Each returns false when the file could not be opened (nothing written, no log) or a write
+  // failed (the partial record is cut off again, level -1 record).
+  bool putCXHeader(const void* buffer, uint64_t length);
+  bool putMetaData(const void* buffer, uint64_t length, int32_t kind);
+  bool putData(const void* buffer, uint64_t length, int32_t kind);
+  bool putFileType(FileType type);
+
+  static bool checkFileOpError(FILE* stream);
+
+ private:
+  bool putRecord(uint32_t type, uint32_t kind, const void* buffer, uint64_t length);
+
+  std::string filePath;
+  FILE* stream;
+  KaCriticalSection fileLock;
+};
+
+#endif  // OBJSTORE_FILE_PARSER_FILEPARSER_H_

@@ -1,0 +1,36 @@
+// ObjStoreJobInfo: the on-disk record of a running backup job: its directory under the root and
+// the "JOB_INFO" file describing the job. Used by one thread at a time.
+#ifndef OBJSTORE_JOB_CACHE_OBJECTSTOREJOBINFO_H_
+#define OBJSTORE_JOB_CACHE_OBJECTSTOREJOBINFO_H_
+
+#include <string>
+
+#include "JobInfo.h"
+#include "ObjStoreExport.h"
+
+namespace ObjectStore {
+
+class OBJSTORE_API ObjStoreJobInfo : public OBJECTOPSAPI::JobInfo {
+ public:
+  // A copy of `info`; touches no file.
+  explicit ObjStoreJobInfo(OBJECTOPSAPI::JobInfo info);
+  // Defaults, then loadInfoFromDisk(dir); loadFailed tells whether that failed.
+  explicit ObjStoreJobInfo(std::string dir);
+  ~ObjStoreJobInfo();
+
+  std::string getBasePath();
+  // Creates rootDir/jobId and writes JOB_INFO there. False, with log records, on any failure.
+  bool init();
+  // Writes basePath/JOB_INFO. False, with log records naming the file, when it cannot be
+  // created, written or closed.
+  bool saveInfoOnDisk();
+  // Reads dir/JOB_INFO; false when it is missing.
+  bool loadInfoFromDisk(std::string dir);
+
+  std::string basePath;
+  bool loadFailed;
+};
+
+}  // namespace ObjectStore
+
+#endif  // OBJSTORE_JOB_CACHE_OBJECTSTOREJOBINFO_H_
