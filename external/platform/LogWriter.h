@@ -37,10 +37,10 @@ extern CLogWriterInterfacePtr g_ptrLogWriter;
 CLogWriterInterfacePtr MakeDefaultLogWriter();
 
 // Formats only when the record will be written.
-#define OBJSTORE_LOG(level, ...)                                                    \
-  do {                                                                              \
-    CLogWriterInterface* objstore_log_writer_ = g_ptrLogWriter.get();               \
-    if (objstore_log_writer_ != nullptr && objstore_log_writer_->getLevel() >= (level)) \
+#define OBJSTORE_LOG(level, ...)                                                              \
+  do {                                                                                        \
+    CLogWriterInterface* objstore_log_writer_ = g_ptrLogWriter.get();                         \
+    if (objstore_log_writer_ != nullptr && objstore_log_writer_->getLevel() >= (level))       \
       objstore_log_writer_->write((level), __PRETTY_FUNCTION__, __LINE__, 0, 0, __VA_ARGS__); \
   } while (0)
 

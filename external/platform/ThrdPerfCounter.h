@@ -19,6 +19,7 @@ class ThrdPerfCounter {
     uint64_t totalNanos = 0;
     uint64_t minNanos = 0;
     uint64_t maxNanos = 0;
+    uint64_t totalValue = 0;  // sum of the non-zero values given to stops
   };
   typedef std::map<std::pair<std::string, int>, Figures> Snapshot;
 
@@ -37,7 +38,8 @@ class ThrdPerfCounter {
   }
 
   void _StartPerfCounter(const char* label, int id);
-  // `value` is added to the interval's figures as a byte count when non-zero (unused by most).
+  // Closes this thread's open interval for `label` and `id` (a stop without a start is ignored).
+  // `value` is added to the figures' totalValue (a byte count, for example; most callers pass 0).
   void _StopPerfCounter(const char* label, int id, uint64_t value);
   // Writes one level-1 record per counter of `label`, prefixed by `text`. `id` -1: all ids.
   void _LogPerfCounters(const char* label, const char* text, int64_t id);
