@@ -1,0 +1,177 @@
+// The controller registry, job start and the controller's small operations.
+#include <cerrno>
+
+#include "KaCriticalSectionLock.h"
+#include "LogWriter.h"
+#include "ObjStoreBackupInterface.h"
+#include "ObjectStoreJobInfo.h"
+
+namespace ObjectStore {
+
+using OBJECTOPSAPI::CStreamHandlerPtr;
+using OBJECTOPSAPI::CSynchronousBackup;
+using OBJECTOPSAPI::JobInfoPtr;
+
+std::map<int32_t, boost::weak_ptr<BackupInterface> > gObjToAppIdMap;
+KaCriticalSection gObjectCreationLock;
+OBJECTOPSAPI::PipelineConfiuratorPtr gConfigurator;
+
+namespace {
+
+// Guards the first creation of gConfigurator, which happens before gObjectCreationLock is taken.
+KaCriticalSection& ConfiguratorLock() {
+  static KaCriticalSection lock;
+  return lock;
+}
+
+OBJECTOPSAPI::PipelineConfiuratorPtr InstallConfigurator() {
+  KaCriticalSectionLock lock(&ConfiguratorLock());
+  if (!gConfigurator) gConfigurator.reset(new NFSObjectStorePLConfigurator());
+  return gConfigurator;
+}
+
+// The registered, still living controller of `appId`, or null. Caller holds gObjectCreationLock.
+BackupInterfacePtr FindRegisteredController(int32_t appId) {
+  std::map<int32_t, boost::weak_ptr<BackupInterface> >::iterator it = gObjToAppIdMap.find(appId);
+  if (it == gObjToAppIdMap.end()) return BackupInterfacePtr();
+  BackupInterfacePtr found = it->second.lock();
+  if (!found) {
+    // The host dropped this controller without ending its backup: start afresh.
+    OBJSTORE_LOG(1, "INFO: BackupController of app ID [%d] is gone; creating a new one", appId);
+  }
+  return found;
+}
+
+}  // namespace
+
+CUxError BackupInterface::getController(JobInfoPtr jobInfo, BackupInterfacePtr& out,
+                                        bool isRestartThread) {
+  if (!jobInfo) return UX_ERROR(EINVAL, "getController needs a job description");
+  waitForRestartThread(static_cast<uint32_t>(jobInfo->appId), isRestartThread);
+  jobInfo->pipelineConfigurator = InstallConfigurator();
+
+  KaCriticalSectionLock lock(&gObjectCreationLock);
+  BackupInterfacePtr existing = FindRegisteredController(jobInfo->appId);
+  if (existing) {
+    out = existing;
+    OBJSTORE_LOG(1, "INFO: BackupController [%lux] found in map",
+                 reinterpret_cast<unsigned long>(existing.get()));
+    return CUxError();
+  }
+
+  BackupInterfacePtr created(new BackupInterface(jobInfo));
+  CUxError error = created->init(jobInfo);
+  if (error.IsError()) {
+    OBJSTORE_LOG(-1, "ERROR: BackupInterface backup object initialization failed");
+    return error;
+  }
+  gObjToAppIdMap[jobInfo->appId] = created;
+  out = created;
+  created->commitHandler.reset(new ChunkCommitHandler(created));
+  OBJSTORE_LOG(1, "INFO: New BackupController [%lux] created",
+               reinterpret_cast<unsigned long>(created.get()));
+  return CUxError();
+}
+
+BackupInterface::BackupInterface(JobInfoPtr info)
+    : callBack(nullptr), callBackContext(nullptr), jobInfo(info) {}
+
+BackupInterface::~BackupInterface() {
+  OBJSTORE_LOG(5, "Destroying BackupInterface");
+  controller.reset();
+  commitHandler.reset();
+}
+
+CUxError BackupInterface::init(JobInfoPtr info) {
+  OBJSTORE_LOG(3, "Enabling commit call back from pipeline ");
+  info->enableCommitCallBack = true;
+  CUxError error = CSynchronousBackup::getController(info, controller);
+  if (error.IsError()) return error.Push(UX_CODE_LOCATION);
+
+  boost::shared_ptr<ObjStoreJobInfo> jobCache(new ObjStoreJobInfo(*info));
+  if (!jobCache->init()) {
+    OBJSTORE_LOG(-1, "ERROR: jobCache init failed, stopping job and closing session");
+    controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED);
+    return UX_ERROR(kErrJobCacheInit, "jobCache init failed");
+  }
+  for (uint64_t i = 1; i <= info->numStreams; ++i) {
+    CStreamHandlerPtr handler;
+    if (controller->getStreamHandler(handler).IsError()) {
+      OBJSTORE_LOG(-1, "ERROR: getting StreamHandler failed. Temporarily continuing.");
+      continue;
+    }
+    freeStreamHandlers.push_back(handler);
+    streamHandlers.push_back(handler);
+    if (!registerStreamCache(handler->getAfileID(), jobCache->getBasePath())) {
+      OBJSTORE_LOG(-1, "ERROR: StreamCache init failed, stopping job and closing session");
+      controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED);
+      return UX_ERROR(kErrJobCacheInit, "StreamCache init failed");
+    }
+  }
+  if (!freeStreamHandlers.empty()) return CUxError();
+  OBJSTORE_LOG(-1, "ERROR: no stream handlers found, failing initialization");
+  controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_FAILED_TO_START);
+  return UX_ERROR(kErrNoStreamHandlers,
+                  "we didn't get even one stream handler, failing initialization");
+}
+
+bool BackupInterface::registerStreamCache(uint32_t aFileId, const std::string& jobBasePath) {
+  StreamInfoPtr stream(new StreamInfo(aFileId, jobBasePath + "/" + std::to_string(aFileId)));
+  if (!stream->init()) return false;
+  KaCriticalSectionLock lock(&gStreamLock);
+  gStreams[aFileId] = stream;
+  return true;
+}
+
+void BackupInterface::setCallBack(CommitCallBack newCallBack, void* context) {
+  {
+    KaCriticalSectionLock lock(&callBackLock);
+    callBack = newCallBack;
+    callBackContext = context;
+  }
+  // Handed over only once the callback is in place, so no notification finds it half set.
+  if (controller && commitHandler) controller->setCallbackObject(commitHandler);
+}
+
+void BackupInterface::getCallBack(CommitCallBack* current, void** context) {
+  KaCriticalSectionLock lock(&callBackLock);
+  *current = callBack;
+  *context = callBackContext;
+}
+
+CUxError BackupInterface::getStreamHandler(CStreamHandlerPtr& handler) {
+  CUxError error = controller ? controller->getStreamHandler(handler)
+                              : UX_ERROR(kErrBackupEnded, "the backup job is not running");
+  if (!error.IsError()) return error;
+  OBJSTORE_LOG(-1, "ERROR: failed to get the stream");
+  return error.Push(UX_CODE_LOCATION);
+}
+
+CUxError BackupInterface::releaseStreamHandler(CStreamHandlerPtr& handler) {
+  CUxError error = controller ? controller->releaseStreamHandler(handler)
+                              : UX_ERROR(kErrBackupEnded, "the backup job is not running");
+  if (!error.IsError()) return error;
+  OBJSTORE_LOG(-1, "ERROR: failed to release the stream");
+  return error.Push(UX_CODE_LOCATION);
+}
+
+size_t BackupInterface::streamHandlerCount() {
+  KaCriticalSectionLock lock(&streamHandlerLock);
+  return streamHandlers.size();
+}
+
+size_t BackupInterface::freeStreamHandlerCount() {
+  KaCriticalSectionLock lock(&streamHandlerLock);
+  return freeStreamHandlers.size();
+}
+
+CStreamHandlerPtr BackupInterface::streamHandlerAt(size_t index) {
+  KaCriticalSectionLock lock(&streamHandlerLock);
+  return index < streamHandlers.size() ? streamHandlers[index] : CStreamHandlerPtr();
+}
+
+bool BackupInterface::holdsCommitHandler() const {
+  return static_cast<bool>(commitHandler);
+}
+
+}  // namespace ObjectStore

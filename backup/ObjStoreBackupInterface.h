@@ -28,7 +28,10 @@
 #include "ObjStoreExport.h"
 #include "ObjectStoreStatic.h"
 #include "ObjectStoreStreamInfo.h"
+#include "OpenSegmentInfo.h"
 #include "PipelineConfiurator.h"
+#include "RestartRegistry.h"
+#include "SectionV.h"
 
 namespace ObjectStore {
 
@@ -42,13 +45,13 @@ typedef boost::shared_ptr<BackupInterface> BackupInterfacePtr;
 
 // Error codes of the controller, beyond those the pipeline and disk cache report.
 enum BackupErrorCode : uint32_t {
-  kErrHeaderUnparsable = 30,        // no header section, or an unreadable h_filename
-  kErrNoCommitInTime = 258,         // a stream's commits did not arrive before the limit
-  kErrJobCacheInit = 774,           // job or stream directory could not be set up
-  kErrStreamCacheNotFound = 1168,   // no stream cache for the chosen stream
-  kErrNoStreamHandlers = 5006,      // the job got no stream handler at all
-  kErrBackupEnded = 5007,           // sendItem after endBackup released every stream
-  kErrSectionTooLarge = 5008,       // a section of 4 GiB or more cannot be sent
+  kErrHeaderUnparsable = 30,       // no header section, or an unreadable h_filename
+  kErrNoCommitInTime = 258,        // a stream's commits did not arrive before the limit
+  kErrJobCacheInit = 774,          // job or stream directory could not be set up
+  kErrStreamCacheNotFound = 1168,  // no stream cache for the chosen stream
+  kErrNoStreamHandlers = 5006,     // the job got no stream handler at all
+  kErrBackupEnded = 5007,          // sendItem after endBackup released every stream
+  kErrSectionTooLarge = 5008,      // a section of 4 GiB or more cannot be sent
 };
 
 class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
@@ -99,14 +102,32 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   size_t freeStreamHandlerCount();
   OBJECTOPSAPI::CStreamHandlerPtr streamHandlerAt(size_t index);
   OBJECTOPSAPI::JobInfoPtr getJobInfo() const { return jobInfo; }
+  // False once the backup has ended and the controller let go of its commit handler.
+  bool holdsCommitHandler() const;
 
  private:
   friend class ChunkCommitHandler;
 
+  bool registerStreamCache(uint32_t aFileId, const std::string& jobBasePath);
   // The callback and context as one consistent pair.
   void getCallBack(CommitCallBack* callBack, void** context);
+
+  // Steps of sendItem.
+  CUxError readSections(DiskCache& cache, DiskCacheContext& context, const char* item,
+                        OpenSegmentInfo* segment, std::vector<SectionV>& sections);
+  CUxError takeStreamHandler(int checksum, int* streamIndex,
+                             OBJECTOPSAPI::CStreamHandlerPtr* handler);
+  CUxError findStreamCache(const OBJECTOPSAPI::CStreamHandlerPtr& handler, StreamInfoPtr* stream);
+  void forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler, DiskCache& cache,
+                        DiskCacheContext& context);
   void returnStreamHandler(const OBJECTOPSAPI::CStreamHandlerPtr& handler);
-  void handBackItems(StreamInfo& stream, std::list<std::string>& failedList);
+  void finishSend(const OBJECTOPSAPI::CStreamHandlerPtr& handler, StreamInfo& stream, bool sent,
+                  std::list<std::string>& failedList);
+
+  // Steps of endBackup.
+  std::vector<StreamInfoPtr> releaseStreams();
+  void unregister();
+  bool waitForStream(StreamInfo& stream, std::list<std::string>& failedList);
 
   OBJECTOPSAPI::CCommitHandlerPtr commitHandler;
   OBJECTOPSAPI::CSynchronousBackupPtr controller;
@@ -120,43 +141,16 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   KaCriticalSection callBackLock;  // guards callBack and callBackContext
 };
 
-// Receives the pipeline's commit notifications for one controller.
-class OBJSTORE_API ChunkCommitHandler : public OBJECTOPSAPI::CCommitHandler {
- public:
-  explicit ChunkCommitHandler(BackupInterfacePtr owner);
-  virtual ~ChunkCommitHandler();
-
-  // Moves the items that `sequenceNumber` covers out of the stream's cache and hands them to the
-  // controller's callback (also when none). Error 232 when no stream cache has this aFile ID.
-  virtual CUxError commitUpdate(uint64_t aFileId, std::string& sequenceNumber);
-};
-
-// Adds the object store's settings to every job's pipeline and archive arguments.
-class OBJSTORE_API NFSObjectStorePLConfigurator : public OBJECTOPSAPI::PipelineConfiurator {
- public:
-  virtual ~NFSObjectStorePLConfigurator();
-  virtual CUxError configurePipelineArguments(OBJECTOPSAPI::SetupPipelineArgs_t* args,
-                                              OBJECTOPSAPI::FVBasePtr owner);
-  virtual CUxError configureArchiveArguments(OBJECTOPSAPI::CreateArgs_t* args,
-                                             OBJECTOPSAPI::FVBasePtr owner);
-};
-
-// Set by the host's restart thread while it resends an application's pending items.
-struct OBJSTORE_API SyncEvent {
-  SyncEvent() : event(true) {}
-  KaEvent event;  // manual reset: set() wakes every waiter
-};
-typedef boost::shared_ptr<SyncEvent> SyncEventPtr;
-
 // The controller registry: appId -> controller (weak), guarded by gObjectCreationLock.
 OBJSTORE_API extern std::map<int32_t, boost::weak_ptr<BackupInterface> > gObjToAppIdMap;
 OBJSTORE_API extern KaCriticalSection gObjectCreationLock;
 // The one pipeline configurator of the process, made by the first getController.
 OBJSTORE_API extern OBJECTOPSAPI::PipelineConfiuratorPtr gConfigurator;
-// The restart registry, filled and emptied by the host under gThreadSyncLock.
-OBJSTORE_API extern std::map<int, SyncEventPtr> gThreadSyncMap;
-OBJSTORE_API extern KaCriticalSection gThreadSyncLock;
 
 }  // namespace ObjectStore
+
+// The commit handler and the configurator belong to the controller's public interface.
+#include "ChunkCommitHandler.h"
+#include "NFSObjectStorePLConfigurator.h"
 
 #endif  // OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_

@@ -1,0 +1,10 @@
+#include "BackupTimings.h"
+
+namespace ObjectStore {
+
+BackupTimings& GetBackupTimings() {
+  static BackupTimings timings;
+  return timings;
+}
+
+}  // namespace ObjectStore

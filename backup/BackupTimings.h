@@ -1,0 +1,22 @@
+// The controller's waits and limits. Internal to the library: hosts never see them; tests
+// shorten the waits so that timeout paths run in milliseconds. Change them only while no
+// controller call is running.
+#ifndef OBJSTORE_BACKUP_BACKUPTIMINGS_H_
+#define OBJSTORE_BACKUP_BACKUPTIMINGS_H_
+
+#include <cstdint>
+
+namespace ObjectStore {
+
+struct BackupTimings {
+  long commitWaitMs = 60000;  // per stream, for its outstanding commits at the end of a backup
+  long cleanupPollMs = 5000;  // between checks of a stream cache's cleanup at the end
+  long restartWaitMs = 1000;  // per wait on a restart entry's event
+  uint64_t maxSectionBytes = UINT32_MAX;  // the pipeline takes 32-bit section lengths
+};
+
+BackupTimings& GetBackupTimings();
+
+}  // namespace ObjectStore
+
+#endif  // OBJSTORE_BACKUP_BACKUPTIMINGS_H_

@@ -1,0 +1,31 @@
+// ChunkCommitHandler: receives the pipeline's commit notifications for one controller.
+#ifndef OBJSTORE_BACKUP_CHUNKCOMMITHANDLER_H_
+#define OBJSTORE_BACKUP_CHUNKCOMMITHANDLER_H_
+
+#include <cstdint>
+#include <string>
+
+#include "CCommitHandler.h"
+#include "CUxError.h"
+#include "ObjStoreExport.h"
+
+namespace ObjectStore {
+
+class BackupInterface;
+typedef boost::shared_ptr<BackupInterface> BackupInterfacePtr;
+
+class OBJSTORE_API ChunkCommitHandler : public OBJECTOPSAPI::CCommitHandler {
+ public:
+  // Keeps `owner` alive for the handler's whole life.
+  explicit ChunkCommitHandler(BackupInterfacePtr owner);
+  virtual ~ChunkCommitHandler();
+
+  // Moves the items that `sequenceNumber` covers out of the stream's cache and hands them,
+  // oldest first, to the controller's callback (also when there are none; not at all when no
+  // callback is set). Runs under gStreamLock. Error 232 when no stream cache has this aFile ID.
+  virtual CUxError commitUpdate(uint64_t aFileId, std::string& sequenceNumber);
+};
+
+}  // namespace ObjectStore
+
+#endif  // OBJSTORE_BACKUP_CHUNKCOMMITHANDLER_H_

@@ -1,0 +1,134 @@
+// Ending a backup job: release the streams, end the pipeline job, wait for outstanding commits
+// and hand back what did not commit, then remove the job directory.
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "BackupTimings.h"
+#include "CUxDirectory.h"
+#include "KaCriticalSectionLock.h"
+#include "LogWriter.h"
+#include "ObjStoreBackupInterface.h"
+#include "UxSleep.h"
+
+namespace ObjectStore {
+
+using OBJECTOPSAPI::CStreamHandlerPtr;
+
+namespace {
+
+// Waits until `stream` holds no uncommitted item or `limitMs` have passed. Only the emptiness
+// counts: a signal left over from earlier in the job does not end the wait.
+bool WaitUntilDrained(StreamInfo& stream, long limitMs) {
+  typedef std::chrono::steady_clock Clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+  while (stream.getStreamCacheSize() != 0) {
+    const long remainingMs = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+    if (remainingMs <= 0) return false;
+    stream.callbackEvent.wait(remainingMs);
+  }
+  return true;
+}
+
+}  // namespace
+
+CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool waitForCommits) {
+  bool allCommitted = true;
+  std::vector<StreamInfoPtr> records = releaseStreams();
+  unregister();
+
+  CUxError result = controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED);
+  if (result.IsError()) {
+    OBJSTORE_LOG(-1, "ERROR: Stop job failed/Job not running.");
+    return result.Push(UX_CODE_LOCATION);
+  }
+  // The pipeline has dropped its reference to the commit handler; dropping ours ends the
+  // controller/handler pair, so the host's last pointer frees the controller.
+  commitHandler.reset();
+
+  for (size_t i = 0; waitForCommits && i < records.size(); ++i) {
+    if (!waitForStream(*records[i], failedList)) allCommitted = false;
+  }
+  {
+    KaCriticalSectionLock lock(&streamHandlerLock);
+    freeStreamHandlers.clear();
+    streamHandlers.clear();
+  }
+  records.clear();
+
+  const std::string jobDirectory =
+      ObjectStoreStatic::rootDir + "/" + std::to_string(jobInfo->jobId);
+  OBJSTORE_LOG(1, "About to cleanup job directory [%s]", jobDirectory.c_str());
+  CUxError removal = CUxDirectory::Remove(jobDirectory.c_str(), true, true);
+  if (removal.IsError()) {
+    OBJSTORE_LOG(-1, "ERROR: failed to remove the job directory [%s].", jobDirectory.c_str());
+  }
+  if (!allCommitted) {
+    return UX_ERROR(kErrNoCommitInTime, "commit call backup not received in expected time");
+  }
+  if (removal.IsError()) return removal.Push(UX_CODE_LOCATION);
+  OBJSTORE_LOG(1, "INFO: Stop job successful and job directory [%s] cleaned up ",
+               jobDirectory.c_str());
+  return CUxError();
+}
+
+std::vector<StreamInfoPtr> BackupInterface::releaseStreams() {
+  std::list<CStreamHandlerPtr> handlers;
+  {
+    KaCriticalSectionLock lock(&streamHandlerLock);
+    handlers = freeStreamHandlers;
+  }
+  std::vector<StreamInfoPtr> records;
+  for (CStreamHandlerPtr& handler : handlers) {
+    const uint32_t id = handler->getAfileID();
+    KaCriticalSectionLock lock(&gStreamLock);
+    std::map<uint32_t, StreamInfoPtr>::iterator it = gStreams.find(id);
+    if (it != gStreams.end()) {
+      it->second->setQuitFlag();
+      records.push_back(it->second);
+    } else {
+      OBJSTORE_LOG(-1, "WARN: stream cache would have been there.");
+    }
+    OBJSTORE_LOG(1, "INFO: Releasing the stream with streamID [%u]", id);
+    controller->releaseStreamHandler(handler);
+  }
+  return records;
+}
+
+void BackupInterface::unregister() {
+  KaCriticalSectionLock lock(&gObjectCreationLock);
+  std::map<int32_t, boost::weak_ptr<BackupInterface> >::iterator it =
+      gObjToAppIdMap.find(jobInfo->appId);
+  // Only this controller's own entry: a newer controller of the application stays registered.
+  if (it != gObjToAppIdMap.end() && (it->second.expired() || it->second.lock().get() == this)) {
+    gObjToAppIdMap.erase(it);
+  }
+}
+
+bool BackupInterface::waitForStream(StreamInfo& stream, std::list<std::string>& failedList) {
+  const BackupTimings& timings = GetBackupTimings();
+  OBJSTORE_LOG(1, "INFO: waiting on callback event");
+  if (stream.getStreamCacheSize() == 0) return true;
+  if (!WaitUntilDrained(stream, timings.commitWaitMs)) {
+    OBJSTORE_LOG(-1,
+                 "ERROR: commit call backup not received in expected time. uncommited data will "
+                 "be resent when object store is opened again");
+    OBJSTORE_LOG(-1, "Please open the Object Store again!!!!!!!!!");
+    // As in a failed send: no commit may slip between the copy and the emptying.
+    KaCriticalSectionLock registryLock(&gStreamLock);
+    KaCriticalSectionLock failedLock(&failedListLock);
+    stream.getAllItem(failedList);
+    stream.removeAll();
+    OBJSTORE_LOG(-1, "ERROR: Moved all items from stream cache with afile ID [%u] into failedList",
+                 stream.getStreamId());
+    return false;
+  }
+  while (stream.isCleanupInProgres()) {
+    OBJSTORE_LOG(1, "INFO: stream Cache still in progress. Waiting till it finishes");
+    UXSLEEP_InTeRnAl(static_cast<unsigned long>(timings.cleanupPollMs), __FILE__, __LINE__);
+  }
+  return true;
+}
+
+}  // namespace ObjectStore

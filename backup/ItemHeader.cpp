@@ -1,0 +1,40 @@
+#include "ItemHeader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "CXFileHeader.h"
+#include "DiskCacheConstants.h"
+
+namespace ObjectStore {
+
+namespace {
+const size_t kFilenameOffset = OBJECTOPSAPI::kCXFileHeaderFilenameOffset;  // 132
+const size_t kCommaOffset = OBJECTOPSAPI::kCXFileHeaderCommaOffset;        // 172
+const size_t kKeyPosition = kCommaOffset - kFilenameOffset + 1;            // 41 in the text
+}  // namespace
+
+std::string HeaderFilenameText(const std::vector<char>& data) {
+  if (data.size() <= kFilenameOffset) return std::string();
+  const char* text = data.data() + kFilenameOffset;
+  return std::string(text, strnlen(text, data.size() - kFilenameOffset));
+}
+
+bool ReadStreamKey(const std::vector<char>& data, std::string* key) {
+  if (data.size() <= kCommaOffset || data[kCommaOffset] != ',') return false;
+  const char* text = data.data() + kFilenameOffset;
+  const size_t room = data.size() - kFilenameOffset;
+  const size_t length = strnlen(text, room);
+  if (length == room || length < kKeyPosition) return false;
+  key->assign(text + kKeyPosition, std::min<size_t>(length - kKeyPosition, GUID_CHAR_SIZE_EXTENT));
+  return true;
+}
+
+const SectionV* FindSection(const std::vector<SectionV>& sections, int type) {
+  for (const SectionV& section : sections) {
+    if (section.type == type) return &section;
+  }
+  return nullptr;
+}
+
+}  // namespace ObjectStore

@@ -1,0 +1,25 @@
+// Reading an item's stream header section. Internal to the library.
+#ifndef OBJSTORE_BACKUP_ITEMHEADER_H_
+#define OBJSTORE_BACKUP_ITEMHEADER_H_
+
+#include <string>
+#include <vector>
+
+#include "SectionV.h"
+
+namespace ObjectStore {
+
+// The h_filename text of a header section (from byte 132 up to its NUL, bounded by the data).
+std::string HeaderFilenameText(const std::vector<char>& data);
+
+// The identifier after the comma in h_filename: up to 40 characters from text position 41.
+// False when the data cannot hold a readable h_filename: shorter than 173 bytes, no comma at
+// byte 172, no NUL within the data, or a text that ends before the comma.
+bool ReadStreamKey(const std::vector<char>& data, std::string* key);
+
+// The first section of `type`, or null.
+const SectionV* FindSection(const std::vector<SectionV>& sections, int type);
+
+}  // namespace ObjectStore
+
+#endif  // OBJSTORE_BACKUP_ITEMHEADER_H_

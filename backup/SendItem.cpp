@@ -1,0 +1,236 @@
+// Sending one cached item on the stream its header selects.
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "AutoOpenSegment.h"
+#include "BackupTimings.h"
+#include "EvEvent.h"
+#include "FastChecksum.h"
+#include "ItemHeader.h"
+#include "KaCriticalSectionLock.h"
+#include "LogWriter.h"
+#include "ObjStoreBackupInterface.h"
+#include "PerfCounters.h"
+
+namespace ObjectStore {
+
+using OBJECTOPSAPI::CStreamHandlerPtr;
+
+namespace {
+
+const char kPerfLabel[] = "BackupInterface::sendItem";
+const int kItemUnreadableEvent = 0x4A0004E9;
+const time_t kCommitDueSeconds = 29;  // a commit is due once 30 seconds have passed
+
+void RaiseItemEvent(const char* item, long long jobId) {
+  EvEvent event;
+  if (item != nullptr) event << item;
+  event.MajorEvent(kItemUnreadableEvent, jobId, 0);
+}
+
+// A section the pipeline would get with a truncated 32-bit length, or null.
+const SectionV* FindOversizedSection(const std::vector<SectionV>& sections) {
+  const uint64_t limit = GetBackupTimings().maxSectionBytes;
+  for (const SectionV& section : sections) {
+    bool sent = section.type == kSectionFileData || section.type == kSectionMetaData;
+    if (sent && section.data.size() > limit) return &section;
+  }
+  return nullptr;
+}
+
+CUxError SendSection(OBJECTOPSAPI::CStreamHandler& handler, const SectionV& section,
+                     const char* item) {
+  CUxError error;
+  const char* what = nullptr;
+  if (section.type == kSectionStreamHeader) {
+    // A fixed-size record for the pipeline, even when the cached section is shorter.
+    OBJECTOPSAPI::CXFileHeader header;
+    memset(&header, 0, sizeof(header));
+    memcpy(&header, section.data.data(), std::min(section.data.size(), sizeof(header)));
+    error = handler.sendHeader(&header);
+    what = "ERROR: failed to send the Header for file [%s] with error [%s]";
+  } else if (section.type == kSectionMetaData) {
+    error = handler.sendMetaData(section.metaDataType, section.data.data(),
+                                 static_cast<uint32_t>(section.data.size()));
+    what = "ERROR: failed to send the metadata for file [%s] with error [%s]";
+  } else {
+    handler.startSingleInstanceData();
+    error =
+        handler.sendUserBufData(section.data.data(), static_cast<uint32_t>(section.data.size()));
+    what = "ERROR: failed to send the data for file [%s] with error [%s]";
+  }
+  if (error.IsError()) OBJSTORE_LOG(-1, what, item, error.AsString().c_str());
+  return error;
+}
+
+bool IsSentType(int32_t type) {
+  return type == kSectionStreamHeader || type == kSectionFileData || type == kSectionMetaData;
+}
+
+}  // namespace
+
+CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& failedList,
+                                   int64_t* bytesSent, int* streamIndex, DiskCache& cache,
+                                   DiskCacheContext& context) {
+  if (item == nullptr) return UX_ERROR(EINVAL, "sendItem needs an item name");
+  OBJSTORE_LOG(5, "sending item [%s]", item);
+  const long long jobId = jobInfo->jobId;
+
+  std::vector<SectionV> sections;
+  AutoOpenSegment segment(cache, item);
+  CUxError error = readSections(cache, context, item, segment.getSegInfo(), sections);
+  if (error.IsError()) return error;
+
+  const SectionV* header = FindSection(sections, kSectionStreamHeader);
+  if (header == nullptr) {
+    OBJSTORE_LOG(-1, "ERROR: Can't find cxheader [%s]", item);
+    RaiseItemEvent(nullptr, jobId);
+    return UX_ERROR(kErrHeaderUnparsable);
+  }
+  std::string streamKey;
+  if (!ReadStreamKey(header->data, &streamKey)) {
+    OBJSTORE_LOG(-1, "ERROR: Can't parse h_filename [%s] [%s]", item,
+                 HeaderFilenameText(header->data).c_str());
+    RaiseItemEvent(nullptr, jobId);
+    return UX_ERROR(kErrHeaderUnparsable);
+  }
+  const SectionV* oversized = FindOversizedSection(sections);
+  if (oversized != nullptr) {
+    OBJSTORE_LOG(-1, "ERROR: a section of item [%s] holds [%zu] bytes, more than a send can carry",
+                 item, oversized->data.size());
+    return UX_ERROR(kErrSectionTooLarge, "section of %zu bytes is too large to send",
+                    oversized->data.size());
+  }
+
+  CStreamHandlerPtr handler;
+  error = takeStreamHandler(fastChecksum(streamKey), streamIndex, &handler);
+  if (error.IsError()) return error;
+  OBJSTORE_LOG(2, "INFO: stream with aFile ID [%u] found", handler->getAfileID());
+
+  StreamInfoPtr stream;
+  error = findStreamCache(handler, &stream);
+  if (error.IsError()) return error;
+  OBJSTORE_LOG(2, "INFO: stream cache found for this stream.");
+
+  KaCriticalSectionLock sendLock(&stream->sendLock);
+  forceCommitIfDue(*stream, *handler, cache, context);
+  OBJSTORE_LOG(2, "INFO: adding GUID [%s] to guid2filemap", item);
+  stream->addFilePath(item);
+
+  OBJECT_STORE_START_PERF_COUNTER(kPerfLabel, kCounterWriteToPipeline);
+  bool sent = true;
+  for (const SectionV& section : sections) {
+    if (!IsSentType(section.type)) continue;
+    error = SendSection(*handler, section, item);
+    if (error.IsError()) {
+      sent = false;
+      break;
+    }
+    if (bytesSent != nullptr) *bytesSent += static_cast<int64_t>(section.data.size());
+  }
+  CUxError eofError = handler->sendEof(sent, nullptr, 0);
+  if (eofError.IsError()) {
+    OBJSTORE_LOG(-1, "ERROR: sending EOF failed");
+    error = eofError;
+  }
+  OBJECT_STORE_STOP_PERF_COUNTER(kPerfLabel, kCounterWriteToPipeline);
+  sendLock.resetCriticalSection(nullptr);
+
+  finishSend(handler, *stream, sent, failedList);
+  if (sent) return CUxError();
+  return error.Push(UX_CODE_LOCATION);
+}
+
+CUxError BackupInterface::readSections(DiskCache& cache, DiskCacheContext& context,
+                                       const char* item, OpenSegmentInfo* segment,
+                                       std::vector<SectionV>& sections) {
+  KaCriticalSectionLock segmentLock(&segment->segmentLock);
+  OBJECT_STORE_START_PERF_COUNTER(kPerfLabel, kCounterReadForBackup);
+  CUxError error = cache.readAllSections(context, item, sections);
+  if (error.IsError()) {
+    RaiseItemEvent(item, jobInfo->jobId);
+    OBJSTORE_LOG(-1, "ERROR: failed to read segment [%s]", item);
+  }
+  segmentLock.resetCriticalSection(nullptr);
+  OBJECT_STORE_STOP_PERF_COUNTER(kPerfLabel, kCounterReadForBackup);
+  return error;
+}
+
+CUxError BackupInterface::takeStreamHandler(int checksum, int* streamIndex,
+                                            CStreamHandlerPtr* handler) {
+  KaCriticalSectionLock lock(&streamHandlerLock);
+  if (streamHandlers.empty()) {
+    OBJSTORE_LOG(-1, "ERROR: no stream handlers: the backup has ended");
+    return UX_ERROR(kErrBackupEnded, "the backup has ended: no stream to send on");
+  }
+  // A negative checksum counts as a large unsigned number.
+  const uint64_t wide = static_cast<uint64_t>(static_cast<int64_t>(checksum));
+  const size_t index = static_cast<size_t>(wide % streamHandlers.size());
+  *handler = streamHandlers[index];
+  freeStreamHandlers.remove(*handler);
+  if (streamIndex != nullptr) *streamIndex = static_cast<int>(index);
+  return CUxError();
+}
+
+CUxError BackupInterface::findStreamCache(const CStreamHandlerPtr& handler, StreamInfoPtr* stream) {
+  KaCriticalSectionLock lock(&gStreamLock);
+  std::map<uint32_t, StreamInfoPtr>::iterator it = gStreams.find(handler->getAfileID());
+  if (it != gStreams.end()) {
+    *stream = it->second;
+    return CUxError();
+  }
+  OBJSTORE_LOG(-1,
+               "ERROR: stream cache not found for this stream. It should have been previously "
+               "added.");
+  returnStreamHandler(handler);
+  return UX_ERROR(kErrStreamCacheNotFound, "stream cache not found for this stream");
+}
+
+void BackupInterface::forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler,
+                                       DiskCache& cache, DiskCacheContext& context) {
+  const uint64_t uncommitted = stream.getUncommittedCount();
+  if (uncommitted == 0) return;
+  const time_t now = time(nullptr);
+  const bool due = uncommitted >= stream.getMaxUncommittedCount() ||
+                   now > stream.getLastCommitTime() + kCommitDueSeconds;
+  if (!due || !cache.isUnderSpacePressure(context)) return;
+  OBJSTORE_LOG(2,
+               "INFO: DiskCache is under space pressure. Will commit the chunk. streamId [%u] "
+               "UncommittedCount [%d]",
+               stream.getStreamId(), static_cast<int>(uncommitted));
+  CUxError error = handler.commitData();
+  if (error.IsError()) {
+    OBJSTORE_LOG(-1, "ERROR: failed to commit [%s]. Will continue to backup current item anyway.",
+                 error.AsString().c_str());
+  }
+  stream.setLastCommitTime(now);
+}
+
+void BackupInterface::returnStreamHandler(const CStreamHandlerPtr& handler) {
+  KaCriticalSectionLock lock(&streamHandlerLock);
+  // Two sends may have taken the same handler; it goes back once.
+  for (const CStreamHandlerPtr& free : freeStreamHandlers) {
+    if (free == handler) return;
+  }
+  freeStreamHandlers.push_back(handler);
+}
+
+void BackupInterface::finishSend(const CStreamHandlerPtr& handler, StreamInfo& stream, bool sent,
+                                 std::list<std::string>& failedList) {
+  if (sent) {
+    returnStreamHandler(handler);
+    return;
+  }
+  // No commit may slip between copying the items out and emptying the record, or an item
+  // would be reported both committed and failed.
+  KaCriticalSectionLock registryLock(&gStreamLock);
+  KaCriticalSectionLock lock(&streamHandlerLock);
+  returnStreamHandler(handler);
+  KaCriticalSectionLock failedLock(&failedListLock);
+  stream.getAllItem(failedList);
+  stream.removeAll();
+  OBJSTORE_LOG(-1, "ERROR: Moved all the items from stream cache into failedList");
+}
+
+}  // namespace ObjectStore
