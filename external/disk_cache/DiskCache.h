@@ -24,8 +24,12 @@ namespace ObjectStore {
 
 class DiskCache {
  public:
-  // Opens (creating when missing) the cache directory `dir`. Default high watermark: no limit.
+  // Opens (creating when missing, with its parents) the cache directory `dir`: removes temporary
+  // files a crashed writer left behind and counts the bytes of the segments found. Default high
+  // watermark: no limit. One DiskCache per directory: a second one would remove the first one's
+  // temporary files. Failure is reported by isOpen(); every later operation then fails.
   explicit DiskCache(const std::string& dir);
+  // Every AutoOpenSegment must have been destroyed before the cache.
   ~DiskCache();
   DiskCache(const DiskCache&) = delete;
   DiskCache& operator=(const DiskCache&) = delete;
@@ -35,17 +39,21 @@ class DiskCache {
   const std::string& directory() const { return dir_; }
 
   // Reads every section of segment `name`, in segment order, appending to `sections`.
-  // One open and one read for the whole segment.
+  // One open and one read for the whole segment. Errors (`sections` then untouched): EINVAL for
+  // an invalid name, ENOENT for a missing segment, EBADMSG for a truncated or corrupted one (the
+  // message says what is wrong), another errno value when the file cannot be read.
   CUxError readAllSections(const DiskCacheContext& context, const std::string& name,
                            std::vector<SectionV>& sections);
 
   // Stores segment `name` atomically (temporary file, fsync when `sync`, rename), replacing any
-  // older one. Names are GUID-like: non-empty, no '/', not starting with '.'.
+  // older one; readers see the old or the new segment, never a mix. Names are GUID-like:
+  // non-empty, at most MAX_SEGMENT_NAME_LENGTH characters, no '/' or NUL, not starting with '.';
+  // others give EINVAL. A failed write (errno value) leaves the older segment in place.
   CUxError writeSegment(const std::string& name, const std::vector<SectionV>& sections,
                         bool sync = false);
   // Removes segment `name`; a missing segment gives ENOENT.
   CUxError removeSegment(const std::string& name);
-  // The names of all stored segments, sorted.
+  // The names of all stored segments, sorted; empty when the directory cannot be read.
   std::vector<std::string> listSegments() const;
   bool hasSegment(const std::string& name) const;
 
@@ -58,18 +66,28 @@ class DiskCache {
   uint64_t highWatermark() const;
   uint64_t usedBytes() const;
 
-  // Segment map, used by AutoOpenSegment.
+  // Segment map, used by AutoOpenSegment. openSegment returns the one entry for `name` (made on
+  // first open; the segment need not exist) and counts the opening; closeSegment undoes one
+  // opening and frees the entry after the last. Never null; null is ignored by closeSegment.
   OpenSegmentInfo* openSegment(const std::string& name);
   void closeSegment(OpenSegmentInfo* info);
   size_t openSegmentCount() const;
 
  private:
   std::string segmentPath(const std::string& name) const;
+  void scanDirectory();
+  CUxError checkUsable(const std::string& name) const;
+  CUxError readError(const std::string& name, int error) const;
+  CUxError installSegment(const std::string& name, const std::string& tmpPath, uint64_t size);
 
   std::string dir_;
   std::string openError_;
+  int openErrno_ = 0;
   std::atomic<uint64_t> usedBytes_{0};
   std::atomic<uint64_t> highWatermark_{UINT64_MAX};
+  // Serialises renames and removals with the accounting of the bytes they add and remove.
+  std::mutex storeMutex_;
+  std::map<std::string, uint64_t> segmentBytes_;  // guarded by storeMutex_
   mutable std::mutex mapMutex_;
   std::map<std::string, OpenSegmentInfo*> openSegments_;
 };

@@ -11,7 +11,7 @@ namespace ObjectStore {
 struct OpenSegmentInfo {
   explicit OpenSegmentInfo(const std::string& segmentName) : name(segmentName) {}
   std::string name;
-  int openCount = 0;             // guarded by the cache's map lock
+  int openCount = 0;              // guarded by the cache's map lock
   KaCriticalSection segmentLock;  // held by a reader of the segment's sections
 };
 

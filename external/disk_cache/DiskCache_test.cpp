@@ -1,0 +1,256 @@
+#include "DiskCache.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AutoOpenSegment.h"
+#include "TestSupport.h"
+
+namespace ObjectStore {
+namespace {
+
+using objstore_testing::ReadFile;
+using objstore_testing::ScopedLogCapture;
+using objstore_testing::TempDir;
+using objstore_testing::WriteFile;
+
+SectionV MakeSection(int32_t type, const std::string& data, uint32_t metaDataType = 0,
+                     uint64_t offset = 0) {
+  SectionV section;
+  section.type = type;
+  section.metaDataType = metaDataType;
+  section.offset = offset;
+  section.data.assign(data.begin(), data.end());
+  return section;
+}
+
+void ExpectSameSections(const std::vector<SectionV>& expected,
+                        const std::vector<SectionV>& actual) {
+  ASSERT_EQ(expected.size(), actual.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(expected[i].type, actual[i].type) << i;
+    EXPECT_EQ(expected[i].metaDataType, actual[i].metaDataType) << i;
+    EXPECT_EQ(expected[i].offset, actual[i].offset) << i;
+    EXPECT_TRUE(expected[i].data == actual[i].data) << i;
+  }
+}
+
+class DiskCacheTest : public ::testing::Test {
+ protected:
+  std::string segmentFile(const std::string& name) { return dir_ + "/" + name + ".seg"; }
+  CUxError read(const std::string& name, std::vector<SectionV>* sections) {
+    return cache_.readAllSections(context_, name, *sections);
+  }
+
+  TempDir tmp_;
+  std::string dir_ = tmp_.sub("cache/sub");  // parents are created too
+  DiskCache cache_{dir_};
+  DiskCacheContext context_;
+};
+
+TEST_F(DiskCacheTest, SegmentsRoundTrip) {
+  std::string big(3 * 1024 * 1024 + 7, '\0');
+  std::mt19937 random(1);
+  for (char& byte : big) byte = static_cast<char>(random());
+  std::vector<SectionV> many;
+  for (int i = 0; i < 1000; ++i) many.push_back(MakeSection(i % 4, std::to_string(i), i, i));
+  struct Case {
+    std::string name;
+    std::vector<SectionV> sections;
+  } cases[] = {
+      {"all-fields", {MakeSection(-7, std::string("a\0b", 3), 0xFFFFFFFFu, 1ull << 40)}},
+      {"no-sections", {}},
+      {"empty-data", {MakeSection(kSectionStreamHeader, ""), MakeSection(kSectionFileData, "")}},
+      {"many", many},
+      {"big", {MakeSection(kSectionMetaData, "m", 3), MakeSection(kSectionFileData, big)}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_FALSE(cache_.writeSegment(c.name, c.sections, /*sync=*/true).IsError()) << c.name;
+    std::vector<SectionV> sections;
+    CUxError error = read(c.name, &sections);
+    ASSERT_FALSE(error.IsError()) << error.AsString();
+    ExpectSameSections(c.sections, sections);
+  }
+  EXPECT_EQ(std::vector<std::string>({"all-fields", "big", "empty-data", "many", "no-sections"}),
+            cache_.listSegments());
+}
+
+TEST_F(DiskCacheTest, DamagedSegmentsAreRefusedWithTheReason) {
+  const std::string good = "guid-1";
+  ASSERT_FALSE(cache_.writeSegment(good, {MakeSection(0, std::string(200, 'h'))}).IsError());
+  const std::string file = ReadFile(segmentFile(good));
+  struct Case {
+    std::string what;
+    std::function<std::string(std::string)> damage;
+    std::string reason;
+  } cases[] = {
+      {"header byte",
+       [](std::string f) {
+         f[5] ^= 1;
+         return f;
+       },
+       "header checksum mismatch"},
+      {"payload byte",
+       [](std::string f) {
+         f[f.size() - 9] ^= 0x40;
+         return f;
+       },
+       "payload checksum mismatch"},
+      {"last byte cut", [](std::string f) { return f.substr(0, f.size() - 1); }, "truncated"},
+      {"header cut", [](std::string f) { return f.substr(0, 20); }, "truncated"},
+      {"empty file", [](std::string) { return std::string(); }, "truncated"},
+      {"bytes appended", [](std::string f) { return f + "xx"; }, "unexpected bytes"},
+      {"wrong magic",
+       [](std::string f) {
+         f[0] = 'P';
+         return f;
+       },
+       "bad magic"},
+      {"wrong version",
+       [](std::string f) {
+         f[2] = 2;
+         return f;
+       },
+       "unsupported version 2"},
+  };
+  for (const Case& c : cases) {
+    ScopedLogCapture capture;
+    ASSERT_TRUE(WriteFile(segmentFile("damaged"), c.damage(file)));
+    std::vector<SectionV> sections(1);
+    CUxError error = read("damaged", &sections);
+    EXPECT_EQ(static_cast<uint32_t>(EBADMSG), error.GetErrorCode()) << c.what;
+    EXPECT_NE(std::string::npos, error.GetMessage().find("segment [damaged]")) << c.what;
+    EXPECT_NE(std::string::npos, error.GetMessage().find(c.reason)) << error.GetMessage();
+    EXPECT_EQ(1u, sections.size()) << c.what;
+    EXPECT_EQ(1u, capture.log().countContaining("ERROR: segment [damaged]", -1)) << c.what;
+  }
+}
+
+TEST_F(DiskCacheTest, MissingSegmentIsNotFound) {
+  std::vector<SectionV> sections;
+  CUxError error = read("absent", &sections);
+  EXPECT_EQ(static_cast<uint32_t>(ENOENT), error.GetErrorCode());
+  EXPECT_NE(std::string::npos, error.GetMessage().find("segment [absent] not found"));
+  EXPECT_EQ(static_cast<uint32_t>(ENOENT), cache_.removeSegment("absent").GetErrorCode());
+  EXPECT_FALSE(cache_.hasSegment("absent"));
+}
+
+TEST_F(DiskCacheTest, InvalidNamesAreRefused) {
+  const std::string names[] = {"",
+                               "a/b",
+                               ".hidden",
+                               "..",
+                               std::string("a\0b", 3),
+                               std::string(MAX_SEGMENT_NAME_LENGTH + 1, 'x')};
+  for (const std::string& name : names) {
+    std::vector<SectionV> sections;
+    EXPECT_EQ(static_cast<uint32_t>(EINVAL), cache_.writeSegment(name, {}).GetErrorCode());
+    EXPECT_EQ(static_cast<uint32_t>(EINVAL), read(name, &sections).GetErrorCode());
+    EXPECT_EQ(static_cast<uint32_t>(EINVAL), cache_.removeSegment(name).GetErrorCode());
+    EXPECT_FALSE(cache_.hasSegment(name));
+  }
+  EXPECT_FALSE(cache_.writeSegment(std::string(MAX_SEGMENT_NAME_LENGTH, 'x'), {}).IsError());
+  EXPECT_TRUE(cache_.listSegments().size() == 1);
+}
+
+TEST_F(DiskCacheTest, WatermarkFollowsUsedBytes) {
+  EXPECT_FALSE(cache_.isOverHighWatermark());  // no limit by default
+  ASSERT_FALSE(cache_.writeSegment("a", {MakeSection(1, std::string(1000, 'a'))}).IsError());
+  const uint64_t sizeA = ReadFile(segmentFile("a")).size();
+  EXPECT_EQ(sizeA, cache_.usedBytes());
+  cache_.setHighWatermark(sizeA);
+  EXPECT_FALSE(cache_.isUnderSpacePressure(context_));  // at the watermark is not above it
+  ASSERT_FALSE(cache_.writeSegment("a", {MakeSection(1, std::string(1001, 'a'))}).IsError());
+  EXPECT_EQ(sizeA + 1, cache_.usedBytes());  // a replacement counts once
+  EXPECT_TRUE(cache_.isUnderSpacePressure(context_));
+  ASSERT_FALSE(cache_.writeSegment("b", {MakeSection(1, "b")}).IsError());
+  const uint64_t total = cache_.usedBytes();
+  EXPECT_EQ(total, sizeA + 1 + ReadFile(segmentFile("b")).size());
+
+  ASSERT_TRUE(WriteFile(dir_ + "/.tmp-c-123456", "left by a crash"));
+  ASSERT_TRUE(WriteFile(dir_ + "/notes.txt", "not a segment"));
+  DiskCache reopened(dir_);
+  ASSERT_TRUE(reopened.isOpen());
+  EXPECT_EQ(total, reopened.usedBytes());
+  EXPECT_FALSE(objstore_testing::PathExists(dir_ + "/.tmp-c-123456"));
+  EXPECT_EQ(std::vector<std::string>({"a", "b"}), reopened.listSegments());
+
+  ASSERT_FALSE(cache_.removeSegment("a").IsError());
+  EXPECT_FALSE(cache_.isOverHighWatermark());
+  ASSERT_FALSE(cache_.removeSegment("b").IsError());
+  EXPECT_EQ(0u, cache_.usedBytes());
+  EXPECT_FALSE(cache_.hasSegment("a"));
+}
+
+TEST(DiskCacheOpenTest, UnusableDirectoryIsReported) {
+  TempDir tmp;
+  ASSERT_TRUE(WriteFile(tmp.sub("file"), "x"));
+  DiskCache cache(tmp.sub("file"));
+  std::string why;
+  EXPECT_FALSE(cache.isOpen(&why));
+  EXPECT_NE(std::string::npos, why.find("file")) << why;
+  std::vector<SectionV> sections;
+  EXPECT_TRUE(cache.readAllSections(DiskCacheContext(), "a", sections).IsError());
+  EXPECT_TRUE(cache.writeSegment("a", {}).IsError());
+}
+
+TEST_F(DiskCacheTest, AutoOpenSegmentsOfOneNameShareTheirInfo) {
+  {
+    AutoOpenSegment first(cache_, "x");
+    AutoOpenSegment second(cache_, "x");
+    AutoOpenSegment other(cache_, "y");
+    EXPECT_EQ(first.getSegInfo(), second.getSegInfo());
+    EXPECT_NE(first.getSegInfo(), other.getSegInfo());
+    EXPECT_EQ(2, first.getSegInfo()->openCount);
+    EXPECT_EQ(2u, cache_.openSegmentCount());
+  }
+  EXPECT_EQ(0u, cache_.openSegmentCount());
+}
+
+// Readers must always see one whole version of a segment being replaced; the accounting must
+// match the directory afterwards. Also the segment lock must serialise readers of one name
+// (ThreadSanitizer reports the plain counters below if it does not).
+TEST_F(DiskCacheTest, ConcurrentWritersReadersAndOpeners) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 60;
+  int lockedCounters[3] = {0, 0, 0};
+  std::atomic<int> badReads{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < kRounds; ++round) {
+        std::string shared = "shared-" + std::to_string(round % 3);
+        char fill = static_cast<char>('a' + t);
+        cache_.writeSegment(shared, {MakeSection(1, std::string(100 + t * 50, fill))});
+        cache_.writeSegment("own-" + std::to_string(t), {MakeSection(1, std::string(round, 'o'))});
+        if (round % 5 == 0) cache_.removeSegment(shared);
+        AutoOpenSegment open(cache_, shared);
+        open.getSegInfo()->segmentLock.enter(true);
+        ++lockedCounters[round % 3];
+        std::vector<SectionV> sections;
+        CUxError error = cache_.readAllSections(context_, shared, sections);
+        open.getSegInfo()->segmentLock.leave();
+        if (error.IsError() ? error.GetErrorCode() != ENOENT
+                            : sections.size() != 1 ||
+                                  std::string(sections[0].data.begin(), sections[0].data.end()) !=
+                                      std::string(sections[0].data.size(), sections[0].data[0]))
+          ++badReads;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(0, badReads.load());
+  EXPECT_EQ(kThreads * kRounds, lockedCounters[0] + lockedCounters[1] + lockedCounters[2]);
+  EXPECT_EQ(0u, cache_.openSegmentCount());
+  EXPECT_EQ(DiskCache(dir_).usedBytes(), cache_.usedBytes());
+}
+
+}  // namespace
+}  // namespace ObjectStore
