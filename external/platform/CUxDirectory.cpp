@@ -17,7 +17,9 @@ CUxError PathError(const CUxCodeLocation& where, int error, const char* what, co
 }
 
 // Creates every missing ancestor of `path`; existing ones are fine.
-CUxError CreateAncestors(const std::string& path) {
+CUxError CreateAncestors(std::string path) {
+  // A trailing '/' must not make the final entry count as its own ancestor.
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
   for (size_t slash = path.find('/', 1); slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     std::string ancestor = path.substr(0, slash);
@@ -77,8 +79,7 @@ void RemoveTree(int parentFd, const char* name, const std::string& path, Removal
 }  // namespace
 
 CUxError CUxDirectory::Create(const char* path, bool createParents) {
-  if (path == nullptr || *path == '\0')
-    return UX_ERROR(ENOENT, "cannot create a directory without a path");
+  if (path == nullptr) return UX_ERROR(EINVAL, "cannot create a directory without a path");
   if (createParents) {
     CUxError ancestors = CreateAncestors(path);
     if (ancestors.IsError()) return ancestors.Push(UX_CODE_LOCATION);
@@ -88,8 +89,7 @@ CUxError CUxDirectory::Create(const char* path, bool createParents) {
 }
 
 CUxError CUxDirectory::Remove(const char* path, bool recursive, bool missingOk) {
-  if (path == nullptr || *path == '\0')
-    return UX_ERROR(ENOENT, "cannot remove a directory without a path");
+  if (path == nullptr) return UX_ERROR(EINVAL, "cannot remove a directory without a path");
   struct stat info;
   if (lstat(path, &info) != 0) {
     if (errno == ENOENT && missingOk) return CUxError();

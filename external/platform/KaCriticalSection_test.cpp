@@ -1,0 +1,62 @@
+#include "KaCriticalSection.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "KaCriticalSectionLock.h"
+
+namespace {
+
+// True when another thread can take `section` now (it joins, so it never blocks the caller).
+bool OtherThreadCanEnter(KaCriticalSection* section) {
+  std::atomic<bool> entered(false);
+  std::thread other([&] {
+    KaCriticalSectionLock lock(section);
+    entered = true;
+  });
+  other.join();
+  return entered;
+}
+
+TEST(KaCriticalSectionTest, SameThreadMayEnterAgain) {
+  KaCriticalSection section;
+  section.enter(true);
+  section.enter(true);  // would deadlock if not recursive
+  section.leave();
+  section.leave();
+  EXPECT_TRUE(OtherThreadCanEnter(&section));
+}
+
+TEST(KaCriticalSectionTest, ExcludesOtherThreads) {
+  KaCriticalSection section;
+  long counter = 0;  // deliberately not atomic: only the section protects it
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        KaCriticalSectionLock lock(&section);
+        ++counter;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(80000, counter);
+}
+
+TEST(KaCriticalSectionLockTest, NullIsAllowedAndResetMovesTheHold) {
+  KaCriticalSection first, second;
+  KaCriticalSectionLock none(nullptr);
+  {
+    KaCriticalSectionLock lock(&first);
+    lock.resetCriticalSection(&second);
+    EXPECT_TRUE(OtherThreadCanEnter(&first));
+    lock.resetCriticalSection(nullptr);
+    EXPECT_TRUE(OtherThreadCanEnter(&second));
+  }
+  EXPECT_TRUE(OtherThreadCanEnter(&first));
+}
+
+}  // namespace
