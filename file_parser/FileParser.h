@@ -6,6 +6,8 @@
 #ifndef OBJSTORE_FILE_PARSER_FILEPARSER_H_
 #define OBJSTORE_FILE_PARSER_FILEPARSER_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -28,17 +30,23 @@ class OBJSTORE_API FileParser {
   FileParser(const FileParser&) = delete;
   FileParser& operator=(const FileParser&) = delete;
 
-  // Each returns false when the file could not be opened (nothing written, no log) or a write
-  // failed (the partial record is cut off again, level -1 record).
+  // Each returns false when the file could not be opened (nothing written, no log), when a
+  // payload length is given without a buffer (nothing written, level -1 record), or when a write
+  // failed (the partial record is cut off again, the file closed, level -1 record; the next
+  // call opens the file afresh). Thread-safe; the buffer is only read.
   bool putCXHeader(const void* buffer, uint64_t length);
   bool putMetaData(const void* buffer, uint64_t length, int32_t kind);
   bool putData(const void* buffer, uint64_t length, int32_t kind);
   bool putFileType(FileType type);
 
+  // True when the stream's error indicator is set; a null stream counts as failed.
   static bool checkFileOpError(FILE* stream);
 
  private:
   bool putRecord(uint32_t type, uint32_t kind, const void* buffer, uint64_t length);
+  bool openStream(off64_t* recordStart);
+  bool writeBlock(const void* block, size_t size);
+  void cutBackAndClose(off64_t recordStart);
 
   std::string filePath;
   FILE* stream;
