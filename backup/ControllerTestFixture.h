@@ -71,6 +71,11 @@ class ControllerTest : public ::testing::Test {
 
   void TearDown() override {
     OBJECTOPSAPI::PipelineFaults::Clear();
+    // A controller and its commit handler hold each other until the job ends.
+    for (const ObjectStore::BackupInterfacePtr& controller : started_) {
+      std::list<std::string> failed;
+      if (controller->holdsCommitHandler()) controller->endBackup(failed, false);
+    }
     OBJECTOPSAPI::PipelineOptions::ClearOverride();
     ObjectStore::GetBackupTimings() = ObjectStore::BackupTimings();
   }
@@ -89,7 +94,10 @@ class ControllerTest : public ::testing::Test {
     CUxError error = ObjectStore::BackupInterface::getController(job(appId, numStreams, jobId),
                                                                  controller, false);
     EXPECT_FALSE(error.IsError()) << error.AsString();
-    if (controller) controller->setCallBack(&CommitLog::OnCommit, &commits_);
+    if (controller) {
+      controller->setCallBack(&CommitLog::OnCommit, &commits_);
+      started_.push_back(controller);
+    }
     return controller;
   }
 
@@ -130,6 +138,7 @@ class ControllerTest : public ::testing::Test {
   ObjectStore::DiskCache cache_;
   ObjectStore::DiskCacheContext context_;
   CommitLog commits_;
+  std::vector<ObjectStore::BackupInterfacePtr> started_;
 };
 
 }  // namespace objstore_testing

@@ -133,6 +133,10 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
   if (eofError.IsError()) {
     OBJSTORE_LOG(-1, "ERROR: sending EOF failed");
     error = eofError;
+    // Without its end-of-file record the pipeline does not count the item, so its sequence
+    // numbers no longer line up with this stream's list: reporting by count would call the
+    // item committed in place of a later one. Hand the stream back as for any failed send.
+    sent = false;
   }
   OBJECT_STORE_STOP_PERF_COUNTER(kPerfLabel, kCounterWriteToPipeline);
   sendLock.resetCriticalSection(nullptr);

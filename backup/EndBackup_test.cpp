@@ -1,0 +1,142 @@
+// Ending a backup: waiting for outstanding commits, handing back what did not commit, and the
+// controller's release.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "ControllerTestFixture.h"
+#include "KaCriticalSectionLock.h"
+
+namespace ObjectStore {
+namespace {
+
+using OBJECTOPSAPI::PipelineFaults;
+
+class EndBackupTest : public objstore_testing::ControllerTest {
+ protected:
+  // A one-stream job in manual commit mode holding two sent, uncommitted items.
+  void SetUp() override {
+    ControllerTest::SetUp();
+    PipelineFaults::SetManualCommit(true);
+    controller_ = start(1, 1);
+    ASSERT_TRUE(controller_);
+    aFileId_ = controller_->streamHandlerAt(0)->getAfileID();
+    for (const char* item : {"first", "second"}) {
+      cacheItem(item, "k");
+      std::list<std::string> failed;
+      ASSERT_FALSE(controller_->sendItem(item, failed, nullptr, nullptr, cache_, context_).IsError());
+    }
+    KaCriticalSectionLock lock(&gStreamLock);
+    stream_ = gStreams[aFileId_];
+  }
+
+  // Delivers a commit the way the pipeline does, also after the pipeline job has ended.
+  void commit(const std::string& sequence) {
+    std::string text = sequence;
+    ChunkCommitHandler(controller_).commitUpdate(aFileId_, text);
+  }
+
+  BackupInterfacePtr controller_;
+  uint32_t aFileId_ = 0;
+  StreamInfoPtr stream_;
+  std::list<std::string> failed_{"earlier"};
+};
+
+TEST_F(EndBackupTest, WithoutWaitingItemsStayAndDirectoryGoes) {
+  EXPECT_FALSE(controller_->endBackup(failed_, false).IsError());
+  EXPECT_EQ(std::list<std::string>{"earlier"}, failed_);
+  EXPECT_EQ(2u, stream_->getUncommittedCount());
+  EXPECT_FALSE(objstore_testing::PathExists(jobDirectory()));
+}
+
+TEST_F(EndBackupTest, TimedOutStreamIsHandedBackOldestFirst) {
+  objstore_testing::ScopedLogCapture capture(1);
+  stream_->callbackEvent.set();  // a signal left over from earlier must not end the wait
+  CUxError error = controller_->endBackup(failed_, true);
+  EXPECT_EQ(258u, error.GetErrorCode());
+  EXPECT_EQ((std::list<std::string>{"earlier", "first", "second"}), failed_);
+  EXPECT_EQ(0u, stream_->getUncommittedCount());
+  EXPECT_FALSE(objstore_testing::PathExists(jobDirectory()));
+  EXPECT_EQ(1u, capture.log().count("Please open the Object Store again!!!!!!!!!", -1));
+  EXPECT_EQ(0u, capture.log().countContaining("INFO: Stop job successful"));
+}
+
+TEST_F(EndBackupTest, WaitEndsWhenTheLastCommitArrives) {
+  GetBackupTimings().commitWaitMs = 60000;
+  objstore_testing::ScopedLogCapture capture(1);
+  std::thread pipeline([&] {
+    while (capture.log().count("INFO: waiting on callback event", 1) == 0) std::this_thread::yield();
+    commit("1");
+    commit("2");
+  });
+  CUxError error = controller_->endBackup(failed_, true);
+  pipeline.join();
+  EXPECT_FALSE(error.IsError()) << error.AsString();
+  EXPECT_EQ(std::list<std::string>{"earlier"}, failed_);
+  EXPECT_EQ((std::vector<std::string>{"first", "second"}), commits_.committedItems());
+}
+
+TEST_F(EndBackupTest, FailedStopLeavesEverythingInPlace) {
+  PipelineFaults::FailCall(PipelineFaults::kEndBackup, 1);
+  CUxError error = controller_->endBackup(failed_, true);
+  EXPECT_TRUE(error.IsError());
+  EXPECT_GE(error.LocationCount(), 2u);
+  EXPECT_EQ(2u, stream_->getUncommittedCount());
+  EXPECT_TRUE(objstore_testing::PathExists(jobDirectory()));
+  EXPECT_EQ(std::list<std::string>{"earlier"}, failed_);
+}
+
+TEST_F(EndBackupTest, FailedRemovalIsReturnedWhenAllCommitted) {
+  objstore_testing::ScopedLogCapture capture(1);
+  const std::string realRoot = ObjectStoreStatic::rootDir;
+  ObjectStoreStatic::rootDir = "/dev/null";  // the job directory cannot be removed there
+  CUxError error = controller_->endBackup(failed_, false);
+  ObjectStoreStatic::rootDir = realRoot;
+  EXPECT_TRUE(error.IsError());
+  EXPECT_NE(258u, error.GetErrorCode());
+  EXPECT_EQ(1u, capture.log().count("ERROR: failed to remove the job directory [/dev/null/100].", -1));
+  EXPECT_EQ(0u, capture.log().countContaining("INFO: Stop job successful"));
+}
+
+TEST_F(EndBackupTest, ControllerIsFreedAndRefusesFurtherSends) {
+  objstore_testing::ScopedLogCapture capture(5);
+  commit("2");
+  ASSERT_FALSE(controller_->endBackup(failed_, true).IsError());
+  EXPECT_FALSE(controller_->holdsCommitHandler());
+  std::list<std::string> failed;
+  int index = -1;
+  CUxError error = controller_->sendItem("first", failed, nullptr, &index, cache_, context_);
+  EXPECT_EQ(static_cast<uint32_t>(kErrBackupEnded), error.GetErrorCode());
+  EXPECT_EQ(-1, index);
+  EXPECT_EQ(0u, gObjToAppIdMap.count(1));
+
+  boost::weak_ptr<BackupInterface> watch = controller_;
+  controller_.reset();
+  started_.clear();
+  EXPECT_TRUE(watch.expired());
+  EXPECT_EQ(1u, capture.log().count("Destroying BackupInterface", 5));
+}
+
+TEST_F(EndBackupTest, CommitWithoutCallbackIsProcessedAndCallsNothing) {
+  controller_->setCallBack(nullptr, nullptr);
+  commit("1");
+  EXPECT_TRUE(commits_.committedItems().empty());
+  EXPECT_EQ(1u, stream_->getUncommittedCount());
+}
+
+TEST_F(EndBackupTest, CommitForUnknownStreamIsRefused) {
+  std::string sequence = "1";
+  CUxError error = ChunkCommitHandler(controller_).commitUpdate(aFileId_ + 1000, sequence);
+  EXPECT_EQ(232u, error.GetErrorCode());
+  EXPECT_TRUE(commits_.calls.empty());
+}
+
+TEST_F(EndBackupTest, CommitCoveringNothingStillCallsBack) {
+  commit("0");
+  ASSERT_EQ(1u, commits_.calls.size());
+  EXPECT_TRUE(commits_.calls[0].items.empty());
+  EXPECT_EQ(aFileId_, commits_.calls[0].aFileId);
+}
+
+}  // namespace
+}  // namespace ObjectStore
