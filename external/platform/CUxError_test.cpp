@@ -56,11 +56,4 @@ TEST(CUxErrorTest, PushOnOneCopyNeverShowsInAnother) {
   EXPECT_EQ(original.GetMessage(), assigned.GetMessage());
 }
 
-TEST(CUxErrorTest, PushOnSuccessKeepsSuccess) {
-  CUxError error;
-  error.Push(UX_CODE_LOCATION);
-  EXPECT_FALSE(error.IsError());
-  EXPECT_EQ(1u, error.LocationCount());
-}
-
 }  // namespace

@@ -5,7 +5,9 @@
 // text file, named by OBJSTORE_SETTINGS_FILE or, when that is unset, $HOME/.config/objstore/
 // settings (/tmp/objstore-settings without HOME). Every object reads the file when it is made;
 // setters rewrite it atomically (temporary file, then rename), so a crash never leaves a torn
-// file. A missing file reads as empty; a malformed line is skipped with a warning.
+// file. A missing file reads as empty; a malformed line is skipped with a warning. A setter
+// re-reads the file and changes only its own value, so values other objects wrote meanwhile
+// survive. Keys and value names are case-sensitive. Deleting a key's last value keeps the key.
 // Objects are cheap and meant to be made per operation; one object is not shared by threads,
 // but several objects may be used at once by different threads.
 #ifndef OBJSTORE_PLATFORM_KAPLATFORMINFO_H_

@@ -160,18 +160,4 @@ TEST_F(KAPlatformInfoTest, FailedWriteReportsFailureAndKeepsTheFile) {
   EXPECT_EQ(0, KAPlatformInfo().setValue("", "v", "no key"));
 }
 
-TEST(KAPlatformInfoPathTest, FileNameComesFromTheEnvironment) {
-  {
-    ScopedEnv file("OBJSTORE_SETTINGS_FILE", "/x/settings");
-    EXPECT_EQ("/x/settings", KAPlatformInfo::SettingsFilePath());
-  }
-  ScopedEnv file("OBJSTORE_SETTINGS_FILE", "", true);
-  {
-    ScopedEnv home("HOME", "/home/op");
-    EXPECT_EQ("/home/op/.config/objstore/settings", KAPlatformInfo::SettingsFilePath());
-  }
-  ScopedEnv home("HOME", "", true);
-  EXPECT_EQ("/tmp/objstore-settings", KAPlatformInfo::SettingsFilePath());
-}
-
 }  // namespace

@@ -21,7 +21,9 @@ KaEvent::~KaEvent() {
 bool KaEvent::wait(long milliseconds) {
   std::unique_lock<std::mutex> lock(handle_->mutex);
   auto isSignalled = [this] { return handle_->signalled; };
-  if (milliseconds < 0) {
+  // Beyond about 30 years the deadline would overflow the clock; such a wait has no limit.
+  const long kLongestTimedWait = 1000L * 1000 * 1000 * 1000;
+  if (milliseconds < 0 || milliseconds > kLongestTimedWait) {
     handle_->signalledCv.wait(lock, isSignalled);
   } else {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);

@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <thread>
 #include <vector>
-
-#include "UxSleep.h"
 
 namespace {
 
@@ -36,12 +35,14 @@ TEST(KaEventTest, ManualResetStaysSetUntilReset) {
 }
 
 TEST(KaEventTest, SetWakesWaiterWithoutLimit) {
-  KaEvent event(false);
-  bool woken = false;
-  std::thread waiter([&] { woken = event.wait(-1); });
-  event.set();
-  waiter.join();
-  EXPECT_TRUE(woken);
+  for (long limit : {-1L, LONG_MAX}) {
+    KaEvent event(false);
+    bool woken = false;
+    std::thread waiter([&] { woken = event.wait(limit); });
+    event.set();
+    waiter.join();
+    EXPECT_TRUE(woken) << limit;
+  }
 }
 
 TEST(KaEventTest, ManualSetWakesEveryWaiter) {
@@ -54,12 +55,6 @@ TEST(KaEventTest, ManualSetWakesEveryWaiter) {
   event.set();
   for (std::thread& waiter : waiters) waiter.join();
   EXPECT_EQ(std::vector<char>(3, 1), woken);
-}
-
-TEST(UxSleepTest, SleepsAtLeastTheGivenTime) {
-  auto start = std::chrono::steady_clock::now();
-  UXSLEEP_InTeRnAl(15, __FILE__, __LINE__);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(15));
 }
 
 }  // namespace

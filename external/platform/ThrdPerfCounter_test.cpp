@@ -14,11 +14,6 @@ using objstore_testing::ScopedLogCapture;
 
 const char kLabel[] = "BackupInterface::sendItem";
 
-TEST(ThrdPerfCounterTest, ProcessWideSwitchesStartOff) {
-  EXPECT_FALSE(ObjectStore::g_object_store_enable_perf);
-  EXPECT_EQ(nullptr, ObjectStore::g_object_store_counter);
-}
-
 TEST(ThrdPerfCounterTest, DisabledCounterRecordsNothing) {
   ThrdPerfCounter counter;
   counter.StartPerfCounter(kLabel, 30);
