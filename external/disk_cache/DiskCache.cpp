@@ -12,7 +12,6 @@
 
 #include "LogWriter.h"
 #include "SegmentFile.h"
-#include "SegmentFormat.h"
 
 namespace ObjectStore {
 
@@ -145,17 +144,16 @@ CUxError DiskCache::readAllSections(const DiskCacheContext& /*context*/, const s
                                     std::vector<SectionV>& sections) {
   CUxError error = checkUsable(name);
   if (error.IsError()) return error;
-  FileContent content;
-  int readErrno = ReadWholeFile(segmentPath(name), &content);
-  if (readErrno != 0) return readError(name, readErrno);
   std::string problem;
-  if (!DecodeSegment(content.bytes.get(), content.size, &sections, &problem)) {
+  int readErrno = ReadSegmentFile(segmentPath(name), &sections, &problem);
+  if (readErrno == EBADMSG && !problem.empty()) {
     OBJSTORE_LOG(-1, "ERROR: segment [%s] in disk cache [%s] is corrupt: %s", name.c_str(),
                  dir_.c_str(), problem.c_str());
     return UX_ERROR(EBADMSG, "segment [%s] in disk cache [%s] is corrupt: %s", name.c_str(),
                     dir_.c_str(), problem.c_str());
   }
-  OBJSTORE_LOG(5, "INFO: read segment [%s]: %zu bytes", name.c_str(), content.size);
+  if (readErrno != 0) return readError(name, readErrno);
+  OBJSTORE_LOG(5, "INFO: read segment [%s]", name.c_str());
   return error;
 }
 
@@ -166,20 +164,21 @@ CUxError DiskCache::writeSegment(const std::string& name, const std::vector<Sect
   if (sections.size() > UINT32_MAX)
     return UX_ERROR(EINVAL, "segment [%s] has too many sections (%zu)", name.c_str(),
                     sections.size());
-  std::vector<char> content = EncodeSegment(sections);
   std::string tmpPath;
-  int writeErrno = WriteTemporaryFile(dir_, kTemporaryPrefix + name + "-", content, sync, &tmpPath);
+  uint64_t size = 0;
+  int writeErrno =
+      WriteSegmentFile(dir_, kTemporaryPrefix + name + "-", sections, sync, &tmpPath, &size);
   if (writeErrno != 0)
     return UX_ERROR(writeErrno, "cannot write segment [%s] in disk cache [%s]: %s", name.c_str(),
                     dir_.c_str(), std::strerror(writeErrno));
-  error = installSegment(name, tmpPath, content.size());
+  error = installSegment(name, tmpPath, size);
   if (error.IsError()) return error;
   int syncErrno = sync ? SyncDirectory(dir_) : 0;
   if (syncErrno != 0)
     return UX_ERROR(syncErrno, "segment [%s] stored but disk cache [%s] not synced: %s",
                     name.c_str(), dir_.c_str(), std::strerror(syncErrno));
-  OBJSTORE_LOG(3, "INFO: stored segment [%s]: %zu sections, %zu bytes", name.c_str(),
-               sections.size(), content.size());
+  OBJSTORE_LOG(3, "INFO: stored segment [%s]: %zu sections, %llu bytes", name.c_str(),
+               sections.size(), static_cast<unsigned long long>(size));
   return error;
 }
 

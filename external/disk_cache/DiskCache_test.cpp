@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -42,6 +41,11 @@ void ExpectSameSections(const std::vector<SectionV>& expected,
   }
 }
 
+std::string Flip(std::string bytes, size_t at, char mask) {
+  bytes.at(at) = static_cast<char>(bytes.at(at) ^ mask);
+  return bytes;
+}
+
 class DiskCacheTest : public ::testing::Test {
  protected:
   std::string segmentFile(const std::string& name) { return dir_ + "/" + name + ".seg"; }
@@ -60,7 +64,7 @@ TEST_F(DiskCacheTest, SegmentsRoundTrip) {
   std::mt19937 random(1);
   for (char& byte : big) byte = static_cast<char>(random());
   std::vector<SectionV> many;
-  for (int i = 0; i < 1000; ++i) many.push_back(MakeSection(i % 4, std::to_string(i), i, i));
+  for (int i = 0; i < 3000; ++i) many.push_back(MakeSection(i % 4, std::to_string(i), i, i));
   struct Case {
     std::string name;
     std::vector<SectionV> sections;
@@ -88,41 +92,22 @@ TEST_F(DiskCacheTest, DamagedSegmentsAreRefusedWithTheReason) {
   const std::string file = ReadFile(segmentFile(good));
   struct Case {
     std::string what;
-    std::function<std::string(std::string)> damage;
+    std::string content;
     std::string reason;
   } cases[] = {
-      {"header byte",
-       [](std::string f) {
-         f[5] ^= 1;
-         return f;
-       },
-       "header checksum mismatch"},
-      {"payload byte",
-       [](std::string f) {
-         f[f.size() - 9] ^= 0x40;
-         return f;
-       },
-       "payload checksum mismatch"},
-      {"last byte cut", [](std::string f) { return f.substr(0, f.size() - 1); }, "truncated"},
-      {"header cut", [](std::string f) { return f.substr(0, 20); }, "truncated"},
-      {"empty file", [](std::string) { return std::string(); }, "truncated"},
-      {"bytes appended", [](std::string f) { return f + "xx"; }, "unexpected bytes"},
-      {"wrong magic",
-       [](std::string f) {
-         f[0] = 'P';
-         return f;
-       },
-       "bad magic"},
-      {"wrong version",
-       [](std::string f) {
-         f[2] = 2;
-         return f;
-       },
-       "unsupported version 2"},
+      {"header byte", Flip(file, 5, 0x01), "header checksum mismatch"},
+      {"table byte", Flip(file, 32 + 5, 0x01), "section table checksum mismatch"},
+      {"data byte", Flip(file, file.size() - 9, 0x40), "data checksum mismatch"},
+      {"last byte cut", file.substr(0, file.size() - 1), "truncated"},
+      {"header cut", file.substr(0, 20), "truncated"},
+      {"empty file", "", "truncated"},
+      {"bytes appended", file + "xx", "unexpected bytes"},
+      {"wrong magic", "PK" + file.substr(2), "bad magic"},
+      {"wrong version", Flip(file, 2, 0x03), "unsupported version 2"},
   };
   for (const Case& c : cases) {
     ScopedLogCapture capture;
-    ASSERT_TRUE(WriteFile(segmentFile("damaged"), c.damage(file)));
+    ASSERT_TRUE(WriteFile(segmentFile("damaged"), c.content));
     std::vector<SectionV> sections(1);
     CUxError error = read("damaged", &sections);
     EXPECT_EQ(static_cast<uint32_t>(EBADMSG), error.GetErrorCode()) << c.what;

@@ -1,34 +1,33 @@
-// SegmentFile: the few POSIX file operations the disk cache needs, each reporting an errno value.
+// SegmentFile: reading and writing segment files, and the few directory operations the disk
+// cache needs. Each returns 0 or an errno value.
 #ifndef OBJSTORE_DISKCACHE_SEGMENTFILE_H_
 #define OBJSTORE_DISKCACHE_SEGMENTFILE_H_
 
-#include <cstddef>
-#include <memory>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "SectionV.h"
+
 namespace ObjectStore {
 
-// A whole file in memory. The buffer is not zero-filled first: segments can be MiB large.
-struct FileContent {
-  std::unique_ptr<char[]> bytes;
-  size_t size = 0;
-};
+// Reads and checks the segment file at `path`: one open, one fstat, one read for the head of the
+// file and one more read per section whose data the head did not hold. On success appends the
+// sections to `sections`. A damaged file gives EBADMSG with `problem` saying what is wrong;
+// `sections` is then untouched.
+int ReadSegmentFile(const std::string& path, std::vector<SectionV>* sections, std::string* problem);
 
-// Reads the whole file at `path` with one open, one fstat and, normally, one read. A file that
-// ends before the size fstat gave is returned short. Returns 0 or an errno value.
-int ReadWholeFile(const std::string& path, FileContent* content);
+// Writes `sections` as a segment file into a new file in `dir` whose name starts with `prefix`
+// (mode 0644), syncs it to disk when `sync`, and sets `path` and `size` to the file written.
+// Nothing is left behind on failure.
+int WriteSegmentFile(const std::string& dir, const std::string& prefix,
+                     const std::vector<SectionV>& sections, bool sync, std::string* path,
+                     uint64_t* size);
 
-// Writes `content` into a new file in `dir` whose name starts with `prefix` (mode 0644), syncs
-// it to disk when `sync`, and sets `path` to it. Nothing is left behind on failure. Returns 0 or
-// an errno value.
-int WriteTemporaryFile(const std::string& dir, const std::string& prefix,
-                       const std::vector<char>& content, bool sync, std::string* path);
-
-// Syncs directory `dir`, making renames and removals in it durable. Returns 0 or an errno value.
+// Syncs directory `dir`, making renames and removals in it durable.
 int SyncDirectory(const std::string& dir);
 
-// Creates `dir` and its missing parents. Returns 0 or an errno value.
+// Creates `dir` and its missing parents.
 int CreateDirectories(const std::string& dir);
 
 }  // namespace ObjectStore

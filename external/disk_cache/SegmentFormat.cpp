@@ -17,8 +17,9 @@ namespace {
 constexpr size_t kMagicAt = 0;
 constexpr size_t kVersionAt = 2;
 constexpr size_t kSectionCountAt = 4;
-constexpr size_t kPayloadSizeAt = 8;
-constexpr size_t kPayloadCrcAt = 16;
+constexpr size_t kDataSizeAt = 8;
+constexpr size_t kTableCrcAt = 16;
+constexpr size_t kDataCrcAt = 20;
 constexpr size_t kHeaderCrcAt = 28;
 
 void PutLittleEndian(char* out, uint64_t value, size_t bytes) {
@@ -32,12 +33,6 @@ uint64_t GetLittleEndian(const char* in, size_t bytes) {
   return value;
 }
 
-void AppendLittleEndian(std::vector<char>* out, uint64_t value, size_t bytes) {
-  char buffer[8];
-  PutLittleEndian(buffer, value, bytes);
-  out->insert(out->end(), buffer, buffer + bytes);
-}
-
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 std::string Format(const char* format, ...) {
@@ -49,87 +44,25 @@ std::string Format(const char* format, ...) {
   return buffer;
 }
 
-size_t EncodedSize(const std::vector<SectionV>& sections) {
-  size_t size = kSegmentHeaderSize;
-  for (const SectionV& section : sections) size += kSectionDescriptorSize + section.data.size();
-  return size;
+unsigned long long Ull(uint64_t value) {
+  return static_cast<unsigned long long>(value);
 }
 
-// Checks everything the header promises against the file; on success sets the section count.
-bool CheckHeaderAndPayload(const char* data, size_t size, uint32_t* sectionCount,
-                           std::string* problem) {
-  if (size < kSegmentHeaderSize) {
-    *problem =
-        Format("truncated: %zu bytes, shorter than the %zu-byte header", size, kSegmentHeaderSize);
-    return false;
-  }
-  uint64_t magic = GetLittleEndian(data + kMagicAt, 2);
-  if (magic != DISK_CACHE_MAGIC) {
-    *problem =
-        Format("bad magic 0x%04llx, not a segment file", static_cast<unsigned long long>(magic));
-    return false;
-  }
-  uint64_t version = GetLittleEndian(data + kVersionAt, 2);
-  if (version != DISK_CACHE_VERSION) {
-    *problem = Format("unsupported version %llu (this cache reads version %u)",
-                      static_cast<unsigned long long>(version), DISK_CACHE_VERSION);
-    return false;
-  }
-  if (GetLittleEndian(data + kHeaderCrcAt, 4) != Crc32c(data, kHeaderCrcAt)) {
-    *problem = "header checksum mismatch";
-    return false;
-  }
-  uint64_t payloadSize = GetLittleEndian(data + kPayloadSizeAt, 8);
-  uint64_t present = size - kSegmentHeaderSize;
-  if (payloadSize != present) {
-    *problem = payloadSize > present
-                   ? Format("truncated: %llu of %llu payload bytes present",
-                            static_cast<unsigned long long>(present),
-                            static_cast<unsigned long long>(payloadSize))
-                   : Format("%llu unexpected bytes after the payload",
-                            static_cast<unsigned long long>(present - payloadSize));
-    return false;
-  }
-  if (GetLittleEndian(data + kPayloadCrcAt, 4) != Crc32c(data + kSegmentHeaderSize, payloadSize)) {
-    *problem = "payload checksum mismatch";
-    return false;
-  }
-  *sectionCount = static_cast<uint32_t>(GetLittleEndian(data + kSectionCountAt, 4));
-  return true;
+uint32_t DataCrc(const std::vector<SectionV>& sections) {
+  uint32_t crc = 0;
+  for (const SectionV& section : sections)
+    crc = Crc32cExtend(crc, section.data.data(), section.data.size());
+  return crc;
 }
 
-// Parses the sections of a checked payload. The checks only fail for a file written wrongly
-// with valid checksums, but a bad length must never make us read past the end.
-bool ParseSections(const char* payload, size_t size, uint32_t count,
-                   std::vector<SectionV>* sections, std::string* problem) {
-  if (count > size / kSectionDescriptorSize) {
-    *problem = Format("%u sections cannot fit in %zu payload bytes", count, size);
+bool CheckFileSize(const SegmentLayout& layout, uint64_t fileSize, std::string* problem) {
+  // A damaged size could be near 2^64; compare without overflowing.
+  if (layout.dataSize > fileSize || layout.tableEnd() > fileSize - layout.dataSize) {
+    *problem = Format("truncated: %llu bytes, the header promises more", Ull(fileSize));
     return false;
   }
-  sections->reserve(count);
-  size_t at = 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (size - at < kSectionDescriptorSize) {
-      *problem = Format("section %u descriptor runs past the end", i);
-      return false;
-    }
-    SectionV section;
-    section.type = static_cast<int32_t>(GetLittleEndian(payload + at, 4));
-    section.metaDataType = static_cast<uint32_t>(GetLittleEndian(payload + at + 4, 4));
-    section.offset = GetLittleEndian(payload + at + 8, 8);
-    uint64_t dataSize = GetLittleEndian(payload + at + 16, 8);
-    at += kSectionDescriptorSize;
-    if (dataSize > size - at) {
-      *problem = Format("section %u data of %llu bytes runs past the end", i,
-                        static_cast<unsigned long long>(dataSize));
-      return false;
-    }
-    section.data.assign(payload + at, payload + at + dataSize);
-    at += dataSize;
-    sections->push_back(std::move(section));
-  }
-  if (at != size) {
-    *problem = Format("%zu bytes after the last section", size - at);
+  if (fileSize != layout.fileSize()) {
+    *problem = Format("%llu unexpected bytes after the data", Ull(fileSize - layout.fileSize()));
     return false;
   }
   return true;
@@ -137,36 +70,110 @@ bool ParseSections(const char* payload, size_t size, uint32_t count,
 
 }  // namespace
 
-std::vector<char> EncodeSegment(const std::vector<SectionV>& sections) {
-  std::vector<char> out;
-  out.reserve(EncodedSize(sections));
-  out.resize(kSegmentHeaderSize);  // filled in once the payload checksum is known
+std::vector<char> EncodeSegmentHead(const std::vector<SectionV>& sections) {
+  std::vector<char> head(kSegmentHeaderSize + kSectionEntrySize * sections.size());
+  char* entry = head.data() + kSegmentHeaderSize;
+  uint64_t dataSize = 0;
   for (const SectionV& section : sections) {
-    AppendLittleEndian(&out, static_cast<uint32_t>(section.type), 4);
-    AppendLittleEndian(&out, section.metaDataType, 4);
-    AppendLittleEndian(&out, section.offset, 8);
-    AppendLittleEndian(&out, section.data.size(), 8);
-    out.insert(out.end(), section.data.begin(), section.data.end());
+    PutLittleEndian(entry, static_cast<uint32_t>(section.type), 4);
+    PutLittleEndian(entry + 4, section.metaDataType, 4);
+    PutLittleEndian(entry + 8, section.offset, 8);
+    PutLittleEndian(entry + 16, section.data.size(), 8);
+    dataSize += section.data.size();
+    entry += kSectionEntrySize;
   }
-  size_t payloadSize = out.size() - kSegmentHeaderSize;
-  char* header = out.data();
+  char* header = head.data();
   PutLittleEndian(header + kMagicAt, DISK_CACHE_MAGIC, 2);
   PutLittleEndian(header + kVersionAt, DISK_CACHE_VERSION, 2);
   PutLittleEndian(header + kSectionCountAt, sections.size(), 4);
-  PutLittleEndian(header + kPayloadSizeAt, payloadSize, 8);
-  PutLittleEndian(header + kPayloadCrcAt, Crc32c(header + kSegmentHeaderSize, payloadSize), 4);
+  PutLittleEndian(header + kDataSizeAt, dataSize, 8);
+  PutLittleEndian(header + kTableCrcAt,
+                  Crc32c(header + kSegmentHeaderSize, head.size() - kSegmentHeaderSize), 4);
+  PutLittleEndian(header + kDataCrcAt, DataCrc(sections), 4);
   PutLittleEndian(header + kHeaderCrcAt, Crc32c(header, kHeaderCrcAt), 4);
-  return out;
+  return head;
+}
+
+bool DecodeSegmentHeader(const char* head, uint64_t fileSize, SegmentLayout* layout,
+                         std::string* problem) {
+  if (fileSize < kSegmentHeaderSize) {
+    *problem = Format("truncated: %llu bytes, shorter than the %zu-byte header", Ull(fileSize),
+                      kSegmentHeaderSize);
+    return false;
+  }
+  uint64_t magic = GetLittleEndian(head + kMagicAt, 2);
+  if (magic != DISK_CACHE_MAGIC) {
+    *problem = Format("bad magic 0x%04llx, not a segment file", Ull(magic));
+    return false;
+  }
+  uint64_t version = GetLittleEndian(head + kVersionAt, 2);
+  if (version != DISK_CACHE_VERSION) {
+    *problem = Format("unsupported version %llu (this cache reads version %u)", Ull(version),
+                      DISK_CACHE_VERSION);
+    return false;
+  }
+  if (GetLittleEndian(head + kHeaderCrcAt, 4) != Crc32c(head, kHeaderCrcAt)) {
+    *problem = "header checksum mismatch";
+    return false;
+  }
+  layout->sectionCount = static_cast<uint32_t>(GetLittleEndian(head + kSectionCountAt, 4));
+  layout->dataSize = GetLittleEndian(head + kDataSizeAt, 8);
+  layout->tableCrc = static_cast<uint32_t>(GetLittleEndian(head + kTableCrcAt, 4));
+  layout->dataCrc = static_cast<uint32_t>(GetLittleEndian(head + kDataCrcAt, 4));
+  return CheckFileSize(*layout, fileSize, problem);
+}
+
+bool DecodeSectionTable(const char* table, const SegmentLayout& layout,
+                        std::vector<SectionV>* sections, std::string* problem) {
+  size_t tableSize = layout.tableEnd() - kSegmentHeaderSize;
+  if (Crc32c(table, tableSize) != layout.tableCrc) {
+    *problem = "section table checksum mismatch";
+    return false;
+  }
+  std::vector<SectionV> decoded(layout.sectionCount);
+  uint64_t dataLeft = layout.dataSize;
+  for (SectionV& section : decoded) {
+    section.type = static_cast<int32_t>(GetLittleEndian(table, 4));
+    section.metaDataType = static_cast<uint32_t>(GetLittleEndian(table + 4, 4));
+    section.offset = GetLittleEndian(table + 8, 8);
+    uint64_t size = GetLittleEndian(table + 16, 8);
+    table += kSectionEntrySize;
+    // Only a faulty writer gets here with valid checksums, but a size must never exceed the file.
+    if (size > dataLeft) {
+      *problem = "section sizes exceed the data";
+      return false;
+    }
+    dataLeft -= size;
+    section.data.resize(size);
+  }
+  if (dataLeft != 0) {
+    *problem = "section sizes fall short of the data";
+    return false;
+  }
+  sections->swap(decoded);
+  return true;
+}
+
+bool CheckSectionData(const std::vector<SectionV>& sections, const SegmentLayout& layout,
+                      std::string* problem) {
+  if (DataCrc(sections) == layout.dataCrc) return true;
+  *problem = "data checksum mismatch";
+  return false;
 }
 
 bool DecodeSegment(const char* data, size_t size, std::vector<SectionV>* sections,
                    std::string* problem) {
-  uint32_t count = 0;
-  if (!CheckHeaderAndPayload(data, size, &count, problem)) return false;
+  SegmentLayout layout;
   std::vector<SectionV> decoded;
-  if (!ParseSections(data + kSegmentHeaderSize, size - kSegmentHeaderSize, count, &decoded,
-                     problem))
+  if (!DecodeSegmentHeader(data, size, &layout, problem) ||
+      !DecodeSectionTable(data + kSegmentHeaderSize, layout, &decoded, problem))
     return false;
+  const char* next = data + layout.tableEnd();
+  for (SectionV& section : decoded) {
+    if (!section.data.empty()) std::memcpy(section.data.data(), next, section.data.size());
+    next += section.data.size();
+  }
+  if (!CheckSectionData(decoded, layout, problem)) return false;
   sections->insert(sections->end(), std::make_move_iterator(decoded.begin()),
                    std::make_move_iterator(decoded.end()));
   return true;

@@ -8,6 +8,13 @@
 namespace ObjectStore {
 namespace {
 
+std::vector<char> EncodeSegment(const std::vector<SectionV>& sections) {
+  std::vector<char> file = EncodeSegmentHead(sections);
+  for (const SectionV& section : sections)
+    file.insert(file.end(), section.data.begin(), section.data.end());
+  return file;
+}
+
 std::vector<SectionV> SampleSections() {
   std::vector<SectionV> sections(3);
   sections[0].type = kSectionStreamHeader;
