@@ -5,6 +5,7 @@
 #define OBJSTORE_BACKUP_CONTROLLERTESTFIXTURE_H_
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <condition_variable>
 #include <list>
@@ -62,6 +63,7 @@ class ControllerTest : public ::testing::Test {
     options.commitBytes = 0;
     options.commitMs = 0;
     OBJECTOPSAPI::PipelineOptions::Override(options);
+    ASSERT_EQ(0, mkdir(tmp_.sub("base").c_str(), 0755));
     ASSERT_TRUE(ObjectStore::initBackupInterace(tmp_.sub("base")));
     ObjectStore::BackupTimings& timings = ObjectStore::GetBackupTimings();
     timings.commitWaitMs = 100;
