@@ -1,0 +1,243 @@
+#include "PipelineFaults.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "LogWriter.h"
+#include "PipelineErrors.h"
+#include "PipelineJob.h"
+
+namespace OBJECTOPSAPI {
+
+namespace {
+
+struct Rule {
+  PipelineFaults::Op op;
+  uint32_t aFileId;  // kAnyStream: calls on every stream count
+  uint64_t n;        // 0: every call fails
+  bool andLater;
+  uint64_t seen;
+  std::string text;
+};
+
+std::mutex gMutex;
+std::vector<Rule> gRules;
+std::atomic<bool> gHasRules{false};
+std::atomic<bool> gManualCommit{false};
+std::atomic<uint32_t> gCommitDelayMs{0};
+std::once_flag gEnvironmentOnce;
+
+const char* const kOpNames[PipelineFaults::kOpCount] = {
+    "sendHeader", "sendMetaData",     "sendUserBufData", "sendEof",
+    "commitData", "getStreamHandler", "getController",   "endBackup"};
+
+struct ParsedPlan {
+  std::vector<Rule> rules;
+  bool manualCommit = false;
+  uint32_t commitDelayMs = 0;
+};
+
+std::string Trim(const std::string& text) {
+  size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string::npos) return "";
+  size_t end = text.find_last_not_of(" \t");
+  return text.substr(begin, end - begin + 1);
+}
+
+// Parses a whole unsigned decimal number; false on anything else.
+bool ParseNumber(const std::string& text, uint64_t* out) {
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  *out = value;
+  return true;
+}
+
+bool ParseOp(const std::string& name, PipelineFaults::Op* out) {
+  for (int i = 0; i < PipelineFaults::kOpCount; ++i) {
+    if (name == kOpNames[i]) {
+      *out = static_cast<PipelineFaults::Op>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+// One rule: <op>[@<aFileId>][=<n>[+]].
+bool ParseRule(const std::string& token, Rule* rule) {
+  size_t equals = token.find('=');
+  std::string head = token.substr(0, equals);
+  std::string count = equals == std::string::npos ? "" : token.substr(equals + 1);
+  size_t at = head.find('@');
+  std::string name = head.substr(0, at);
+
+  *rule = Rule{PipelineFaults::kSendHeader, PipelineFaults::kAnyStream, 0, false, 0, token};
+  if (!ParseOp(name, &rule->op)) return false;
+  if (at != std::string::npos) {
+    uint64_t id = 0;
+    if (!ParseNumber(head.substr(at + 1), &id) || id == 0 || id > UINT32_MAX) return false;
+    rule->aFileId = static_cast<uint32_t>(id);
+  }
+  if (equals == std::string::npos) return true;
+  if (!count.empty() && count.back() == '+') {
+    rule->andLater = true;
+    count.pop_back();
+  }
+  return ParseNumber(count, &rule->n) && rule->n > 0;
+}
+
+bool ParseToken(const std::string& token, ParsedPlan* plan) {
+  if (token == "manualCommit") {
+    plan->manualCommit = true;
+    return true;
+  }
+  const std::string delayPrefix = "commitDelay=";
+  if (token.compare(0, delayPrefix.size(), delayPrefix) == 0) {
+    uint64_t ms = 0;
+    if (!ParseNumber(token.substr(delayPrefix.size()), &ms) || ms > UINT32_MAX) return false;
+    plan->commitDelayMs = static_cast<uint32_t>(ms);
+    return true;
+  }
+  Rule rule;
+  if (!ParseRule(token, &rule)) return false;
+  plan->rules.push_back(rule);
+  return true;
+}
+
+CUxError InstallSpec(const std::string& spec) {
+  ParsedPlan plan;
+  size_t start = 0;
+  while (start <= spec.size()) {
+    size_t comma = spec.find(',', start);
+    if (comma == std::string::npos) comma = spec.size();
+    std::string token = Trim(spec.substr(start, comma - start));
+    if (!token.empty() && !ParseToken(token, &plan)) {
+      return UX_ERROR(kPipelineInvalidArgument, "bad fault rule [%s] in [%s]", token.c_str(),
+                      spec.c_str());
+    }
+    start = comma + 1;
+  }
+  std::lock_guard<std::mutex> lock(gMutex);
+  gRules = plan.rules;
+  gHasRules = !gRules.empty();
+  gManualCommit = plan.manualCommit;
+  gCommitDelayMs = plan.commitDelayMs;
+  if (!spec.empty()) OBJSTORE_LOG(1, "INFO: pipeline fault plan set to [%s]", spec.c_str());
+  return CUxError();
+}
+
+std::string EnvironmentSpec() {
+  const char* spec = std::getenv("OBJSTORE_PIPELINE_FAULTS");
+  return spec == nullptr ? "" : spec;
+}
+
+void LoadEnvironmentOnce() {
+  std::call_once(gEnvironmentOnce, [] {
+    CUxError error = InstallSpec(EnvironmentSpec());
+    if (error.IsError()) {
+      OBJSTORE_LOG(-1, "ERROR: ignoring OBJSTORE_PIPELINE_FAULTS: %s", error.AsString().c_str());
+    }
+  });
+}
+
+bool RuleFails(Rule& rule, PipelineFaults::Op op, uint32_t aFileId) {
+  if (rule.op != op) return false;
+  if (rule.aFileId != PipelineFaults::kAnyStream && rule.aFileId != aFileId) return false;
+  ++rule.seen;
+  if (rule.n == 0) return true;
+  return rule.seen == rule.n || (rule.andLater && rule.seen > rule.n);
+}
+
+}  // namespace
+
+const char* PipelineFaults::OpName(Op op) {
+  return op >= 0 && op < kOpCount ? kOpNames[op] : "unknown";
+}
+
+CUxError PipelineFaults::Install(const std::string& spec) {
+  LoadEnvironmentOnce();
+  return InstallSpec(spec);
+}
+
+CUxError PipelineFaults::InstallFromEnvironment() {
+  LoadEnvironmentOnce();
+  return InstallSpec(EnvironmentSpec());
+}
+
+void PipelineFaults::Clear() {
+  LoadEnvironmentOnce();
+  std::lock_guard<std::mutex> lock(gMutex);
+  gRules.clear();
+  gHasRules = false;
+  gManualCommit = false;
+  gCommitDelayMs = 0;
+}
+
+void PipelineFaults::FailCall(Op op, uint64_t n, uint32_t aFileId, bool andLater) {
+  LoadEnvironmentOnce();
+  std::lock_guard<std::mutex> lock(gMutex);
+  gRules.push_back(Rule{op, aFileId, n, andLater, 0, OpName(op)});
+  gHasRules = true;
+}
+
+void PipelineFaults::SetManualCommit(bool manual) {
+  LoadEnvironmentOnce();
+  gManualCommit = manual;
+}
+
+void PipelineFaults::SetCommitDelayMs(uint32_t milliseconds) {
+  LoadEnvironmentOnce();
+  gCommitDelayMs = milliseconds;
+}
+
+bool PipelineFaults::ManualCommit() {
+  LoadEnvironmentOnce();
+  return gManualCommit;
+}
+
+uint32_t PipelineFaults::CommitDelayMs() {
+  LoadEnvironmentOnce();
+  return gCommitDelayMs;
+}
+
+CUxError PipelineFaults::Check(Op op, uint32_t aFileId) {
+  LoadEnvironmentOnce();
+  if (!gHasRules) return CUxError();
+  std::lock_guard<std::mutex> lock(gMutex);
+  // Every matching rule counts the call, even when an earlier one already fails it.
+  const Rule* failing = nullptr;
+  for (Rule& rule : gRules) {
+    if (RuleFails(rule, op, aFileId) && failing == nullptr) failing = &rule;
+  }
+  if (failing == nullptr) return CUxError();
+  unsigned long long call = failing->seen;
+  OBJSTORE_LOG(1, "INFO: injecting a fault into %s (stream [%u], call %llu, rule [%s])", OpName(op),
+               aFileId, call, failing->text.c_str());
+  return UX_ERROR(kPipelineInjectedFault, "injected fault: %s call %llu fails (rule [%s])",
+                  OpName(op), call, failing->text.c_str());
+}
+
+CUxError PipelineFaults::DeliverCommit(uint32_t aFileId, const std::string& sequence) {
+  boost::shared_ptr<PipelineJob> job = PipelineJob::FindByAfileId(aFileId);
+  if (!job) {
+    return UX_ERROR(kPipelineUnknownStream, "no running job has a stream with aFile ID [%u]",
+                    aFileId);
+  }
+  return job->deliverCommit(aFileId, sequence);
+}
+
+CUxError PipelineFaults::PostCommit(uint32_t aFileId, const std::string& sequence) {
+  boost::shared_ptr<PipelineJob> job = PipelineJob::FindByAfileId(aFileId);
+  if (!job) {
+    return UX_ERROR(kPipelineUnknownStream, "no running job has a stream with aFile ID [%u]",
+                    aFileId);
+  }
+  return job->postCommit(aFileId, sequence);
+}
+
+}  // namespace OBJECTOPSAPI

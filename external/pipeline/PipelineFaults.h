@@ -1,0 +1,85 @@
+// PipelineFaults: the process's fault plan, for tests and failure drills.
+//
+// A plan is a list of rules, each naming an operation to fail. It is set programmatically or,
+// at the first use in a process, from the environment variable OBJSTORE_PIPELINE_FAULTS: rules
+// separated by commas, each one of
+//   <op>                 every call of <op> fails
+//   <op>=<n>             the n-th call (counted from 1, since the plan was set) fails
+//   <op>=<n>+            the n-th call and every later one fail
+//   <op>@<aFileId>...    as above, counting only the calls on the stream with that aFile ID
+//   manualCommit         no commit happens by itself (see below)
+//   commitDelay=<ms>     wait this long before each commit notification
+// where <op> is one of sendHeader, sendMetaData, sendUserBufData, sendEof, commitData,
+// getStreamHandler, getController, endBackup. Example:
+//   OBJSTORE_PIPELINE_FAULTS="sendHeader=3,sendEof@2=1,getStreamHandler=2,getController=1"
+// aFile IDs are handed out from 1 upwards in the order streams are handed out in the process.
+//
+// A failing operation returns kPipelineInjectedFault with a message naming the rule, and
+// changes nothing: a failed send writes nothing of that call, a failed getStreamHandler uses
+// up no stream.
+//
+// Manual commit mode: the commit thread commits nothing on its own, commitData() only records
+// the request, and endBackup syncs the streams' files without notifying. The test delivers
+// whatever sequence number text it wants with DeliverCommit (on its own thread) or PostCommit
+// (on the job's commit thread).
+//
+// All operations are thread-safe.
+#ifndef OBJSTORE_PIPELINE_PIPELINEFAULTS_H_
+#define OBJSTORE_PIPELINE_PIPELINEFAULTS_H_
+
+#include <cstdint>
+#include <string>
+
+#include "CUxError.h"
+
+namespace OBJECTOPSAPI {
+
+class PipelineFaults {
+ public:
+  enum Op {
+    kSendHeader,
+    kSendMetaData,
+    kSendUserBufData,
+    kSendEof,
+    kCommitData,
+    kGetStreamHandler,
+    kGetController,
+    kEndBackup,
+    kOpCount
+  };
+  static constexpr uint32_t kAnyStream = 0;
+
+  // Replaces the plan with the rules in `spec` (syntax above; empty clears it). A malformed
+  // spec returns kPipelineInvalidArgument and leaves the plan unchanged.
+  static CUxError Install(const std::string& spec);
+  // Replaces the plan with what OBJSTORE_PIPELINE_FAULTS says (nothing when unset).
+  static CUxError InstallFromEnvironment();
+  // Removes every rule, manual commit mode and the commit delay.
+  static void Clear();
+
+  // Adds a rule: fail the n-th call of `op` (n = 0: every call), and with `andLater` every call
+  // after it too. Counting starts now.
+  static void FailCall(Op op, uint64_t n, uint32_t aFileId = kAnyStream, bool andLater = false);
+  static void SetManualCommit(bool manual);
+  static void SetCommitDelayMs(uint32_t milliseconds);
+
+  static bool ManualCommit();
+  static uint32_t CommitDelayMs();
+
+  // Counts a call of `op` (on stream `aFileId`, 0 for calls without a stream) and returns the
+  // injected error when a rule says this call fails. Used by the pipeline's operations.
+  static CUxError Check(Op op, uint32_t aFileId);
+
+  // Calls commitUpdate(aFileId, sequence) of the job that owns the stream on the calling thread
+  // and returns its result; no pipeline lock is held during the call. Errors: no running job
+  // has that stream (kPipelineUnknownStream), no commit handler registered (kPipelineNoCallback).
+  static CUxError DeliverCommit(uint32_t aFileId, const std::string& sequence);
+  // Queues the same call for the job's commit thread and returns at once.
+  static CUxError PostCommit(uint32_t aFileId, const std::string& sequence);
+
+  static const char* OpName(Op op);
+};
+
+}  // namespace OBJECTOPSAPI
+
+#endif  // OBJSTORE_PIPELINE_PIPELINEFAULTS_H_

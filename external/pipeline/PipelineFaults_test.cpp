@@ -1,0 +1,173 @@
+#include "PipelineFaults.h"
+#include "PipelineErrors.h"
+#include "testing/PipelineTestSupport.h"
+
+namespace pipeline_testing {
+namespace {
+
+typedef PipelineTest PipelineFaultsTest;
+
+TEST_F(PipelineFaultsTest, SpecSyntax) {
+  const char* good[] = {"",
+                        " sendHeader ",
+                        "sendHeader=3,sendEof@2=1",
+                        "commitData=2+",
+                        "manualCommit,commitDelay=5",
+                        "getController,endBackup,getStreamHandler=2",
+                        "sendMetaData@7,sendUserBufData=1+"};
+  for (const char* spec : good) {
+    EXPECT_FALSE(PipelineFaults::Install(spec).IsError()) << spec;
+  }
+  const char* bad[] = {"sendheader",     "sendHeader=0",   "sendHeader=x",
+                       "sendEof@0",      "sendEof@=1",     "commitDelay=",
+                       "sendHeader=1++", "manualCommit=1", "sendHeader@4294967296"};
+  for (const char* spec : bad) {
+    EXPECT_EQ(kPipelineInvalidArgument, PipelineFaults::Install(spec).GetErrorCode()) << spec;
+  }
+  EXPECT_FALSE(PipelineFaults::ManualCommit());  // the bad specs changed nothing
+}
+
+// Sends items "0", "1", ... until one fails; returns which did.
+int FirstFailingItem(const CStreamHandlerPtr& handler, int tries, CUxError* error) {
+  for (int i = 0; i < tries; ++i) {
+    *error = SendItem(handler, std::to_string(i));
+    if (error->IsError()) return i;
+  }
+  return -1;
+}
+
+TEST_F(PipelineFaultsTest, NthSendFailsAndWritesNothingOfThatCall) {
+  struct Case {
+    const char* spec;
+    size_t sections;  // sections stored of the failing item
+    bool success;     // its end-of-file flag, when it was stored
+    bool ended;
+  } cases[] = {
+      {"sendHeader=3", 0, false, true},
+      {"sendMetaData=3", 1, false, true},
+      {"sendUserBufData=3", 2, false, true},
+      {"sendEof=3", 3, true, false},
+  };
+  for (const Case& c : cases) {
+    ASSERT_FALSE(PipelineFaults::Install(c.spec).IsError());
+    CSynchronousBackupPtr job = startJob(1);
+    CStreamHandlerPtr handler = stream(job);
+    CUxError error;
+    EXPECT_EQ(2, FirstFailingItem(handler, 5, &error)) << c.spec;
+    EXPECT_EQ(kPipelineInjectedFault, error.GetErrorCode());
+    EXPECT_NE(std::string::npos, error.GetMessage().find("call 3")) << error.GetMessage();
+    ASSERT_FALSE(SendItem(handler, "after").IsError());  // the stream goes on
+    ASSERT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+
+    std::vector<StoreItem> stored = items(handler->getAfileID());
+    ASSERT_EQ(c.ended ? 4u : 3u, stored.size()) << c.spec;
+    EXPECT_EQ(c.sections, stored[2].sections.size() - (c.ended ? 0 : 3)) << c.spec;
+    if (c.ended) {
+      EXPECT_EQ(c.success, stored[2].success) << c.spec;
+    }
+  }
+}
+
+TEST_F(PipelineFaultsTest, StreamRuleCountsOnlyThatStreamAndPlusKeepsFailing) {
+  CSynchronousBackupPtr job = startJob(2);
+  CStreamHandlerPtr first = stream(job), second = stream(job);
+  PipelineFaults::FailCall(PipelineFaults::kSendHeader, 2, second->getAfileID(), true);
+  CUxError error;
+  EXPECT_EQ(-1, FirstFailingItem(first, 4, &error));
+  EXPECT_EQ(1, FirstFailingItem(second, 4, &error));
+  EXPECT_EQ(0, FirstFailingItem(second, 4, &error));  // call 3 fails as well
+}
+
+TEST_F(PipelineFaultsTest, FailedGetStreamHandlerUsesNoStream) {
+  ASSERT_FALSE(PipelineFaults::Install("getStreamHandler=2").IsError());
+  CSynchronousBackupPtr job = startJob(2);
+  CStreamHandlerPtr handler;
+  EXPECT_FALSE(job->getStreamHandler(handler).IsError());
+  EXPECT_EQ(kPipelineInjectedFault, job->getStreamHandler(handler).GetErrorCode());
+  EXPECT_FALSE(job->getStreamHandler(handler).IsError());
+  EXPECT_EQ(kPipelineStreamLimit, job->getStreamHandler(handler).GetErrorCode());
+}
+
+TEST_F(PipelineFaultsTest, GetControllerAndEndBackupFail) {
+  ASSERT_FALSE(PipelineFaults::Install("getController=1,endBackup=1").IsError());
+  JobInfoPtr info(new JobInfo());
+  CSynchronousBackupPtr job;
+  EXPECT_EQ(kPipelineInjectedFault, CSynchronousBackup::getController(info, job).GetErrorCode());
+  EXPECT_TRUE(runs().empty());
+
+  job = startJob(1);
+  CStreamHandlerPtr handler = stream(job);
+  EXPECT_EQ(kPipelineInjectedFault, job->endBackup(KA_JOB_STATUS_COMPLETED).GetErrorCode());
+  EXPECT_FALSE(SendItem(handler, "still running").IsError());
+  EXPECT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+  EXPECT_TRUE(runs()[0].manifest.ended);
+}
+
+TEST_F(PipelineFaultsTest, FailedCommitDataCommitsNothing) {
+  ASSERT_FALSE(PipelineFaults::Install("commitData=1").IsError());
+  CSynchronousBackupPtr job = startJob(1);
+  boost::shared_ptr<RecordingCommitHandler> recorder = record(job);
+  CStreamHandlerPtr handler = stream(job);
+  ASSERT_FALSE(SendItem(handler, "a").IsError());
+  EXPECT_EQ(kPipelineInjectedFault, handler->commitData().GetErrorCode());
+  ASSERT_FALSE(SendItem(handler, "b").IsError());
+  ASSERT_FALSE(handler->commitData().IsError());
+  ASSERT_TRUE(recorder->waitForSequence(handler->getAfileID(), "2"));
+  EXPECT_EQ(1u, recorder->notifications().size());
+}
+
+TEST_F(PipelineFaultsTest, PlanFromTheEnvironment) {
+  objstore_testing::ScopedEnv env("OBJSTORE_PIPELINE_FAULTS",
+                                  "sendEof=1,manualCommit,commitDelay=3");
+  ASSERT_FALSE(PipelineFaults::InstallFromEnvironment().IsError());
+  EXPECT_TRUE(PipelineFaults::ManualCommit());
+  EXPECT_EQ(3u, PipelineFaults::CommitDelayMs());
+  EXPECT_EQ(kPipelineInjectedFault,
+            PipelineFaults::Check(PipelineFaults::kSendEof, 9).GetErrorCode());
+  EXPECT_FALSE(PipelineFaults::Check(PipelineFaults::kSendEof, 9).IsError());
+}
+
+TEST_F(PipelineFaultsTest, ManualCommitDeliversWhateverTheTestSays) {
+  setOptions(1, 1, 1);  // would commit at once if commits were automatic
+  PipelineFaults::SetManualCommit(true);
+  CSynchronousBackupPtr job = startJob(1);
+  CStreamHandlerPtr handler = stream(job);
+  uint32_t id = handler->getAfileID();
+  EXPECT_EQ(kPipelineNoCallback, PipelineFaults::DeliverCommit(id, "1").GetErrorCode());
+  boost::shared_ptr<RecordingCommitHandler> recorder = record(job);
+  ASSERT_FALSE(SendItem(handler, "a").IsError());
+  ASSERT_FALSE(handler->commitData().IsError());
+
+  const char* texts[] = {"5", "5", "2", "garbage", ""};
+  for (const char* text : texts) EXPECT_FALSE(PipelineFaults::DeliverCommit(id, text).IsError());
+  ASSERT_FALSE(PipelineFaults::PostCommit(id, "9").IsError());
+  ASSERT_TRUE(recorder->waitForSequence(id, "9"));
+  EXPECT_EQ(kPipelineUnknownStream, PipelineFaults::DeliverCommit(id + 1000, "1").GetErrorCode());
+
+  EXPECT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+  std::vector<Notification> all = recorder->notifications();
+  ASSERT_EQ(6u, all.size());  // nothing but what the test delivered
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(texts[i], all[i].sequence);
+    EXPECT_EQ(std::this_thread::get_id(), all[i].thread);
+  }
+  EXPECT_NE(std::this_thread::get_id(), all[5].thread);
+  EXPECT_TRUE(items(id)[0].committed);  // the end still synced the store
+  EXPECT_EQ(kPipelineUnknownStream, PipelineFaults::DeliverCommit(id, "1").GetErrorCode());
+}
+
+TEST_F(PipelineFaultsTest, CommitDelayHoldsBackTheNotification) {
+  PipelineFaults::SetCommitDelayMs(30);
+  CSynchronousBackupPtr job = startJob(1);
+  boost::shared_ptr<RecordingCommitHandler> recorder = record(job);
+  CStreamHandlerPtr handler = stream(job);
+  ASSERT_FALSE(SendItem(handler, "a").IsError());
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_FALSE(handler->commitData().IsError());
+  ASSERT_TRUE(recorder->waitForSequence(handler->getAfileID(), "1"));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+  EXPECT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+}
+
+}  // namespace
+}  // namespace pipeline_testing

@@ -1,0 +1,139 @@
+#include "StoreIo.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "PipelineErrors.h"
+
+namespace OBJECTOPSAPI {
+
+namespace {
+
+CUxError IoError(const CUxCodeLocation& where, const char* what, const std::string& path,
+                 int error) {
+  return CUxMakeError(where, kPipelineIoError, "%s [%s] failed: %s", what, path.c_str(),
+                      std::strerror(error));
+}
+
+std::string ParentOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+CUxError SyncDirectory(const std::string& dir) {
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return IoError(UX_CODE_LOCATION, "open of directory", dir, errno);
+  int result = ::fsync(fd);
+  int error = errno;
+  ::close(fd);
+  if (result != 0) return IoError(UX_CODE_LOCATION, "fsync of directory", dir, error);
+  return CUxError();
+}
+
+}  // namespace
+
+CUxError StoreIo::MakeDirs(const std::string& path) {
+  if (path.empty()) return UX_ERROR(kPipelineInvalidArgument, "empty directory path");
+  if (IsDirectory(path)) return CUxError();
+  std::string parent = ParentOf(path);
+  if (parent != path && parent != "." && parent != "/") {
+    CUxError error = MakeDirs(parent);
+    if (error.IsError()) return error;
+  }
+  if (::mkdir(path.c_str(), 0777) != 0 && !(errno == EEXIST && IsDirectory(path))) {
+    return IoError(UX_CODE_LOCATION, "mkdir", path, errno);
+  }
+  return CUxError();
+}
+
+CUxError StoreIo::WriteAll(int fd, struct iovec* iov, int count, const std::string& path) {
+  while (count > 0) {
+    ssize_t written = ::writev(fd, iov, std::min(count, IOV_MAX));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return IoError(UX_CODE_LOCATION, "write to", path, errno);
+    }
+    size_t left = static_cast<size_t>(written);
+    while (count > 0 && left >= iov->iov_len) {
+      left -= iov->iov_len;
+      ++iov;
+      --count;
+    }
+    if (count > 0) {
+      iov->iov_base = static_cast<char*>(iov->iov_base) + left;
+      iov->iov_len -= left;
+    }
+  }
+  return CUxError();
+}
+
+CUxError StoreIo::ReplaceFileDurably(const std::string& path, const std::string& content) {
+  std::string temporary = path + ".tmp";
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return IoError(UX_CODE_LOCATION, "create", temporary, errno);
+  struct iovec iov = {const_cast<char*>(content.data()), content.size()};
+  CUxError error = WriteAll(fd, &iov, 1, temporary);
+  if (!error.IsError() && ::fdatasync(fd) != 0) {
+    error = IoError(UX_CODE_LOCATION, "fdatasync", temporary, errno);
+  }
+  if (::close(fd) != 0 && !error.IsError()) {
+    error = IoError(UX_CODE_LOCATION, "close", temporary, errno);
+  }
+  if (!error.IsError() && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = IoError(UX_CODE_LOCATION, "rename to", path, errno);
+  }
+  if (error.IsError()) {
+    ::unlink(temporary.c_str());
+    return error;
+  }
+  return SyncDirectory(ParentOf(path));
+}
+
+CUxError StoreIo::ReadWholeFile(const std::string& path, std::string* content) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return IoError(UX_CODE_LOCATION, "open", path, errno);
+  content->clear();
+  char buffer[8192];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof(buffer));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      int error = errno;
+      ::close(fd);
+      return IoError(UX_CODE_LOCATION, "read", path, error);
+    }
+    if (got == 0) break;
+    content->append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return CUxError();
+}
+
+CUxError StoreIo::ListDirectory(const std::string& path, std::vector<std::string>* names) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return IoError(UX_CODE_LOCATION, "opendir", path, errno);
+  names->clear();
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names->begin(), names->end());
+  return CUxError();
+}
+
+bool StoreIo::IsDirectory(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace OBJECTOPSAPI

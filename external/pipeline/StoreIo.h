@@ -1,0 +1,33 @@
+// Small file helpers of the backup store. Every failure comes back as a kPipelineIoError
+// naming the path and the system's reason.
+#ifndef OBJSTORE_PIPELINE_STOREIO_H_
+#define OBJSTORE_PIPELINE_STOREIO_H_
+
+#include <sys/uio.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "CUxError.h"
+
+namespace OBJECTOPSAPI {
+
+class StoreIo {
+ public:
+  // Creates `path` and its missing parents; an existing directory is fine.
+  static CUxError MakeDirs(const std::string& path);
+  // Writes all of `iov` to `fd`, retrying short writes and interruptions.
+  static CUxError WriteAll(int fd, struct iovec* iov, int count, const std::string& path);
+  // Replaces `path` with `content` so that a crash leaves the old or the new file, and the new
+  // one is on disk when this returns: temporary file, fsync, rename, fsync of the directory.
+  static CUxError ReplaceFileDurably(const std::string& path, const std::string& content);
+  static CUxError ReadWholeFile(const std::string& path, std::string* content);
+  // The names in a directory, without "." and "..", sorted.
+  static CUxError ListDirectory(const std::string& path, std::vector<std::string>* names);
+  static bool IsDirectory(const std::string& path);
+};
+
+}  // namespace OBJECTOPSAPI
+
+#endif  // OBJSTORE_PIPELINE_STOREIO_H_
