@@ -1,0 +1,230 @@
+#include "ObjectStoreStreamInfo.h"
+
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "KAPlatformInfo.h"
+#include "KaCriticalSectionLock.h"
+#include "LogWriter.h"
+#include "ObjectStoreStatic.h"
+
+namespace ObjectStore {
+
+std::map<uint32_t, StreamInfoPtr> gStreams;
+KaCriticalSection gStreamLock;
+
+namespace {
+
+const char kFileListName[] = "FILELIST";
+const uint32_t kDefaultMaxUncommittedCount = 1000;
+
+// Level 4 records one line per released item: only walk the run when that level is on.
+bool ItemTracingEnabled() {
+  CLogWriterInterface* writer = g_ptrLogWriter.get();
+  return writer != nullptr && writer->getLevel() >= 4;
+}
+
+// frontSequenceNumber may already sit near the top of the range after a huge sequence number.
+int64_t SaturatingAdd(int64_t base, size_t count) {
+  const int64_t kMax = std::numeric_limits<int64_t>::max();
+  if (count > static_cast<uint64_t>(kMax - base)) return kMax;
+  return base + static_cast<int64_t>(count);
+}
+
+void TraceCommittedItems(std::list<std::string>::const_iterator first,
+                         std::list<std::string>::const_iterator last) {
+  for (; first != last; ++first) {
+    OBJSTORE_LOG(4, "INFO: GUID [%s] added to comittedList", first->c_str());
+  }
+}
+
+}  // namespace
+
+StreamInfo::StreamInfo(uint32_t streamId, std::string streamDir)
+    : streamId(streamId),
+      streamDir(std::move(streamDir)),
+      quitFlag(false),
+      cleanupInProgress(false),
+      lastCommitTime(0),
+      previousSequenceNumber(0),
+      frontSequenceNumber(0),
+      maxUncommittedCount(GetMaxUncommittedCount()),
+      callbackEvent(false) {}
+
+// A record made from a directory alone has no stream handler behind it, hence stream id 0.
+StreamInfo::StreamInfo(std::string streamDir)
+    : streamId(0),
+      streamDir(std::move(streamDir)),
+      quitFlag(false),
+      cleanupInProgress(false),
+      lastCommitTime(0),
+      previousSequenceNumber(0),
+      frontSequenceNumber(0),
+      maxUncommittedCount(0),
+      callbackEvent(false) {
+  loadFromDisk();
+  maxUncommittedCount = GetMaxUncommittedCount();
+}
+
+StreamInfo::~StreamInfo() {}
+
+bool StreamInfo::init() {
+  if (!ObjectStoreStatic::CreateDir(streamDir, true)) {
+    OBJSTORE_LOG(-1, "Directory [%s] create failed", streamDir.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool StreamInfo::addFilePath(std::string item) {
+  {
+    KaCriticalSectionLock lock(&itemListLock);
+    uncommittedItems.push_back(std::move(item));
+  }
+  return SaveToDisk();
+}
+
+bool StreamInfo::removeAll() {
+  {
+    KaCriticalSectionLock lock(&itemListLock);
+    frontSequenceNumber = SaturatingAdd(frontSequenceNumber, uncommittedItems.size());
+    uncommittedItems.clear();
+  }
+  callbackEvent.set();
+  return true;
+}
+
+void StreamInfo::takeAllItems(std::list<std::string>& out) {
+  {
+    KaCriticalSectionLock lock(&itemListLock);
+    frontSequenceNumber = SaturatingAdd(frontSequenceNumber, uncommittedItems.size());
+    out.splice(out.end(), uncommittedItems);
+  }
+  callbackEvent.set();
+}
+
+void StreamInfo::getAllItem(std::list<std::string>& out) {
+  KaCriticalSectionLock lock(&itemListLock);
+  out.insert(out.end(), uncommittedItems.begin(), uncommittedItems.end());
+}
+
+// The lists live in memory only; nothing writes "FILELIST".
+bool StreamInfo::SaveToDisk() {
+  return true;
+}
+
+bool StreamInfo::loadFromDisk() {
+  std::string path = streamDir + "/" + kFileListName;
+  std::ifstream in(path.c_str());
+  if (!in.is_open()) {
+    OBJSTORE_LOG(1,
+                 "WARN: file [%s] not present. It might not have been created as no backup done "
+                 "for this job previously.",
+                 path.c_str());
+    return true;
+  }
+  KaCriticalSectionLock lock(&itemListLock);
+  std::string item;
+  while (in >> item) uncommittedItems.push_back(item);
+  return true;
+}
+
+// The sequence number counts every item the pipeline committed on this stream. Items handed back
+// by removeAll were counted by frontSequenceNumber, so a number that only covers them releases
+// nothing: the items added since are not yet committed.
+bool StreamInfo::getCommitGUIDList(std::string& sequenceNumber,
+                                   std::list<std::string>& committedItems) {
+  // Read like atoll, but out-of-range text clamps instead of being undefined.
+  const int64_t received = std::strtoll(sequenceNumber.c_str(), nullptr, 10);
+  bool emptied = false;
+  {
+    KaCriticalSectionLock lock(&itemListLock);
+    OBJSTORE_LOG(2, "INFO: Sequence Number received. [%s] Uncommitted Item Count [%zd]",
+                 sequenceNumber.c_str(), static_cast<ssize_t>(uncommittedItems.size()));
+    if (received < previousSequenceNumber) {
+      OBJSTORE_LOG(-1,
+                   "ERROR: Backup storage agent sent lower sequence number [%lld] than the "
+                   "previous [%lld].",
+                   static_cast<long long>(received),
+                   static_cast<long long>(previousSequenceNumber));
+      return false;
+    }
+    releaseFront(received, committedItems);
+    frontSequenceNumber = std::max(frontSequenceNumber, received);
+    previousSequenceNumber = received;
+    emptied = uncommittedItems.empty();
+  }
+  if (emptied) callbackEvent.set();
+  return true;
+}
+
+void StreamInfo::releaseFront(int64_t received, std::list<std::string>& committedItems) {
+  const int64_t wanted = std::max<int64_t>(0, received - frontSequenceNumber);
+  const int64_t available = static_cast<int64_t>(uncommittedItems.size());
+  const int64_t count = std::min(wanted, available);
+  std::list<std::string>::iterator last = uncommittedItems.begin();
+  std::advance(last, count);
+  if (ItemTracingEnabled()) TraceCommittedItems(uncommittedItems.begin(), last);
+  committedItems.splice(committedItems.end(), uncommittedItems, uncommittedItems.begin(), last);
+  if (wanted > available) {
+    OBJSTORE_LOG(-1, "We have less guids than the sequence number received.");
+  }
+}
+
+void StreamInfo::setQuitFlag() {
+  quitFlag = true;
+}
+
+uint32_t StreamInfo::getStreamId() {
+  return streamId;
+}
+
+bool StreamInfo::isCleanupInProgres() {
+  return cleanupInProgress;
+}
+
+size_t StreamInfo::getStreamCacheSize() {
+  KaCriticalSectionLock lock(&itemListLock);
+  return uncommittedItems.size();
+}
+
+size_t StreamInfo::getUncommittedCount() {
+  return getStreamCacheSize();
+}
+
+int64_t StreamInfo::getLastCommitTime() {
+  return lastCommitTime;
+}
+
+void StreamInfo::setLastCommitTime(long t) {
+  lastCommitTime = t;
+}
+
+uint32_t StreamInfo::getMaxUncommittedCount() {
+  return maxUncommittedCount;
+}
+
+int64_t StreamInfo::getPreviousSequenceNumber() {
+  KaCriticalSectionLock lock(&itemListLock);
+  return previousSequenceNumber;
+}
+
+uint32_t GetMaxUncommittedCount() {
+  KAPlatformInfo settings;
+  unsigned int limit = 0;
+  if (settings.getNumber("Tarn", "nMaxUncommittedExtents", &limit) != 0) {
+    OBJSTORE_LOG(1, "INFO: Setting [Tarn\\nMaxUncommittedExtents] is [%u].", limit);
+    return limit;
+  }
+  OBJSTORE_LOG(1,
+               "INFO: Setting [Tarn\\nMaxUncommittedExtents] is not set. Using the default [%u].",
+               kDefaultMaxUncommittedCount);
+  return kDefaultMaxUncommittedCount;
+}
+
+}  // namespace ObjectStore

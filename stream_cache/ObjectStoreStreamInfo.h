@@ -32,19 +32,27 @@ class OBJSTORE_API StreamInfo {
   // Creates the stream directory (an existing one is fine). False, with a log record, on failure.
   bool init();
 
+  // Appends `item` at the back. Always true: the list lives in memory only.
   bool addFilePath(std::string item);
   // Empties the list. The removed items count as covered by the pipeline's sequence numbers, so
   // that a later commit never reports items added after them. Signals callbackEvent.
   bool removeAll();
   // Appends a copy of every item, oldest first, to `out`; the list is unchanged.
   void getAllItem(std::list<std::string>& out);
+  // getAllItem followed by removeAll in one critical section: every item moves, oldest first, to
+  // the back of `out`, and none can be added or committed in between (so none is lost or
+  // reported twice). Signals callbackEvent.
+  void takeAllItems(std::list<std::string>& out);
+  // Writes nothing and returns true.
   bool SaveToDisk();
+  // Appends the white-space-separated items of streamDir/"FILELIST", in file order. Always true;
+  // a missing file leaves the list as it is, with a warning.
   bool loadFromDisk();
 
   // Moves the items that `sequenceNumber` (decimal text: items the pipeline has committed on this
   // stream in all) newly covers to the back of `committedItems`, oldest first. False when the
-  // number is lower than the previous one (nothing moves). Signals callbackEvent when the list
-  // becomes empty. The caller holds gStreamLock.
+  // number is lower than the previous one (nothing moves). Signals callbackEvent when it leaves
+  // the list empty. Costs O(items released). The caller holds gStreamLock.
   bool getCommitGUIDList(std::string& sequenceNumber, std::list<std::string>& committedItems);
 
   void setQuitFlag();
@@ -58,6 +66,10 @@ class OBJSTORE_API StreamInfo {
   int64_t getPreviousSequenceNumber();
 
  private:
+  // Moves the items that `received` newly covers from the front of the list to `committedItems`.
+  // The caller holds itemListLock.
+  void releaseFront(int64_t received, std::list<std::string>& committedItems);
+
   uint32_t streamId;
   std::string streamDir;
   std::list<std::string> uncommittedItems;
