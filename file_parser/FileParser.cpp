@@ -56,7 +56,7 @@ bool FileParser::putRecord(uint32_t type, uint32_t kind, const void* buffer, uin
                  static_cast<unsigned long long>(length), filePath.c_str());
     return false;
   }
-  off64_t recordStart = 0;
+  int64_t recordStart = 0;
   if (!openStream(&recordStart)) return false;
   unsigned char header[kRecordHeaderSize];
   PutLittleEndian(type, 4, header);
@@ -72,7 +72,7 @@ bool FileParser::putRecord(uint32_t type, uint32_t kind, const void* buffer, uin
 }
 
 // Opens the file for appending and gives its current end, where the next record begins.
-bool FileParser::openStream(off64_t* recordStart) {
+bool FileParser::openStream(int64_t* recordStart) {
   stream = fopen64(filePath.c_str(), "ab");
   if (stream == nullptr) return false;
   // Unbuffered, so that after a failed write nothing is left in a buffer to land behind the cut.
@@ -98,7 +98,7 @@ bool FileParser::writeBlock(const void* block, size_t size) {
 
 // Cuts a partly written record off again and closes the file, so that it holds only whole
 // records and the next call starts on a fresh stream.
-void FileParser::cutBackAndClose(off64_t recordStart) {
+void FileParser::cutBackAndClose(int64_t recordStart) {
   struct stat64 st;
   bool written =
       fstat64(fileno(stream), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > recordStart;

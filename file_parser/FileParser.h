@@ -6,8 +6,6 @@
 #ifndef OBJSTORE_FILE_PARSER_FILEPARSER_H_
 #define OBJSTORE_FILE_PARSER_FILEPARSER_H_
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -44,9 +42,9 @@ class OBJSTORE_API FileParser {
 
  private:
   bool putRecord(uint32_t type, uint32_t kind, const void* buffer, uint64_t length);
-  bool openStream(off64_t* recordStart);
+  bool openStream(int64_t* recordStart);
   bool writeBlock(const void* block, size_t size);
-  void cutBackAndClose(off64_t recordStart);
+  void cutBackAndClose(int64_t recordStart);
 
   std::string filePath;
   FILE* stream;
