@@ -1,3 +1,7 @@
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include "PipelineErrors.h"
 #include "testing/PipelineTestSupport.h"
 
@@ -142,6 +146,55 @@ TEST_F(PipelineCommitTest, DisabledCommitCallbackReportsNothing) {
   EXPECT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
   EXPECT_TRUE(recorder->notifications().empty());
   EXPECT_TRUE(items(handler->getAfileID())[0].committed);  // committed all the same
+}
+
+// Files of this process may not grow beyond `bytes` while it lives.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);  // a failed write then gives EFBIG
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    struct rlimit limit = {bytes, previous_.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~ScopedFileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  struct rlimit previous_;
+  void (*previousHandler_)(int);
+};
+
+TEST_F(PipelineCommitTest, WriteErrorCutsTheFileBackAndCommitsNoMore) {
+  CSynchronousBackupPtr job = startJob(1);
+  boost::shared_ptr<RecordingCommitHandler> recorder = record(job);
+  CStreamHandlerPtr handler = stream(job);
+  uint32_t id = handler->getAfileID();
+  ASSERT_FALSE(SendItem(handler, "a").IsError());
+  ASSERT_FALSE(handler->commitData().IsError());
+  ASSERT_TRUE(recorder->waitForSequence(id, "1"));
+  {
+    ScopedFileSizeLimit limit(1 << 20);
+    ASSERT_FALSE(SendItem(handler, "b").IsError());
+    EXPECT_EQ(kPipelineIoError, SendItem(handler, "big", std::string(2 << 20, 'b')).GetErrorCode());
+  }
+  EXPECT_EQ(kPipelineIoError, SendItem(handler, "c").GetErrorCode());  // the stream is unusable
+  EXPECT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+
+  EXPECT_EQ(1u, recorder->notifications().size());  // nothing after the error is reported
+  StoreStreamReader reader;
+  ASSERT_FALSE(reader.open(runs()[0].streams[0]).IsError());
+  StoreItem item;
+  bool more = false;
+  ASSERT_FALSE(reader.next(&item, &more).IsError());
+  EXPECT_TRUE(item.committed);
+  ASSERT_FALSE(reader.next(&item, &more).IsError());
+  EXPECT_FALSE(item.committed);  // "b" reached the file but was never synced and reported
+  ASSERT_FALSE(reader.next(&item, &more).IsError());
+  EXPECT_FALSE(more);
+  EXPECT_TRUE(reader.incompleteTail());  // the header of "big"; its cut data record is gone
 }
 
 }  // namespace

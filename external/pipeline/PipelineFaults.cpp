@@ -79,6 +79,8 @@ bool ParseRule(const std::string& token, Rule* rule) {
   *rule = Rule{PipelineFaults::kSendHeader, PipelineFaults::kAnyStream, 0, false, 0, token};
   if (!ParseOp(name, &rule->op)) return false;
   if (at != std::string::npos) {
+    // Only sends and commits happen on a stream.
+    if (rule->op > PipelineFaults::kCommitData) return false;
     uint64_t id = 0;
     if (!ParseNumber(head.substr(at + 1), &id) || id == 0 || id > UINT32_MAX) return false;
     rule->aFileId = static_cast<uint32_t>(id);

@@ -7,6 +7,7 @@
 //   <op>=<n>             the n-th call (counted from 1, since the plan was set) fails
 //   <op>=<n>+            the n-th call and every later one fail
 //   <op>@<aFileId>...    as above, counting only the calls on the stream with that aFile ID
+//                        (for the sends and commitData)
 //   manualCommit         no commit happens by itself (see below)
 //   commitDelay=<ms>     wait this long before each commit notification
 // where <op> is one of sendHeader, sendMetaData, sendUserBufData, sendEof, commitData,

@@ -20,7 +20,8 @@ TEST_F(PipelineFaultsTest, SpecSyntax) {
   }
   const char* bad[] = {"sendheader",     "sendHeader=0",   "sendHeader=x",
                        "sendEof@0",      "sendEof@=1",     "commitDelay=",
-                       "sendHeader=1++", "manualCommit=1", "sendHeader@4294967296"};
+                       "sendHeader=1++", "manualCommit=1", "sendHeader@4294967296",
+                       "endBackup@1"};
   for (const char* spec : bad) {
     EXPECT_EQ(kPipelineInvalidArgument, PipelineFaults::Install(spec).GetErrorCode()) << spec;
   }
