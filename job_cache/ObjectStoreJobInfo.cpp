@@ -56,6 +56,29 @@ bool ReadJobInfo(std::istream& in, OBJECTOPSAPI::JobInfo& info) {
          ReadField(in, info.text4);
 }
 
+// Replaces the content of `file` by `text`. False, with a record naming the file, when it cannot
+// be opened, written or closed.
+bool WriteWholeFile(const std::string& file, const std::string& text) {
+  FILE* out = fopen64(file.c_str(), "w");
+  if (out == nullptr) {
+    const int openErrno = errno;
+    OBJSTORE_LOG(-1, "ERROR: Can't open file [%s] for writing. [%s]", file.c_str(),
+                 strerror(openErrno));
+    return false;
+  }
+  const bool written = fwrite(text.data(), 1, text.size(), out) == text.size() && !ferror(out);
+  const int writeErrno = errno;
+  // fclose flushes what is still buffered: a full disk may only show here.
+  const bool closed = fclose(out) == 0;
+  const int closeErrno = errno;
+  if (!written) {
+    OBJSTORE_LOG(-1, "ERROR: Can't write file [%s]. [%s]", file.c_str(), strerror(writeErrno));
+  } else if (!closed) {
+    OBJSTORE_LOG(-1, "ERROR: Can't close file [%s]. [%s]", file.c_str(), strerror(closeErrno));
+  }
+  return written && closed;
+}
+
 void LogSaveFailed(const std::string& file) {
   OBJSTORE_LOG(-1, "save JOB INFO to [%s] file failed", file.c_str());
 }
@@ -85,32 +108,18 @@ bool ObjStoreJobInfo::init() {
 }
 
 bool ObjStoreJobInfo::saveInfoOnDisk() {
+  // Without a job directory the file would land in the file system's root.
+  if (basePath.empty()) {
+    OBJSTORE_LOG(-1, "ERROR: No job directory set. [%s] not saved.", kJobInfoName);
+    return false;
+  }
   const std::string file = basePath + "/" + kJobInfoName;
   if (!ObjectStoreStatic::CreateFile(file, kJobInfoMode)) {
     OBJSTORE_LOG(-1, "File [%s] creation failed", file.c_str());
     LogSaveFailed(file);
     return false;
   }
-  FILE* out = fopen64(file.c_str(), "w");
-  if (out == nullptr) {
-    const int openErrno = errno;
-    OBJSTORE_LOG(-1, "ERROR: Can't open file [%s] for writing. [%s]", file.c_str(),
-                 strerror(openErrno));
-    LogSaveFailed(file);
-    return false;
-  }
-  const std::string text = FormatJobInfo(*this);
-  const bool written = fwrite(text.data(), 1, text.size(), out) == text.size() && !ferror(out);
-  const int writeErrno = errno;
-  // fclose flushes what is still buffered: a full disk may only show here.
-  const bool closed = fclose(out) == 0;
-  const int closeErrno = errno;
-  if (!written) {
-    OBJSTORE_LOG(-1, "ERROR: Can't write file [%s]. [%s]", file.c_str(), strerror(writeErrno));
-  } else if (!closed) {
-    OBJSTORE_LOG(-1, "ERROR: Can't close file [%s]. [%s]", file.c_str(), strerror(closeErrno));
-  }
-  if (!written || !closed) {
+  if (!WriteWholeFile(file, FormatJobInfo(*this))) {
     LogSaveFailed(file);
     return false;
   }

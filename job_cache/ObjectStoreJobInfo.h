@@ -22,9 +22,11 @@ class OBJSTORE_API ObjStoreJobInfo : public OBJECTOPSAPI::JobInfo {
   // Creates rootDir/jobId and writes JOB_INFO there. False, with log records, on any failure.
   bool init();
   // Writes basePath/JOB_INFO. False, with log records naming the file, when it cannot be
-  // created, written or closed.
+  // created, written or closed, and when init has not set basePath yet.
   bool saveInfoOnDisk();
-  // Reads dir/JOB_INFO; false when it is missing.
+  // Reads dir/JOB_INFO; false, with a log record, when it is missing or cannot be opened. A
+  // short or malformed file still loads: the fields from the first unreadable one keep their
+  // values. The job id and the first text are never taken from the file (0 and empty).
   bool loadInfoFromDisk(std::string dir);
 
   std::string basePath;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <utility>
 
 #include "KAPlatformInfo.h"
 #include "KaCriticalSectionLock.h"

@@ -14,50 +14,27 @@
 namespace ObjectStore {
 namespace {
 
-using objstore_testing::PathExists;
-using objstore_testing::ScopedEnv;
 using objstore_testing::ScopedLogCapture;
 using objstore_testing::TempDir;
-using objstore_testing::WriteFile;
 
-std::string Join(const std::list<std::string>& items) {
+std::string Join(const std::list<std::string>& items, const char* separator = "") {
   std::string joined;
-  for (const std::string& item : items) joined += item;
+  for (const std::string& item : items) joined += item + separator;
   return joined;
 }
 
-void AddEach(StreamInfo& stream, const std::string& letters) {
-  for (char c : letters) stream.addFilePath(std::string(1, c));
-}
-
-// One step on a stream of single-letter items: add letters, hand every item back, or commit.
+// `action`: "+" and letters adds one item per letter; "handback" moves every item out with
+// getAllItem and removeAll, as the failure paths do; anything else is a sequence number.
 struct Step {
-  enum Op { kAdd, kHandBack, kCommit } op;
-  std::string arg;        // letters to add, or the sequence number text
-  bool accepted;          // commit result
-  std::string released;   // letters the commit yields, oldest first
-  int64_t previousAfter;  // previousSequenceNumber after the step
+  std::string action;
+  std::string released = "";  // the items the commit yields, oldest first
+  bool accepted = true;
 };
-
-Step Add(const std::string& letters) {
-  return Step{Step::kAdd, letters, true, "", 0};
-}
-Step HandBack() {
-  return Step{Step::kHandBack, "", true, "", 0};
-}
-Step Commit(const std::string& number, bool accepted, const std::string& released,
-            int64_t previousAfter) {
-  return Step{Step::kCommit, number, accepted, released, previousAfter};
-}
 
 struct Scenario {
   const char* name;
   std::vector<Step> steps;
 };
-
-void PrintTo(const Scenario& scenario, std::ostream* out) {
-  *out << scenario.name;
-}
 
 class CommitSequenceTest : public testing::TestWithParam<Scenario> {};
 
@@ -65,135 +42,97 @@ TEST_P(CommitSequenceTest, ReleasesTheItemsEachNumberNewlyCovers) {
   StreamInfo stream(1, "/nonexistent");
   for (const Step& step : GetParam().steps) {
     std::list<std::string> out{"#"};  // earlier content stays in front
-    if (step.op == Step::kAdd) AddEach(stream, step.arg);
-    if (step.op == Step::kHandBack) {
+    if (step.action[0] == '+') {
+      for (char c : step.action.substr(1)) stream.addFilePath(std::string(1, c));
+    } else if (step.action == "handback") {
       stream.getAllItem(out);
       stream.removeAll();
+    } else {
+      std::string number = step.action;
+      EXPECT_EQ(step.accepted, stream.getCommitGUIDList(number, out)) << number;
+      EXPECT_EQ("#" + step.released, Join(out)) << number;
     }
-    if (step.op != Step::kCommit) continue;
-    std::string number = step.arg;
-    EXPECT_EQ(step.accepted, stream.getCommitGUIDList(number, out)) << step.arg;
-    EXPECT_EQ("#" + step.released, Join(out)) << step.arg;
-    EXPECT_EQ(step.previousAfter, stream.getPreviousSequenceNumber()) << step.arg;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sequences, CommitSequenceTest,
-    testing::Values(Scenario{"InOrder",
-                             {Add("PQRST"), Commit("3", true, "PQR", 3), Commit("5", true, "ST", 5),
-                              Commit("5", true, "", 5)}},
-                    Scenario{"LowerNumberIsRejected",
-                             {Add("PQRSTU"), Commit("5", true, "PQRST", 5),
-                              Commit("4", false, "", 5), Commit("6", true, "U", 6)}},
-                    Scenario{"GarbageReadsAsZero",
-                             {Add("PQ"), Commit("abc", true, "", 0), Commit(" +1x", true, "P", 1),
-                              Commit("abc", false, "", 1)}},
-                    Scenario{"SurplusIsNotCarriedOver",
-                             {Add("PQ"), Commit("5", true, "PQ", 5), Add("R"),
-                              Commit("5", true, "", 5), Commit("6", true, "R", 6)}},
-                    Scenario{"HandBackIsCoveredFirst",
-                             {Add("ABC"), HandBack(), Add("DE"), Commit("3", true, "", 3),
-                              Commit("5", true, "DE", 5)}},
-                    Scenario{"HandBackAfterPartialCommit",
-                             {Add("ABC"), Commit("1", true, "A", 1), HandBack(), Add("D"),
-                              Commit("2", true, "", 2), Commit("4", true, "D", 4)}},
-                    Scenario{"HandBackKeepsPreviousNumber",
-                             {Add("AB"), Commit("1", true, "A", 1), HandBack(),
-                              Commit("0", false, "", 1), Add("C"), Commit("2", true, "", 2),
-                              Commit("3", true, "C", 3)}}),
+    testing::Values(
+        Scenario{"InOrder", {{"+PQRST"}, {"3", "PQR"}, {"5", "ST"}, {"5", ""}}},
+        Scenario{"LowerNumberIsRejected",
+                 {{"+PQRSTU"}, {"5", "PQRST"}, {"4", "", false}, {"6", "U"}}},
+        Scenario{"GarbageReadsAsZero", {{"+PQ"}, {"abc", ""}, {" +1x", "P"}, {"abc", "", false}}},
+        Scenario{"SurplusIsNotCarriedOver", {{"+PQ"}, {"5", "PQ"}, {"+R"}, {"5"}, {"6", "R"}}},
+        Scenario{"HandBackIsCoveredFirst", {{"+ABC"}, {"handback"}, {"+DE"}, {"3"}, {"5", "DE"}}},
+        Scenario{"HandBackAfterPartialCommit",
+                 {{"+ABC"}, {"1", "A"}, {"handback"}, {"+D"}, {"2"}, {"4", "D"}}},
+        Scenario{"HandBackKeepsPreviousNumber",
+                 {{"+AB"}, {"1", "A"}, {"handback"}, {"0", "", false}, {"+C"}, {"3", "C"}}}),
     [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
-TEST(StreamInfoTest, CommitLogsAtTheirLevels) {
+TEST(StreamInfoTest, CommitRecordsAtTheirLevels) {
   ScopedLogCapture capture(4);
   StreamInfo stream(1, "/nonexistent");
-  AddEach(stream, "PQ");
-  std::list<std::string> committed;
+  stream.addFilePath("P");
+  stream.addFilePath("Q");
+  std::list<std::string> out;
   std::string number = "5";
-  stream.getCommitGUIDList(number, committed);
+  stream.getCommitGUIDList(number, out);
+  number = "4";
+  stream.getCommitGUIDList(number, out);
   EXPECT_EQ(1u, capture.log().count("INFO: GUID [Q] added to comittedList", 4));
   EXPECT_EQ(1u, capture.log().count("We have less guids than the sequence number received.", -1));
   EXPECT_EQ(
       1u, capture.log().count("INFO: Sequence Number received. [5] Uncommitted Item Count [2]", 2));
-  number = "4";
-  stream.getCommitGUIDList(number, committed);
-  EXPECT_EQ(1u, capture.log().count("ERROR: Backup storage agent sent lower sequence number [4] "
-                                    "than the previous [5].",
-                                    -1));
-}
-
-TEST(StreamInfoTest, PerItemRecordsOnlyAtLevelFour) {
-  ScopedLogCapture capture(3);
-  StreamInfo stream(1, "/nonexistent");
-  AddEach(stream, "PQ");
-  std::list<std::string> committed;
-  std::string number = "2";
-  stream.getCommitGUIDList(number, committed);
-  EXPECT_EQ(0u, capture.log().countContaining("added to comittedList"));
+  EXPECT_EQ(
+      1u, capture.log().count("ERROR: Backup storage agent sent lower sequence number [4] than the "
+                              "previous [5].",
+                              -1));
 }
 
 TEST(StreamInfoTest, SignalsWhenTheListBecomesEmpty) {
   StreamInfo stream(1, "/nonexistent");
-  AddEach(stream, "PQR");
   std::list<std::string> out;
-  std::string number = "2";
+  std::string number = "1";
+  stream.addFilePath("P");
+  stream.addFilePath("Q");
   stream.getCommitGUIDList(number, out);
   EXPECT_FALSE(stream.callbackEvent.wait(0));
-  number = "3";
+  number = "2";
   stream.getCommitGUIDList(number, out);
   EXPECT_TRUE(stream.callbackEvent.wait(0));
-  AddEach(stream, "S");
+  stream.addFilePath("R");
   stream.removeAll();
   EXPECT_TRUE(stream.callbackEvent.wait(0));
-  AddEach(stream, "T");
+  stream.addFilePath("S");
   stream.takeAllItems(out);
   EXPECT_TRUE(stream.callbackEvent.wait(0));
-  EXPECT_EQ("PQRT", Join(out));
+  EXPECT_EQ("PQS", Join(out));
 }
 
-TEST(StreamInfoTest, StartsEmptyWithConfiguredLimit) {
+TEST(StreamInfoTest, LimitComesFromTheSettings) {
   TempDir dir;
-  ScopedEnv settings("OBJSTORE_SETTINGS_FILE", dir.sub("settings"));
+  objstore_testing::ScopedEnv settings("OBJSTORE_SETTINGS_FILE", dir.sub("settings"));
   {
     ScopedLogCapture capture(1);
     StreamInfo stream(7, dir.sub("7"));
     EXPECT_EQ(1000u, stream.getMaxUncommittedCount());
     EXPECT_EQ(1u, capture.log().countContaining("is not set. Using the default [1000]", 1));
-    EXPECT_EQ(0u, stream.getUncommittedCount());
-    EXPECT_EQ(0, stream.getLastCommitTime());
-    EXPECT_EQ(0, stream.getPreviousSequenceNumber());
-    EXPECT_FALSE(stream.isCleanupInProgres());
-    EXPECT_FALSE(PathExists(dir.sub("7")));  // touches no file
+    EXPECT_FALSE(objstore_testing::PathExists(dir.sub("7")));  // touches no file
   }
   for (unsigned limit : {0u, 25u}) {
     ASSERT_NE(0, KAPlatformInfo().setNumber("Tarn", "nMaxUncommittedExtents", limit));
-    EXPECT_EQ(limit, GetMaxUncommittedCount());
     EXPECT_EQ(limit, StreamInfo(7, dir.sub("7")).getMaxUncommittedCount());
   }
 }
 
-TEST(StreamInfoTest, InitCreatesTheDirectoryOrReportsWhy) {
+TEST(StreamInfoTest, InitCreatesTheDirectoryOrSaysWhyNot) {
   TempDir dir;
   ScopedLogCapture capture(1);
-  StreamInfo stream(7, dir.sub("7"));
-  EXPECT_TRUE(stream.init());
-  EXPECT_TRUE(stream.init());  // exists already
-  ASSERT_TRUE(WriteFile(dir.sub("file"), "x"));
-  StreamInfo blocked(8, dir.sub("file/8"));
-  EXPECT_FALSE(blocked.init());
+  EXPECT_TRUE(StreamInfo(7, dir.path()).init());  // exists already
+  ASSERT_TRUE(objstore_testing::WriteFile(dir.sub("file"), "x"));
+  EXPECT_FALSE(StreamInfo(8, dir.sub("file/8")).init());
   EXPECT_EQ(1u, capture.log().count("Directory [" + dir.sub("file/8") + "] create failed", -1));
-}
-
-TEST(StreamInfoTest, GetAllItemAppendsAndKeepsTheList) {
-  TempDir dir;
-  StreamInfo stream(7, dir.path());
-  EXPECT_TRUE(stream.addFilePath("P"));
-  EXPECT_TRUE(stream.addFilePath("Q"));
-  std::list<std::string> out{"#"};
-  stream.getAllItem(out);
-  EXPECT_EQ("#PQ", Join(out));
-  EXPECT_EQ(2u, stream.getStreamCacheSize());
-  EXPECT_FALSE(PathExists(dir.sub("FILELIST")));  // lists live in memory only
 }
 
 struct FileListCase {
@@ -203,30 +142,19 @@ struct FileListCase {
   std::string loaded;
 };
 
-void PrintTo(const FileListCase& file, std::ostream* out) {
-  *out << file.name;
-}
-
 class FileListTest : public testing::TestWithParam<FileListCase> {};
 
 TEST_P(FileListTest, LoadsWhiteSpaceSeparatedItemsInOrder) {
   TempDir dir;
   if (GetParam().present) {
-    ASSERT_TRUE(WriteFile(dir.sub("FILELIST"), GetParam().content));
+    ASSERT_TRUE(objstore_testing::WriteFile(dir.sub("FILELIST"), GetParam().content));
   }
   ScopedLogCapture capture(1);
   StreamInfo stream(dir.path());
   std::list<std::string> items;
   stream.getAllItem(items);
-  std::string joined;
-  for (const std::string& item : items) joined += item + ",";
-  EXPECT_EQ(GetParam().loaded, joined);
-  EXPECT_EQ(0u, stream.getStreamId());
-  EXPECT_EQ(GetParam().present ? 0u : 1u,
-            capture.log().count("WARN: file [" + dir.sub("FILELIST") +
-                                    "] not present. It might not have been created as no backup "
-                                    "done for this job previously.",
-                                1));
+  EXPECT_EQ(GetParam().loaded, Join(items, ","));
+  EXPECT_EQ(GetParam().present ? 0u : 1u, capture.log().countContaining("not present.", 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, FileListTest,
@@ -240,9 +168,8 @@ INSTANTIATE_TEST_SUITE_P(Files, FileListTest,
                          });
 
 // The sender adds items 0, 1, 2, ... while the commit handler commits what the pipeline has
-// received so far and a failure path hands everything back, all at once. A number N covers the
-// first N items, so it must release none from N on; and every item must end up committed or
-// handed back, exactly once.
+// received so far and a failure path hands everything back. A number N covers the first N items,
+// so it must release none from N on; and every item must end up committed or handed back, once.
 TEST(StreamInfoTest, ConcurrentUseLosesDuplicatesOrReleasesEarlyNothing) {
   const int64_t kItems = 3000;
   ScopedLogCapture capture(0);
@@ -258,7 +185,7 @@ TEST(StreamInfoTest, ConcurrentUseLosesDuplicatesOrReleasesEarlyNothing) {
     }
   });
   std::thread committer([&] {
-    for (int64_t received = 0; received < kItems;) {
+    for (int64_t received = 0; received < kItems; std::this_thread::yield()) {
       received = added.load();
       const int64_t covered = received - received % 7;
       std::string number = std::to_string(covered);
@@ -267,14 +194,10 @@ TEST(StreamInfoTest, ConcurrentUseLosesDuplicatesOrReleasesEarlyNothing) {
       stream.getCommitGUIDList(number, released);
       for (const std::string& item : released) releasedEarly += std::stoll(item) >= covered;
       committed.splice(committed.end(), released);
-      std::this_thread::yield();
     }
   });
   std::thread failurePath([&] {
-    while (added.load() < kItems) {
-      stream.takeAllItems(handedBack);
-      std::this_thread::yield();
-    }
+    for (; added.load() < kItems; std::this_thread::yield()) stream.takeAllItems(handedBack);
   });
   sender.join();
   committer.join();
@@ -284,7 +207,6 @@ TEST(StreamInfoTest, ConcurrentUseLosesDuplicatesOrReleasesEarlyNothing) {
 
   EXPECT_EQ(0, releasedEarly);
   EXPECT_EQ(0u, capture.log().records().size());  // no run-out, no lower number
-  EXPECT_EQ(0u, stream.getUncommittedCount());
   std::multiset<std::string> all(committed.begin(), committed.end());
   all.insert(handedBack.begin(), handedBack.end());
   EXPECT_EQ(size_t(kItems), all.size());
