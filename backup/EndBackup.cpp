@@ -115,11 +115,8 @@ bool BackupInterface::waitForStream(StreamInfo& stream, std::list<std::string>& 
                  "ERROR: commit call backup not received in expected time. uncommited data will "
                  "be resent when object store is opened again");
     OBJSTORE_LOG(-1, "Please open the Object Store again!!!!!!!!!");
-    // As in a failed send: no commit may slip between the copy and the emptying.
-    KaCriticalSectionLock registryLock(&gStreamLock);
     KaCriticalSectionLock failedLock(&failedListLock);
-    stream.getAllItem(failedList);
-    stream.removeAll();
+    stream.takeAllItems(failedList);  // as in a failed send: copy and empty in one step
     OBJSTORE_LOG(-1, "ERROR: Moved all items from stream cache with afile ID [%u] into failedList",
                  stream.getStreamId());
     return false;

@@ -24,7 +24,8 @@ class EndBackupTest : public objstore_testing::ControllerTest {
     for (const char* item : {"first", "second"}) {
       cacheItem(item, "k");
       std::list<std::string> failed;
-      ASSERT_FALSE(controller_->sendItem(item, failed, nullptr, nullptr, cache_, context_).IsError());
+      ASSERT_FALSE(
+          controller_->sendItem(item, failed, nullptr, nullptr, cache_, context_).IsError());
     }
     KaCriticalSectionLock lock(&gStreamLock);
     stream_ = gStreams[aFileId_];
@@ -65,7 +66,8 @@ TEST_F(EndBackupTest, WaitEndsWhenTheLastCommitArrives) {
   GetBackupTimings().commitWaitMs = 60000;
   objstore_testing::ScopedLogCapture capture(1);
   std::thread pipeline([&] {
-    while (capture.log().count("INFO: waiting on callback event", 1) == 0) std::this_thread::yield();
+    while (capture.log().count("INFO: waiting on callback event", 1) == 0)
+      std::this_thread::yield();
     commit("1");
     commit("2");
   });
@@ -94,7 +96,8 @@ TEST_F(EndBackupTest, FailedRemovalIsReturnedWhenAllCommitted) {
   ObjectStoreStatic::rootDir = realRoot;
   EXPECT_TRUE(error.IsError());
   EXPECT_NE(258u, error.GetErrorCode());
-  EXPECT_EQ(1u, capture.log().count("ERROR: failed to remove the job directory [/dev/null/100].", -1));
+  EXPECT_EQ(1u,
+            capture.log().count("ERROR: failed to remove the job directory [/dev/null/100].", -1));
   EXPECT_EQ(0u, capture.log().countContaining("INFO: Stop job successful"));
 }
 

@@ -226,14 +226,12 @@ void BackupInterface::finishSend(const CStreamHandlerPtr& handler, StreamInfo& s
     returnStreamHandler(handler);
     return;
   }
-  // No commit may slip between copying the items out and emptying the record, or an item
-  // would be reported both committed and failed.
-  KaCriticalSectionLock registryLock(&gStreamLock);
   KaCriticalSectionLock lock(&streamHandlerLock);
   returnStreamHandler(handler);
   KaCriticalSectionLock failedLock(&failedListLock);
-  stream.getAllItem(failedList);
-  stream.removeAll();
+  // Copy and empty in one step: a commit, or another thread's item added to this stream in
+  // between, would otherwise be reported twice or lost.
+  stream.takeAllItems(failedList);
   OBJSTORE_LOG(-1, "ERROR: Moved all the items from stream cache into failedList");
 }
 

@@ -173,14 +173,23 @@ CUxError PipelineStream::checkUsableLocked() const {
 CUxError PipelineStream::send(PipelineFaults::Op op, uint32_t type, uint32_t kind,
                               const void* bytes, uint64_t length) {
   CUxError error = PipelineFaults::Check(op, aFileId_);
-  if (error.IsError()) return error;
   bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (error.IsError()) {
+      // An item left without its end-of-file record must not merge with the next one.
+      if (type == kStoreRecordEof && itemOpen_) abandonPending_ = true;
+      return error;
+    }
     error = checkUsableLocked();
+    if (!error.IsError() && abandonPending_) {
+      error = appendLocked(kStoreRecordAbandon, 0, nullptr, 0);
+      if (!error.IsError()) abandonPending_ = itemOpen_ = false;
+    }
     if (!error.IsError()) error = appendLocked(type, kind, bytes, length);
     if (error.IsError()) return error;
     bytesSinceCommit_ += length;
+    itemOpen_ = type != kStoreRecordEof;
     if (type == kStoreRecordEof) wake = countItemLocked();
   }
   if (wake) signal_->wake();

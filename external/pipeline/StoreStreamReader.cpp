@@ -84,6 +84,10 @@ CUxError StoreStreamReader::next(StoreItem* item, bool* more, bool readPayloads)
       building.sections.push_back(std::move(section));
       continue;
     }
+    if (header.type == kStoreRecordAbandon) {
+      building = StoreItem();
+      continue;
+    }
     if (header.type != kStoreRecordEof) {
       return UX_ERROR(kPipelineBadStore, "[%s]: unknown record type %u at offset %llu",
                       stream_.dataPath.c_str(), header.type,
