@@ -1,0 +1,255 @@
+#include "BackupRun.h"
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "ErrorText.h"
+#include "LogWriter.h"
+#include "ObjectStoreStatic.h"
+#include "PipelineOptions.h"
+#include "RestartRegistration.h"
+#include "ThreadGroup.h"
+
+namespace objstore_host {
+
+using ObjectStore::BackupInterface;
+using ObjectStore::BackupInterfacePtr;
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+BackupRun::BackupRun(const BackupOptions& options, ProgressCounters* progress)
+    : options_(options), progress_(progress) {}
+
+BackupResult BackupRun::run() {
+  const Clock::time_point start = Clock::now();
+  result_ = BackupResult();
+  ObjectStore::DiskCache cache(options_.cacheDir);
+  std::string error;
+  if (!cache.isOpen(&error)) {
+    result_.error = "cannot open the disk cache [" + options_.cacheDir + "]: " + error;
+    return result_;
+  }
+  cache_ = &cache;
+  if (prepare()) {
+    CommitQueue commits(cache, progress_);
+    commits_ = &commits;
+    commits.start();
+    sendAll();
+    if (controllers_.empty()) {
+      result_.error = "the backup job could not be started";
+      if (!result_.warnings.empty()) result_.error += ": " + result_.warnings.back();
+    } else {
+      removeLeftovers();
+      resendFailed();
+      endJobs();
+    }
+    commits.finish();  // every notification has arrived: endBackup waited for them
+    account();
+    commits_ = nullptr;
+  }
+  cache_ = nullptr;
+  result_.seconds = SecondsSince(start);
+  return result_;
+}
+
+bool BackupRun::prepare() {
+  if (!options_.storeDir.empty()) {
+    OBJECTOPSAPI::PipelineOptions pipeline = OBJECTOPSAPI::PipelineOptions::Current();
+    pipeline.storeDir = options_.storeDir;
+    OBJECTOPSAPI::PipelineOptions::Override(pipeline);
+  }
+  std::error_code error;
+  if (!options_.rootBase.empty()) std::filesystem::create_directories(options_.rootBase, error);
+  if (error || !ObjectStore::initBackupInterace(options_.rootBase)) {
+    result_.error = "cannot set up the root directory under [" + options_.rootBase +
+                    "] (see the log for the reason)";
+    return false;
+  }
+  result_.rootDir = ObjectStore::ObjectStoreStatic::rootDir;
+  for (const LeftoverJob& job : LeftoverJobs::Find(result_.rootDir, &result_.warnings)) {
+    if (job.appId == options_.appId) {
+      leftovers_.push_back(job);
+    } else {
+      result_.leftoverDirsKept.push_back(job.dir);
+    }
+  }
+  items_ = cache_->listSegments();
+  result_.items = items_.size();
+  if (progress_ != nullptr) progress_->totalItems = items_.size();
+  queue_.assign(items_);
+  return true;
+}
+
+void BackupRun::sendAll() {
+  std::unique_ptr<RestartRegistration> restart;
+  std::vector<std::thread> threads;
+  if (!leftovers_.empty()) {
+    OBJSTORE_LOG(1,
+                 "INFO: %zu job directories of application [%d] left by an earlier run: "
+                 "resending what is still in the cache",
+                 leftovers_.size(), options_.appId);
+    result_.restarted = true;
+    restart.reset(new RestartRegistration(options_.appId));
+    threads.emplace_back([this, &restart] {
+      result_.restartItems = sendThread(true);
+      restart->finish();
+    });
+  }
+  for (uint32_t i = 0; i < options_.threads; ++i) {
+    threads.emplace_back([this] { sendThread(false); });
+  }
+  for (std::thread& thread : threads) thread.join();
+}
+
+uint64_t BackupRun::sendThread(bool isRestartThread) {
+  BackupInterfacePtr controller;
+  CUxError error = BackupInterface::getController(makeJobInfo(), controller, isRestartThread);
+  if (error.IsError()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    result_.warnings.push_back("getController failed: " + ErrorText(error));
+    return 0;
+  }
+  adopt(controller);
+  return sendQueued(controller);
+}
+
+void BackupRun::adopt(const BackupInterfacePtr& controller) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const BackupInterfacePtr& known : controllers_) {
+    if (known == controller) return;
+  }
+  // Before any item goes out: a commit that met no callback would be lost to the host.
+  controller->setCallBack(&CommitQueue::OnCommit, commits_);
+  controllers_.push_back(controller);
+}
+
+uint64_t BackupRun::sendQueued(const BackupInterfacePtr& controller) {
+  uint64_t sent = 0;
+  std::string item;
+  std::list<std::string> failedList;
+  while (queue_.pop(&item)) {
+    ObjectStore::DiskCacheContext context;
+    int64_t bytes = 0;
+    CUxError error =
+        controller->sendItem(item.c_str(), failedList, &bytes, nullptr, *cache_, context);
+    ++sent;
+    if (progress_ != nullptr) {
+      ++progress_->items;
+      progress_->bytes += static_cast<uint64_t>(bytes);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    result_.bytesSent += static_cast<uint64_t>(bytes);
+    if (error.IsError() || !failedList.empty()) noteFailure(item, error, failedList);
+  }
+  return sent;
+}
+
+// Called with mutex_ held.
+void BackupRun::noteFailure(const std::string& item, const CUxError& error,
+                            std::list<std::string>& failedList) {
+  if (error.IsError()) {
+    ++result_.sendFailures;
+    failedList.push_back(item);  // a read error leaves the list alone; the item is still ours
+    lastError_[item] = ErrorText(error);
+  }
+  for (const std::string& name : failedList) {
+    if (failed_.insert(name).second && progress_ != nullptr) ++progress_->failed;
+    if (lastError_.count(name) == 0) lastError_[name] = "handed back after a failure on its stream";
+    ++result_.handedBack;
+  }
+  failedList.clear();
+}
+
+std::vector<std::string> BackupRun::takeResendable() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> again;
+  for (const std::string& item : failed_) {
+    if (!commits_->isCommitted(item) && cache_->hasSegment(item)) again.push_back(item);
+  }
+  failed_.clear();
+  return again;
+}
+
+void BackupRun::resendFailed() {
+  const BackupInterfacePtr controller = controllers_.back();
+  for (uint32_t round = 0; round < options_.resendRounds; ++round) {
+    std::vector<std::string> again = takeResendable();
+    if (again.empty()) return;
+    OBJSTORE_LOG(1, "INFO: resending %zu items handed back in failed lists (round %u)",
+                 again.size(), round + 1);
+    ++result_.resendRoundsUsed;
+    result_.resent += again.size();
+    queue_.assign(std::move(again));
+    RunOnThreads(options_.threads, [this, &controller] { sendQueued(controller); });
+  }
+}
+
+void BackupRun::endJobs() {
+  for (const BackupInterfacePtr& controller : controllers_) {
+    const Clock::time_point start = Clock::now();
+    std::list<std::string> failedList;
+    CUxError error = controller->endBackup(failedList, true);
+    const Clock::time_point end = Clock::now();
+    result_.endBackupSeconds += std::chrono::duration<double>(end - start).count();
+    if (error.IsError()) result_.error = "endBackup failed: " + ErrorText(error);
+    for (const std::string& item : failedList) {
+      lastError_[item] = "its commit did not arrive before the job ended";
+    }
+    const Clock::time_point last = commits_->lastNotification();
+    if (last != Clock::time_point()) {
+      result_.lastCommitToEndMs = std::chrono::duration<double, std::milli>(end - last).count();
+    }
+  }
+  controllers_.clear();
+}
+
+void BackupRun::removeLeftovers() {
+  for (const LeftoverJob& job : leftovers_) {
+    // The directory of the job now running is the library's again; endBackup removes it.
+    if (job.jobId == options_.jobId) continue;
+    std::error_code error;
+    std::filesystem::remove_all(job.dir, error);
+    if (error) {
+      result_.warnings.push_back("cannot remove [" + job.dir + "]: " + error.message());
+    } else {
+      result_.leftoverDirsRemoved.push_back(job.dir);
+    }
+  }
+}
+
+void BackupRun::account() {
+  for (const std::string& item : items_) {
+    if (commits_->isCommitted(item)) {
+      ++result_.committed;
+      continue;
+    }
+    result_.notCommitted.push_back(item);
+    std::map<std::string, std::string>::const_iterator reason = lastError_.find(item);
+    result_.reasons[item] =
+        reason != lastError_.end() ? reason->second : "no commit arrived for it";
+  }
+  for (const std::string& problem : commits_->removalProblems()) {
+    result_.warnings.push_back("committed but not removed from the cache: " + problem);
+  }
+}
+
+OBJECTOPSAPI::JobInfoPtr BackupRun::makeJobInfo() const {
+  // A description per request: getController writes into the one it is given.
+  OBJECTOPSAPI::JobInfoPtr job(new OBJECTOPSAPI::JobInfo);
+  job->numStreams = options_.streams;
+  job->jobId = options_.jobId;
+  job->appId = options_.appId;
+  job->text1 = "objstore-backup";
+  return job;
+}
+
+}  // namespace objstore_host

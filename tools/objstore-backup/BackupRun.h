@@ -1,0 +1,106 @@
+// BackupRun: the host's side of one backup job, as the object-store server plays it.
+//
+//   initBackupInterace, getController, setCallBack, sendItem for every segment in the disk cache
+//   (from several threads), resend what came back in failed lists, endBackup with waiting.
+//
+// The commit callback (CommitQueue) removes committed objects from the cache. When job
+// directories of this application are left under the root by a run that died, a restart thread
+// first resends what is still in the cache while the other threads wait in getController; the
+// leftover directories are removed once the restart thread is done.
+#ifndef OBJSTORE_HOST_BACKUPRUN_H_
+#define OBJSTORE_HOST_BACKUPRUN_H_
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "CommitQueue.h"
+#include "DiskCache.h"
+#include "JobInfo.h"
+#include "LeftoverJobs.h"
+#include "ObjStoreBackupInterface.h"
+#include "Progress.h"
+#include "WorkQueue.h"
+
+namespace objstore_host {
+
+struct BackupOptions {
+  std::string cacheDir;
+  std::string rootBase;  // base of the library's root directory; empty: the settings store's
+  std::string storeDir;  // the backup store; empty: the pipeline's own choice
+  int64_t jobId = 1;
+  int32_t appId = 1;
+  uint32_t streams = 2;
+  uint32_t threads = 2;
+  uint32_t resendRounds = 3;  // how often items of failed lists are sent again
+};
+
+struct BackupResult {
+  std::string rootDir;
+  uint64_t items = 0;  // segments in the cache at the start
+  uint64_t committed = 0;
+  uint64_t bytesSent = 0;
+  uint64_t sendFailures = 0;  // sendItem calls that failed
+  uint64_t handedBack = 0;    // entries of failed lists, including the failed items themselves
+  uint64_t resent = 0;        // items sent again in resend rounds
+  uint32_t resendRoundsUsed = 0;
+  bool restarted = false;
+  uint64_t restartItems = 0;  // items the restart thread sent
+  std::vector<std::string> leftoverDirsRemoved;
+  std::vector<std::string> leftoverDirsKept;   // other applications' jobs
+  std::vector<std::string> notCommitted;       // item names, sorted
+  std::map<std::string, std::string> reasons;  // why an item of notCommitted failed
+  std::vector<std::string> warnings;
+  std::string error;  // a failure of the job as a whole
+  double seconds = 0;
+  double endBackupSeconds = 0;
+  double lastCommitToEndMs = -1;  // -1: no commit arrived
+
+  bool ok() const { return error.empty() && notCommitted.empty(); }
+};
+
+class BackupRun {
+ public:
+  // `progress` (may be null) counts sent items and bytes, commits and failures.
+  BackupRun(const BackupOptions& options, ProgressCounters* progress);
+
+  // Runs the job. Sets the pipeline's store directory for the process when the options name
+  // one. Run one BackupRun at a time in a process.
+  BackupResult run();
+
+ private:
+  bool prepare();
+  void sendAll();
+  uint64_t sendThread(bool isRestartThread);
+  void adopt(const ObjectStore::BackupInterfacePtr& controller);
+  uint64_t sendQueued(const ObjectStore::BackupInterfacePtr& controller);
+  void noteFailure(const std::string& item, const CUxError& error,
+                   std::list<std::string>& failedList);
+  std::vector<std::string> takeResendable();
+  void resendFailed();
+  void endJobs();
+  void removeLeftovers();
+  void account();
+  OBJECTOPSAPI::JobInfoPtr makeJobInfo() const;
+
+  const BackupOptions options_;
+  ProgressCounters* progress_;
+  ObjectStore::DiskCache* cache_ = nullptr;  // valid during run()
+  CommitQueue* commits_ = nullptr;           // valid during run()
+  std::vector<std::string> items_;
+  std::vector<LeftoverJob> leftovers_;  // this application's
+  WorkQueue<std::string> queue_;
+
+  std::mutex mutex_;  // guards what the sending threads share below
+  std::vector<ObjectStore::BackupInterfacePtr> controllers_;
+  std::set<std::string> failed_;
+  std::map<std::string, std::string> lastError_;
+  BackupResult result_;
+};
+
+}  // namespace objstore_host
+
+#endif  // OBJSTORE_HOST_BACKUPRUN_H_

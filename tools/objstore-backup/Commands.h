@@ -1,0 +1,52 @@
+// The commands of the host program, each run from parsed options: they route the log, show
+// progress on standard error, print a summary (text or JSON) on standard output and return the
+// exit status.
+#ifndef OBJSTORE_HOST_COMMANDS_H_
+#define OBJSTORE_HOST_COMMANDS_H_
+
+#include <climits>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "BackupRun.h"
+#include "Demo.h"
+#include "Ingester.h"
+#include "Restorer.h"
+#include "Verifier.h"
+
+namespace objstore_host {
+
+enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
+// Options every command takes.
+struct CommonOptions {
+  static constexpr int kLevelUnset = INT_MIN;
+  bool json = false;
+  bool noProgress = false;
+  std::string logFile;  // "-": standard error
+  int logLevel = kLevelUnset;
+};
+
+// Options of the commands that run a backup job.
+struct JobOptions {
+  bool perf = false;
+  std::string faults;        // a fault plan for the pipeline stand-in (PipelineFaults syntax)
+  int64_t commitItems = -1;  // -1: the pipeline's own setting
+  int64_t commitMs = -1;
+};
+
+int RunIngestCommand(const IngestOptions& options, const CommonOptions& common, std::ostream& out,
+                     std::ostream& err);
+int RunBackupCommand(const BackupOptions& options, const JobOptions& job,
+                     const CommonOptions& common, std::ostream& out, std::ostream& err);
+int RunVerifyCommand(const VerifyOptions& options, const CommonOptions& common, std::ostream& out,
+                     std::ostream& err);
+int RunRestoreCommand(const RestoreOptions& options, const CommonOptions& common, std::ostream& out,
+                      std::ostream& err);
+int RunDemoCommand(const DemoOptions& options, const JobOptions& job, const CommonOptions& common,
+                   std::ostream& out, std::ostream& err);
+
+}  // namespace objstore_host
+
+#endif  // OBJSTORE_HOST_COMMANDS_H_

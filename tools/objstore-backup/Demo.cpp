@@ -1,0 +1,150 @@
+#include "Demo.h"
+
+#include <stdlib.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+
+#include "DiskCache.h"
+#include "HostLog.h"
+
+namespace objstore_host {
+
+namespace {
+
+const int64_t kDemoJobId = 1;
+
+std::string TemporaryBase() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
+std::string FirstLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (size_t i = 0; i < lines.size() && i < 3; ++i) text += (i == 0 ? "" : "; ") + lines[i];
+  if (lines.size() > 3) text += "; ...";
+  return text;
+}
+
+}  // namespace
+
+Demo::Demo(const DemoOptions& options, ProgressStyle style, std::ostream& progressOut)
+    : options_(options), style_(style), progressOut_(progressOut) {}
+
+DemoResult Demo::run() {
+  result_ = DemoResult();
+  if (!makeWorkspace()) return result_;
+  setenv("OBJSTORE_SETTINGS_FILE", path("settings").c_str(), 1);
+  if (options_.logToWorkspace) RouteLogToFile(path("objstore.log"), options_.logLevel);
+  const bool passed = runPhases();
+  result_.workspaceKept = !options_.keepDir.empty() || !passed;
+  if (!result_.workspaceKept) {
+    std::error_code ignored;
+    std::filesystem::remove_all(result_.workspace, ignored);
+  }
+  return result_;
+}
+
+bool Demo::makeWorkspace() {
+  if (!options_.keepDir.empty()) {
+    std::error_code error;
+    std::filesystem::create_directories(options_.keepDir, error);
+    if (error || !std::filesystem::is_empty(options_.keepDir, error) || error) {
+      result_.error = "workspace: [" + options_.keepDir + "] must be an empty directory or new";
+      return false;
+    }
+    result_.workspace = std::filesystem::absolute(options_.keepDir).string();
+    return true;
+  }
+  std::string pattern = TemporaryBase() + "/objstore-demo-XXXXXX";
+  if (mkdtemp(&pattern[0]) == nullptr) {
+    result_.error = "workspace: cannot create [" + pattern + "]: " + std::strerror(errno);
+    return false;
+  }
+  result_.workspace = pattern;
+  return true;
+}
+
+bool Demo::runPhases() {
+  ProgressCounters progress;
+  const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::string error;
+  if (!DemoTree(options_.tree).write(path("source"), &result_.tree, &error)) {
+    result_.error = "generate: " + error;
+    return false;
+  }
+  result_.generateSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  IngestOptions ingest;
+  ingest.sourceDir = path("source");
+  ingest.cacheDir = path("cache");
+  ingest.extentSize = options_.extentSize;
+  ingest.threads = options_.threads;
+  {
+    ProgressReporter reporter("ingest", progress, style_, progressOut_, false);
+    result_.ingest = Ingester(ingest, &progress).run();
+  }
+  if (!result_.ingest.ok()) {
+    result_.error = "ingest: " + FirstLines(result_.ingest.problems);
+    return false;
+  }
+
+  BackupOptions backup;
+  backup.cacheDir = path("cache");
+  backup.rootBase = path("root");
+  backup.storeDir = path("store");
+  backup.jobId = kDemoJobId;
+  backup.streams = options_.streams;
+  backup.threads = options_.threads;
+  backup.resendRounds = options_.resendRounds;
+  progress.reset();
+  {
+    ProgressReporter reporter("backup", progress, style_, progressOut_, true);
+    result_.backup = BackupRun(backup, &progress).run();
+  }
+  result_.segmentsLeft = ObjectStore::DiskCache(path("cache")).listSegments().size();
+  if (!result_.backup.ok()) {
+    result_.error = "backup: " + (result_.backup.error.empty()
+                                      ? std::to_string(result_.backup.notCommitted.size()) +
+                                            " objects were not committed"
+                                      : result_.backup.error);
+    return false;
+  }
+
+  RestoreOptions restore;
+  restore.storeDir = path("store");
+  restore.jobId = kDemoJobId;
+  restore.targetDir = path("restore");
+  progress.reset();
+  progress.totalItems = result_.ingest.objects;
+  {
+    ProgressReporter reporter("restore", progress, style_, progressOut_, false);
+    result_.restore = Restorer(restore, &progress).run();
+  }
+  if (!result_.restore.ok()) {
+    std::vector<std::string> problems = result_.restore.problems;
+    problems.insert(problems.end(), result_.restore.walk.problems.begin(),
+                    result_.restore.walk.problems.end());
+    result_.error = "restore: " + FirstLines(problems);
+    return false;
+  }
+
+  result_.comparison = CompareTrees(path("source"), path("restore"));
+  result_.compared = true;
+  if (!result_.comparison.equal()) {
+    result_.error = "compare: " + std::to_string(result_.comparison.differences.size()) +
+                    " differences: " + FirstLines(result_.comparison.differences);
+    return false;
+  }
+  if (result_.segmentsLeft != 0) {
+    result_.error = "backup: " + std::to_string(result_.segmentsLeft) +
+                    " committed objects are still in the disk cache";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace objstore_host

@@ -1,0 +1,61 @@
+// StoreWalker: reads the host's objects back from the backup store, through the pipeline's
+// reader, with the memory of one object.
+//
+// A job may have several runs (a run that died, then the run that finished the job), and an
+// object may have several copies in them (sent again after a failure or a restart). Copies are
+// visited in the order they were stored, runs oldest first, so that the last copy visited for
+// an object is its latest committed copy: the one that wins.
+#ifndef OBJSTORE_HOST_STOREWALKER_H_
+#define OBJSTORE_HOST_STOREWALKER_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ObjectMetadata.h"
+#include "StoreStreamReader.h"
+
+namespace objstore_host {
+
+// One committed, completely sent copy of an object.
+struct StoredCopy {
+  std::string guid;      // the first identifier of the header's h_filename
+  std::string sourceId;  // the second
+  ObjectMetadata metadata;
+  const OBJECTOPSAPI::StoreItem* item = nullptr;  // its sections; data sections in order
+};
+
+struct WalkStats {
+  uint64_t runs = 0;
+  uint64_t copies = 0;             // committed copies visited
+  uint64_t uncommittedCopies = 0;  // sent, but their commit never came
+  uint64_t failedCopies = 0;       // ended with a failure flag
+  uint64_t incompleteStreams = 0;  // ended inside an item (their process died)
+  // Damaged store files and copies that are not objects of this program.
+  std::vector<std::string> problems;
+};
+
+class StoreWalker {
+ public:
+  explicit StoreWalker(const std::string& storeDir);
+
+  // Visits the committed copies of job `jobId`, or of every job when `allJobs` (runs ordered by
+  // start time). False when the store cannot be listed; the reason is in `stats->problems`.
+  bool walk(int64_t jobId, bool allJobs, const std::function<void(const StoredCopy&)>& visit,
+            WalkStats* stats) const;
+
+  // The copy that `item` holds; false, with the reason in `error`, when it is not an object of
+  // this program (no header or metadata, unreadable metadata, data not matching its size).
+  static bool ReadCopy(const OBJECTOPSAPI::StoreItem& item, StoredCopy* copy, std::string* error);
+
+ private:
+  void walkStream(const OBJECTOPSAPI::StoreStreamInfo& stream,
+                  const std::function<void(const StoredCopy&)>& visit, WalkStats* stats) const;
+
+  std::string storeDir_;
+};
+
+}  // namespace objstore_host
+
+#endif  // OBJSTORE_HOST_STOREWALKER_H_

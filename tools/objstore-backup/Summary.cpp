@@ -1,0 +1,212 @@
+#include "Summary.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace objstore_host {
+
+namespace {
+
+const size_t kListLimit = 20;
+
+double Rounded(double value) {
+  return std::round(value * 1000) / 1000;
+}
+
+double PerSecond(double amount, double seconds) {
+  return seconds > 0 ? Rounded(amount / seconds) : 0.0;
+}
+
+double Mib(uint64_t bytes) {
+  return Rounded(bytes / 1048576.0);
+}
+
+Summary Lines(const std::vector<std::string>& lines) {
+  Summary list = Summary::array();
+  for (const std::string& line : lines) list.push_back(line);
+  return list;
+}
+
+Summary WalkSummary(const WalkStats& walk) {
+  Summary summary;
+  summary["runs"] = walk.runs;
+  summary["committed_copies"] = walk.copies;
+  summary["uncommitted_copies"] = walk.uncommittedCopies;
+  summary["failed_copies"] = walk.failedCopies;
+  summary["streams_cut_short"] = walk.incompleteStreams;
+  summary["problems"] = Lines(walk.problems);
+  return summary;
+}
+
+std::string Scalar(const Summary& value) {
+  if (value.is_string()) return value.get<std::string>();
+  if (value.is_boolean()) return value.get<bool>() ? "yes" : "no";
+  if (value.is_number_float()) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.3f", value.get<double>());
+    return text;
+  }
+  if (value.is_object()) {
+    std::string text;
+    for (const auto& field : value.items()) {
+      text += (text.empty() ? "" : ", ") + field.key() + " " + Scalar(field.value());
+    }
+    return text;
+  }
+  return value.dump();
+}
+
+std::string Label(std::string key) {
+  for (char& c : key) {
+    if (c == '_') c = ' ';
+  }
+  return key;
+}
+
+void PrintIndented(const Summary& summary, std::ostream& out, const std::string& pad) {
+  for (const auto& field : summary.items()) {
+    const Summary& value = field.value();
+    if (value.is_object()) {
+      out << pad << Label(field.key()) << ":\n";
+      PrintIndented(value, out, pad + "  ");
+    } else if (value.is_array()) {
+      out << pad << Label(field.key()) << ": " << (value.empty() ? "none" : "") << "\n";
+      for (size_t i = 0; i < value.size() && i < kListLimit; ++i) {
+        out << pad << "  - " << Scalar(value[i]) << "\n";
+      }
+      if (value.size() > kListLimit) {
+        out << pad << "  ... and " << value.size() - kListLimit << " more\n";
+      }
+    } else {
+      out << pad << Label(field.key()) << ": " << Scalar(value) << "\n";
+    }
+  }
+}
+
+}  // namespace
+
+Summary IngestSummary(const IngestResult& result) {
+  Summary summary;
+  summary["command"] = "ingest";
+  summary["ok"] = result.ok();
+  summary["objects"] = result.objects;
+  summary["files"] = result.files;
+  summary["symlinks"] = result.symlinks;
+  summary["empty_directories"] = result.directories;
+  summary["mib"] = Mib(result.bytes);
+  summary["seconds"] = Rounded(result.seconds);
+  summary["objects_per_second"] = PerSecond(result.objects, result.seconds);
+  summary["mib_per_second"] = PerSecond(Mib(result.bytes), result.seconds);
+  summary["problems"] = Lines(result.problems);
+  return summary;
+}
+
+Summary BackupSummary(const BackupResult& result) {
+  Summary summary;
+  summary["command"] = "backup";
+  summary["ok"] = result.ok();
+  summary["root_dir"] = result.rootDir;
+  summary["items"] = result.items;
+  summary["committed"] = result.committed;
+  summary["mib_sent"] = Mib(result.bytesSent);
+  summary["seconds"] = Rounded(result.seconds);
+  summary["items_per_second"] = PerSecond(result.items, result.seconds);
+  summary["mib_per_second"] = PerSecond(Mib(result.bytesSent), result.seconds);
+  summary["send_failures"] = result.sendFailures;
+  summary["handed_back_in_failed_lists"] = result.handedBack;
+  summary["resent"] = result.resent;
+  summary["resend_rounds"] = result.resendRoundsUsed;
+  summary["end_backup_ms"] = Rounded(result.endBackupSeconds * 1000);
+  summary["last_commit_to_end_ms"] = Rounded(result.lastCommitToEndMs);
+  Summary restart;
+  restart["restarted"] = result.restarted;
+  restart["items_resent_by_restart_thread"] = result.restartItems;
+  restart["leftover_dirs_removed"] = Lines(result.leftoverDirsRemoved);
+  restart["other_applications_dirs_kept"] = Lines(result.leftoverDirsKept);
+  summary["restart"] = restart;
+  Summary failed = Summary::array();
+  for (const std::string& item : result.notCommitted) {
+    Summary entry;
+    entry["item"] = item;
+    entry["reason"] = result.reasons.at(item);
+    failed.push_back(entry);
+  }
+  summary["not_committed"] = failed;
+  summary["warnings"] = Lines(result.warnings);
+  if (!result.error.empty()) summary["error"] = result.error;
+  return summary;
+}
+
+Summary VerifySummary(const VerifyResult& result) {
+  Summary summary;
+  summary["command"] = "verify";
+  summary["ok"] = result.ok();
+  summary["source_objects"] = result.sourceObjects;
+  summary["verified"] = result.verified;
+  summary["mib_verified"] = Mib(result.bytes);
+  summary["seconds"] = Rounded(result.seconds);
+  summary["missing"] = Lines(result.missing);
+  summary["mismatched"] = Lines(result.mismatched);
+  summary["stored_but_not_in_source"] = Lines(result.extra);
+  summary["store"] = WalkSummary(result.walk);
+  summary["problems"] = Lines(result.problems);
+  return summary;
+}
+
+Summary RestoreSummary(const RestoreResult& result) {
+  Summary summary;
+  summary["command"] = "restore";
+  summary["ok"] = result.ok();
+  summary["objects"] = result.objects;
+  summary["mib"] = Mib(result.bytes);
+  summary["superseded_copies"] = result.superseded;
+  summary["seconds"] = Rounded(result.seconds);
+  summary["mib_per_second"] = PerSecond(Mib(result.bytes), result.seconds);
+  summary["store"] = WalkSummary(result.walk);
+  summary["problems"] = Lines(result.problems);
+  return summary;
+}
+
+Summary DemoSummary(const DemoResult& result) {
+  Summary summary;
+  summary["command"] = "demo";
+  summary["ok"] = result.ok();
+  summary["workspace"] = result.workspace + (result.workspaceKept ? "" : " (removed)");
+  summary["objects"] = result.tree.objects;
+  summary["mib"] = Mib(result.tree.bytes);
+  summary["generate_seconds"] = Rounded(result.generateSeconds);
+  summary["ingest"] = IngestSummary(result.ingest);
+  summary["backup"] = BackupSummary(result.backup);
+  summary["restore"] = RestoreSummary(result.restore);
+  Summary compare;
+  compare["objects"] = result.comparison.objects;
+  compare["mib"] = Mib(result.comparison.bytes);
+  compare["identical"] = result.compared && result.comparison.equal();
+  compare["differences"] = Lines(result.comparison.differences);
+  summary["compare"] = compare;
+  summary["segments_left_in_cache"] = result.segmentsLeft;
+  if (!result.error.empty()) summary["error"] = result.error;
+  return summary;
+}
+
+Summary PerfSummary(const std::vector<PerfFigure>& figures) {
+  Summary list = Summary::array();
+  for (const PerfFigure& figure : figures) {
+    Summary entry;
+    entry["counter"] = figure.name;
+    entry["id"] = figure.id;
+    entry["count"] = figure.count;
+    entry["total_ms"] = Rounded(figure.totalMs);
+    entry["mean_us"] = Rounded(figure.meanUs);
+    entry["min_us"] = Rounded(figure.minUs);
+    entry["max_us"] = Rounded(figure.maxUs);
+    list.push_back(entry);
+  }
+  return list;
+}
+
+void PrintSummaryText(const Summary& summary, std::ostream& out) {
+  PrintIndented(summary, out, "");
+}
+
+}  // namespace objstore_host
