@@ -59,21 +59,21 @@ uint64_t DemoTree::nextSize() {
 
 bool DemoTree::write(const std::string& dir, DemoTreeStats* stats, std::string* error) {
   std::error_code code;
-  std::filesystem::create_directories(dir, code);
-  for (int i = 0; !code && i < kDirectories; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof(name), "/d%02d/deeper", i);
-    std::filesystem::create_directories(dir + name, code);
-  }
   std::filesystem::create_directories(dir + "/empty-directory", code);
   if (code) {
-    *error = "cannot create directories under [" + dir + "]: " + code.message();
+    *error = "cannot create [" + dir + "]: " + code.message();
     return false;
   }
   *stats = DemoTreeStats();
   for (uint64_t i = 0; i < options_.objects; ++i) {
+    const std::string path = dir + "/" + ObjectPath(i);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), code);
+    if (code) {
+      *error = "cannot create the directory of [" + path + "]: " + code.message();
+      return false;
+    }
     const uint64_t size = nextSize();
-    if (!writeFile(dir + "/" + ObjectPath(i), size, error)) return false;
+    if (!writeFile(path, size, error)) return false;
     ++stats->objects;
     stats->bytes += size;
   }

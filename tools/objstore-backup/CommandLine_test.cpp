@@ -1,0 +1,108 @@
+// The command line: wrong arguments end with status 2 and one line saying why; --help works on
+// every command; a small demo runs end to end and reports in JSON.
+#include "CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace objstore_host {
+namespace {
+
+struct BadArguments {
+  const char* name;
+  std::vector<std::string> args;  // "$DIR" stands for an existing directory
+  const char* reason;             // part of the one line on standard error
+};
+
+class CommandLineErrorTest : public testing::TestWithParam<BadArguments> {};
+
+TEST_P(CommandLineErrorTest, FailsWithStatusTwoAndOneLine) {
+  objstore_testing::TempDir dir;
+  std::vector<std::string> args = GetParam().args;
+  for (std::string& arg : args) {
+    if (arg == "$DIR") arg = dir.path();
+  }
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(2, RunCommandLine(args, out, err));
+  EXPECT_EQ("", out.str());
+  const std::string line = err.str();
+  EXPECT_NE(std::string::npos, line.find(GetParam().reason)) << line;
+  EXPECT_EQ(0, line.rfind("objstore-backup: error: ", 0)) << line;
+  EXPECT_EQ(line.size() - 1, line.find('\n')) << "more than one line: " << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, CommandLineErrorTest,
+    testing::Values(
+        BadArguments{"NoCommand", {}, "subcommand is required"},
+        BadArguments{"UnknownCommand", {"frob"}, "unknown command [frob]"},
+        BadArguments{"IngestWithoutSource", {"ingest", "--cache", "$DIR"}, "SRC is required"},
+        BadArguments{"IngestMissingSource",
+                     {"ingest", "/nonexistent/objstore", "--cache", "$DIR"},
+                     "Directory does not exist"},
+        BadArguments{"IngestZeroExtent",
+                     {"ingest", "$DIR", "--cache", "$DIR", "--extent-size", "0"},
+                     "--extent-size"},
+        BadArguments{"IngestBadExtentUnit",
+                     {"ingest", "$DIR", "--cache", "$DIR", "--extent-size", "4 parsecs"},
+                     "--extent-size"},
+        BadArguments{"BackupWithoutCache", {"backup"}, "--cache is required"},
+        BadArguments{
+            "BackupNoStreams", {"backup", "--cache", "$DIR", "--streams", "0"}, "--streams"},
+        BadArguments{"BackupThreadsNotANumber",
+                     {"backup", "--cache", "$DIR", "--threads", "x"},
+                     "--threads"},
+        BadArguments{
+            "BackupNegativeJob", {"backup", "--cache", "$DIR", "--job-id", "-1"}, "--job-id"},
+        BadArguments{"BackupBadFaults",
+                     {"backup", "--cache", "$DIR", "--faults", "bogus=1"},
+                     "invalid --faults [bogus=1]"},
+        BadArguments{
+            "BackupLogLevel", {"backup", "--cache", "$DIR", "--log-level", "9"}, "--log-level"},
+        BadArguments{"BackupStrayArgument", {"backup", "--cache", "$DIR", "extra"}, "extra"},
+        BadArguments{"RestoreWithoutJob",
+                     {"restore", "--store", "$DIR", "--to", "$DIR"},
+                     "--job is required"},
+        BadArguments{"VerifyWithoutSource", {"verify", "--store", "$DIR"}, "--source is required"},
+        BadArguments{"DemoSizesReversed",
+                     {"demo", "--min-size", "10", "--max-size", "5"},
+                     "--min-size is larger than --max-size"},
+        BadArguments{"DemoTooLarge", {"demo", "--max-size", "2GiB"}, "--max-size"}),
+    [](const testing::TestParamInfo<BadArguments>& info) { return info.param.name; });
+
+TEST(CommandLineTest, HelpOfEveryCommandSucceeds) {
+  for (const char* command : {"ingest", "backup", "verify", "restore", "demo"}) {
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(0, RunCommandLine({command, "--help"}, out, err)) << command;
+    EXPECT_NE(std::string::npos, out.str().find(std::string("objstore-backup ") + command))
+        << out.str();
+  }
+}
+
+TEST(CommandLineTest, SmallDemoRestoresEveryObject) {
+  objstore_testing::TempDir dir;
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(0, RunCommandLine({"demo", "--keep", dir.sub("work"), "--objects", "40", "--max-size",
+                               "96KiB", "--extent-size", "16KiB", "--json", "--no-progress"},
+                              out, err))
+      << err.str();
+  const nlohmann::json summary = nlohmann::json::parse(out.str());
+  EXPECT_TRUE(summary["ok"].get<bool>());
+  EXPECT_EQ(43u, summary["objects"].get<uint64_t>());  // with an empty file, a link, a directory
+  EXPECT_EQ(43u, summary["backup"]["committed"].get<uint64_t>());
+  EXPECT_TRUE(summary["compare"]["identical"].get<bool>());
+  EXPECT_EQ(0u, summary["segments_left_in_cache"].get<uint64_t>());
+  EXPECT_TRUE(objstore_testing::PathExists(dir.sub("work/objstore.log")));
+}
+
+}  // namespace
+}  // namespace objstore_host

@@ -1,0 +1,151 @@
+// What ingest writes into a segment and how its metadata reads back, and which links a source
+// walk keeps as links.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "CXFileHeader.h"
+#include "ObjectId.h"
+#include "ObjectMetadata.h"
+#include "SegmentBuilder.h"
+#include "SourceTree.h"
+#include "TestSupport.h"
+
+namespace objstore_host {
+namespace {
+
+TEST(SegmentBuilderTest, HeaderMetadataAndExtentSizedDataSections) {
+  objstore_testing::TempDir dir;
+  const std::string content(40 << 10, 'x');
+  ASSERT_TRUE(objstore_testing::WriteFile(dir.sub("f"), content));
+  std::vector<SourceEntry> entries;
+  std::vector<std::string> problems;
+  ASSERT_TRUE(SourceTree(dir.path()).list(&entries, &problems));
+  ASSERT_EQ(1u, entries.size());
+
+  std::vector<ObjectStore::SectionV> sections;
+  std::string error;
+  ASSERT_TRUE(SegmentBuilder(16 << 10).build(entries[0], &sections, &error)) << error;
+  ASSERT_EQ(5u, sections.size());
+
+  ASSERT_EQ(ObjectStore::kSectionStreamHeader, sections[0].type);
+  ASSERT_EQ(sizeof(OBJECTOPSAPI::CXFileHeader), sections[0].data.size());
+  const std::string filename(sections[0].data.data() + 132);
+  EXPECT_EQ(ObjectGuid("f") + "," + SourceId(dir.sub("f")), filename);
+  EXPECT_EQ(',', sections[0].data[172]);
+
+  ASSERT_EQ(ObjectStore::kSectionMetaData, sections[1].type);
+  EXPECT_EQ(ObjectMetadata::kSectionKind, sections[1].metaDataType);
+  ObjectMetadata metadata;
+  ASSERT_TRUE(
+      metadata.parse(std::string(sections[1].data.begin(), sections[1].data.end()), &error));
+  EXPECT_EQ("f", metadata.path);
+  EXPECT_EQ(content.size(), metadata.size);
+
+  const uint64_t offsets[] = {0, 16 << 10, 32 << 10};
+  const size_t sizes[] = {16 << 10, 16 << 10, 8 << 10};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(ObjectStore::kSectionFileData, sections[2 + i].type);
+    EXPECT_EQ(offsets[i], sections[2 + i].offset);
+    EXPECT_EQ(sizes[i], sections[2 + i].data.size());
+  }
+}
+
+TEST(ObjectMetadataTest, AnyPathAndEveryFieldSurviveTheRoundTrip) {
+  ObjectMetadata written;
+  written.kind = ObjectKind::kSymlink;
+  written.path = "dir/line\nbreak\\back=slash\r";
+  written.size = 12345678901ull;
+  written.mode = 0640;
+  written.mtimeSeconds = -5;
+  written.mtimeNanos = 999999999;
+  written.linkTarget = "../t\narget";
+  ObjectMetadata read;
+  std::string error;
+  ASSERT_TRUE(read.parse(written.serialize(), &error)) << error;
+  EXPECT_EQ(written.serialize(), read.serialize());
+  EXPECT_EQ(written.path, read.path);
+  EXPECT_EQ(written.linkTarget, read.linkTarget);
+}
+
+struct BadMetadata {
+  const char* name;
+  const char* text;
+};
+
+class ObjectMetadataErrorTest : public testing::TestWithParam<BadMetadata> {};
+
+TEST_P(ObjectMetadataErrorTest, IsRefusedWithAReason) {
+  ObjectMetadata metadata;
+  metadata.path = "unchanged";
+  std::string error;
+  EXPECT_FALSE(metadata.parse(GetParam().text, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ("unchanged", metadata.path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ObjectMetadataErrorTest,
+    testing::Values(BadMetadata{"Empty", ""},
+                    BadMetadata{"OtherFormat", "objstore-object 2\npath=a\n"},
+                    BadMetadata{"NoPath", "objstore-object 1\nkind=file\n"},
+                    BadMetadata{"UnknownKind", "objstore-object 1\nkind=fifo\npath=a\n"},
+                    BadMetadata{"LineWithoutValue", "objstore-object 1\npath\n"},
+                    BadMetadata{"BadEscape", "objstore-object 1\npath=a\\t\n"},
+                    BadMetadata{"NegativeSize", "objstore-object 1\npath=a\nsize=-1\n"},
+                    BadMetadata{"ModeTooLarge", "objstore-object 1\npath=a\nmode=70000\n"},
+                    BadMetadata{"ShortNanos", "objstore-object 1\npath=a\nmtime=1.5\n"},
+                    BadMetadata{"AbsolutePath", "objstore-object 1\npath=/etc/passwd\n"},
+                    BadMetadata{"ClimbingPath", "objstore-object 1\npath=a/../../b\n"},
+                    BadMetadata{"EmptyComponent", "objstore-object 1\npath=a//b\n"}),
+    [](const testing::TestParamInfo<BadMetadata>& info) { return info.param.name; });
+
+struct Link {
+  const char* linkPath;
+  const char* target;
+  bool inside;
+};
+
+class StaysInsideTest : public testing::TestWithParam<Link> {};
+
+TEST_P(StaysInsideTest, ResolvesLexically) {
+  EXPECT_EQ(GetParam().inside, SourceTree::StaysInside(GetParam().linkPath, GetParam().target))
+      << GetParam().linkPath << " -> " << GetParam().target;
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, StaysInsideTest,
+                         testing::Values(Link{"a", "b", true}, Link{"a/l", "../b", true},
+                                         Link{"a/l", "../../b", false}, Link{"l", "../x", false},
+                                         Link{"a/b/l", "./../c/./d", true},
+                                         Link{"a/l", "x/../../..", false},
+                                         Link{"a/l", "/etc/passwd", false},
+                                         Link{"a/l", "", false}));
+
+TEST(SourceTreeTest, LinksLeavingTheTreeAreTakenAsWhatTheyPointTo) {
+  objstore_testing::TempDir dir;
+  ASSERT_TRUE(objstore_testing::WriteFile(dir.sub("outside"), "data"));
+  std::filesystem::create_directories(dir.sub("tree"));
+  ASSERT_TRUE(objstore_testing::WriteFile(dir.sub("tree/file"), "x"));
+  ASSERT_EQ(0, symlink("file", dir.sub("tree/inside").c_str()));
+  ASSERT_EQ(0, symlink("../outside", dir.sub("tree/escape").c_str()));
+  ASSERT_EQ(0, symlink("missing", dir.sub("tree/dangling").c_str()));
+  std::vector<SourceEntry> entries;
+  std::vector<std::string> problems;
+  ASSERT_TRUE(SourceTree(dir.sub("tree")).list(&entries, &problems));
+  ASSERT_EQ(4u, entries.size());
+  EXPECT_EQ("dangling", entries[0].relativePath);
+  EXPECT_EQ(ObjectKind::kSymlink, entries[0].kind);
+  EXPECT_EQ("escape", entries[1].relativePath);
+  EXPECT_EQ(ObjectKind::kFile, entries[1].kind);
+  EXPECT_EQ(4, entries[1].status.st_size);
+  EXPECT_EQ(ObjectKind::kFile, entries[2].kind);
+  EXPECT_EQ("inside", entries[3].relativePath);
+  EXPECT_EQ(ObjectKind::kSymlink, entries[3].kind);
+  EXPECT_TRUE(problems.empty());
+}
+
+}  // namespace
+}  // namespace objstore_host
