@@ -121,8 +121,10 @@ INSTANTIATE_TEST_SUITE_P(Links, StaysInsideTest,
                                          Link{"a/l", "../../b", false}, Link{"l", "../x", false},
                                          Link{"a/b/l", "./../c/./d", true},
                                          Link{"a/l", "x/../../..", false},
-                                         Link{"a/l", "/etc/passwd", false},
-                                         Link{"a/l", "", false}));
+                                         Link{"a/l", "/etc/passwd", false}, Link{"a/l", "", false}),
+                         [](const testing::TestParamInfo<Link>& info) {
+                           return "Case" + std::to_string(info.index);
+                         });
 
 TEST(SourceTreeTest, LinksLeavingTheTreeAreTakenAsWhatTheyPointTo) {
   objstore_testing::TempDir dir;

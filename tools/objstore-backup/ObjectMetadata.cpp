@@ -72,9 +72,10 @@ bool ParseKind(const std::string& text, ObjectKind* kind) {
 bool ParseTime(const std::string& text, int64_t* seconds, uint32_t* nanos) {
   size_t dot = text.find('.');
   if (dot == std::string::npos || text.size() - dot - 1 != 9) return false;
+  const std::string secondsText = text.substr(0, dot);
   char* end = nullptr;
   errno = 0;
-  long long whole = std::strtoll(text.substr(0, dot).c_str(), &end, 10);
+  long long whole = std::strtoll(secondsText.c_str(), &end, 10);
   if (errno != 0 || *end != '\0' || dot == 0) return false;
   uint64_t fraction = 0;
   if (!ParseUnsigned(text.substr(dot + 1), &fraction)) return false;
