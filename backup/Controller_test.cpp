@@ -235,3 +235,30 @@ TEST_F(ForcedCommitTest, NeverWithoutSpacePressure) {
 
 }  // namespace
 }  // namespace ObjectStore
+
+namespace ObjectStore {
+namespace {
+
+TEST_F(ControllerTest, EndOfFileFailureHandsBackAndLaterCommitsStayAligned) {
+  PipelineFaults::SetManualCommit(true);
+  PipelineFaults::FailCall(PipelineFaults::kSendEof, 2);
+  BackupInterfacePtr controller = start(4, 1);
+  for (int i = 0; i < 3; ++i) cacheItem(Guid(i), "k");
+  Send(controller, cache_, context_, Guid(0));
+  std::list<std::string> failed;
+  CUxError error =
+      controller->sendItem(Guid(1).c_str(), failed, nullptr, nullptr, cache_, context_);
+  EXPECT_TRUE(error.IsError());
+  EXPECT_EQ((std::list<std::string>{Guid(0), Guid(1)}), failed);
+
+  // The pipeline counts the abandoned item, so the third item is exactly its third.
+  Send(controller, cache_, context_, Guid(2));
+  const uint32_t aFileId = controller->streamHandlerAt(0)->getAfileID();
+  ASSERT_FALSE(PipelineFaults::DeliverCommit(aFileId, "2").IsError());
+  EXPECT_TRUE(commits_.committedItems().empty());
+  ASSERT_FALSE(PipelineFaults::DeliverCommit(aFileId, "3").IsError());
+  EXPECT_EQ(std::vector<std::string>(1, Guid(2)), commits_.committedItems());
+}
+
+}  // namespace
+}  // namespace ObjectStore

@@ -41,13 +41,13 @@ TEST_F(PipelineFaultsTest, NthSendFailsAndWritesNothingOfThatCall) {
   struct Case {
     const char* spec;
     size_t sections;  // sections stored of the failing item
-    bool success;     // its end-of-file flag, when it was stored
-    bool ended;
+    bool success;     // whether it is stored as successful
+    bool ended;       // ended by its own end-of-file record, not abandoned
   } cases[] = {
       {"sendHeader=3", 0, false, true},
       {"sendMetaData=3", 1, false, true},
       {"sendUserBufData=3", 2, false, true},
-      {"sendEof=3", 0, true, false},
+      {"sendEof=3", 3, false, false},
   };
   for (const Case& c : cases) {
     ASSERT_FALSE(PipelineFaults::Install(c.spec).IsError());
@@ -60,12 +60,14 @@ TEST_F(PipelineFaultsTest, NthSendFailsAndWritesNothingOfThatCall) {
     ASSERT_FALSE(SendItem(handler, "after").IsError());  // the stream goes on
     ASSERT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
 
-    // An item whose end-of-file record failed is abandoned: it neither counts nor merges into
-    // the next item.
+    // An item whose end-of-file record failed is ended as abandoned: it counts as a failed
+    // item and does not merge into the next one.
     std::vector<StoreItem> stored = items(handler->getAfileID());
-    ASSERT_EQ(c.ended ? 4u : 3u, stored.size()) << c.spec;
-    EXPECT_EQ(c.ended ? c.sections : 3u, stored[2].sections.size()) << c.spec;
+    ASSERT_EQ(4u, stored.size()) << c.spec;
+    EXPECT_EQ(c.sections, stored[2].sections.size()) << c.spec;
     EXPECT_EQ(c.success, stored[2].success) << c.spec;
+    EXPECT_EQ(c.ended, stored[2].reason.empty()) << c.spec;
+    EXPECT_EQ(3u, stored[3].sections.size()) << c.spec;
   }
 }
 

@@ -172,28 +172,34 @@ CUxError PipelineStream::checkUsableLocked() const {
 
 CUxError PipelineStream::send(PipelineFaults::Op op, uint32_t type, uint32_t kind,
                               const void* bytes, uint64_t length) {
-  CUxError error = PipelineFaults::Check(op, aFileId_);
+  const CUxError injected = PipelineFaults::Check(op, aFileId_);
+  CUxError error;
   bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (error.IsError()) {
-      // An item left without its end-of-file record must not merge with the next one.
-      if (type == kStoreRecordEof && itemOpen_) abandonPending_ = true;
-      return error;
+    if (injected.IsError()) {
+      if (type == kStoreRecordEof) wake = abandonOpenItemLocked();
+    } else {
+      error = checkUsableLocked();
+      if (!error.IsError()) error = appendLocked(type, kind, bytes, length);
+      if (!error.IsError()) {
+        bytesSinceCommit_ += length;
+        itemOpen_ = type != kStoreRecordEof;
+        if (type == kStoreRecordEof) wake = countItemLocked();
+      }
     }
-    error = checkUsableLocked();
-    if (!error.IsError() && abandonPending_) {
-      error = appendLocked(kStoreRecordAbandon, 0, nullptr, 0);
-      if (!error.IsError()) abandonPending_ = itemOpen_ = false;
-    }
-    if (!error.IsError()) error = appendLocked(type, kind, bytes, length);
-    if (error.IsError()) return error;
-    bytesSinceCommit_ += length;
-    itemOpen_ = type != kStoreRecordEof;
-    if (type == kStoreRecordEof) wake = countItemLocked();
   }
   if (wake) signal_->wake();
-  return CUxError();
+  return injected.IsError() ? injected : error;
+}
+
+bool PipelineStream::abandonOpenItemLocked() {
+  // An item left without its end-of-file record is ended as abandoned: it counts like a failed
+  // item and never merges with the next one.
+  if (!itemOpen_ || checkUsableLocked().IsError()) return false;
+  if (appendLocked(kStoreRecordAbandon, 0, nullptr, 0).IsError()) return false;
+  itemOpen_ = false;
+  return countItemLocked();
 }
 
 CUxError PipelineStream::appendLocked(uint32_t type, uint32_t kind, const void* payload,

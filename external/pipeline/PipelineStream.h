@@ -78,6 +78,9 @@ class PipelineStream {
   CUxError breakLocked(const CUxError& error);
   // Counts an ended item and says whether the commit thread must look at the stream now.
   bool countItemLocked();
+  // Ends the open item with an abandon record after its end-of-file send failed; returns what
+  // countItemLocked returns (false when no item was open).
+  bool abandonOpenItemLocked();
   // Commits by size wait for the end of an item, so that every commit advances the count.
   bool bytesDueLocked() const;
   CUxError send(PipelineFaults::Op op, uint32_t type, uint32_t kind, const void* bytes,

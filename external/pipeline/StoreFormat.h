@@ -10,9 +10,9 @@
 // A data file starts with a 16-byte file header (magic "OSPLSTRM", version, aFile ID) followed
 // by records: type (4 bytes), kind (4), payload length (8), payload; integers little-endian.
 // An item is every record after the previous end-of-file (or abandon) record up to and including
-// its own. An item whose end-of-file record could not be written is closed by an abandon record
-// before the stream's next record: it is no item, and the items' numbering (which the committed
-// count refers to) skips it.
+// its own. When a stream's end-of-file send fails, an abandon record ends the item at once: it
+// counts as an item that did not succeed, so the stream's items never merge and the committed
+// count keeps counting every item the stream ended.
 // A file may end in an incomplete record or item (crash, write error); only whole items count.
 #ifndef OBJSTORE_PIPELINE_STOREFORMAT_H_
 #define OBJSTORE_PIPELINE_STOREFORMAT_H_
@@ -27,8 +27,8 @@ enum StoreRecordType : uint32_t {
   kStoreRecordMetaData = 2,  // payload: metadata bytes; kind: the metadata kind
   kStoreRecordData = 3,      // payload: data bytes; kind 0
   kStoreRecordEof = 4,       // payload: the reason text, if any; kind: 1 success, 0 failure
-  kStoreRecordAbandon = 5,   // no payload: the records since the last end-of-file record
-                             // belong to an item whose end-of-file record failed; not an item
+  kStoreRecordAbandon = 5,   // no payload: ends an item whose end-of-file record failed; the
+                             // item counts as ended without success
 };
 
 struct StoreRecordHeader {

@@ -84,16 +84,13 @@ CUxError StoreStreamReader::next(StoreItem* item, bool* more, bool readPayloads)
       building.sections.push_back(std::move(section));
       continue;
     }
-    if (header.type == kStoreRecordAbandon) {
-      building = StoreItem();
-      continue;
-    }
-    if (header.type != kStoreRecordEof) {
+    if (header.type != kStoreRecordEof && header.type != kStoreRecordAbandon) {
       return UX_ERROR(kPipelineBadStore, "[%s]: unknown record type %u at offset %llu",
                       stream_.dataPath.c_str(), header.type,
                       static_cast<unsigned long long>(offset_ - sizeof(header) - header.length));
     }
-    building.success = header.kind != 0;
+    building.success = header.type == kStoreRecordEof && header.kind != 0;
+    if (header.type == kStoreRecordAbandon) payload = "abandoned: its end-of-file record failed";
     building.reason.swap(payload);
     building.index = itemsRead_++;
     building.committed = building.index < stream_.committedCount;
