@@ -103,17 +103,17 @@ int RunIngestCommand(const IngestOptions& options, const CommonOptions& common, 
 
 int RunBackupCommand(const BackupOptions& options, const JobOptions& job,
                      const CommonOptions& common, std::ostream& out, std::ostream& err) {
-  std::string error;
-  if (!ApplyJobOptions(job, &error)) {
-    err << kProgram << ": error: " << error << "\n";
-    return kExitUsage;
-  }
   // The log goes next to the library's root; BackupRun reports a root it cannot create.
   std::error_code ignored;
   if (!options.rootBase.empty()) std::filesystem::create_directories(options.rootBase, ignored);
   const bool haveRoot =
       !options.rootBase.empty() && std::filesystem::is_directory(options.rootBase, ignored);
   SetUpLog(common, haveRoot ? options.rootBase + "/objstore-backup.log" : "");
+  std::string error;
+  if (!ApplyJobOptions(job, &error)) {
+    err << kProgram << ": error: " << error << "\n";
+    return kExitUsage;
+  }
   std::unique_ptr<PerfProbe> perf(job.perf ? new PerfProbe : nullptr);
   ProgressCounters progress;
   BackupResult result;
@@ -166,6 +166,8 @@ int RunRestoreCommand(const RestoreOptions& options, const CommonOptions& common
 
 int RunDemoCommand(const DemoOptions& options, const JobOptions& job, const CommonOptions& common,
                    std::ostream& out, std::ostream& err) {
+  // Until the demo sends the log into its workspace, only errors reach the terminal.
+  SetUpLog(common, "");
   std::string error;
   if (!ApplyJobOptions(job, &error)) {
     err << kProgram << ": error: " << error << "\n";
@@ -173,7 +175,6 @@ int RunDemoCommand(const DemoOptions& options, const JobOptions& job, const Comm
   }
   DemoOptions demoOptions = options;
   demoOptions.logToWorkspace = common.logFile.empty() && !LogRoutedByEnvironment();
-  if (!demoOptions.logToWorkspace) SetUpLog(common, "");
   if (common.logLevel != CommonOptions::kLevelUnset) demoOptions.logLevel = common.logLevel;
   std::unique_ptr<PerfProbe> perf(job.perf ? new PerfProbe : nullptr);
   DemoResult result = Demo(demoOptions, Style(common), err).run();
