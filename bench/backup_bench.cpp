@@ -28,9 +28,9 @@ struct BenchOptions {
   std::string dir;  // empty: a temporary directory, removed at the end
   std::vector<uint64_t> sizes = {1 << 10, 64 << 10, 1 << 20};
   std::vector<uint32_t> streams = {1, 2, 4};
-  uint32_t repeat = 3;
-  uint64_t mibPerCase = 128;
-  uint64_t maxItems = 20000;
+  uint32_t repeat = 5;
+  uint64_t mibPerCase = 256;
+  uint64_t maxItems = 40000;
   std::string side = "both";  // or "library", "baseline": one side alone, for profiling
 };
 
