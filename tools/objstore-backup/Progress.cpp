@@ -12,6 +12,7 @@ namespace {
 const std::chrono::milliseconds kBarInterval(200);
 const std::chrono::milliseconds kLineInterval(5000);
 const int kBarWidth = 24;
+const char kClearToEndOfLine[] = "\033[K";  // a shorter line leaves nothing of the longer one
 
 std::string Bar(uint64_t done, uint64_t total) {
   const int filled = total == 0 ? 0 : static_cast<int>(kBarWidth * std::min(done, total) / total);
@@ -60,12 +61,16 @@ void ProgressReporter::loop() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!wake_.wait_for(lock, interval, [this] { return stopping_; })) {
     if (style_ == ProgressStyle::kBar) {
-      out_ << "\r" << line() << std::flush;
+      out_ << "\r" << line() << kClearToEndOfLine << std::flush;
     } else {
       out_ << line() << "\n" << std::flush;
     }
   }
-  out_ << (style_ == ProgressStyle::kBar ? "\r" : "") << line() << "\n" << std::flush;
+  if (style_ == ProgressStyle::kBar) {
+    out_ << "\r" << line() << kClearToEndOfLine << "\n" << std::flush;
+  } else {
+    out_ << line() << "\n" << std::flush;
+  }
 }
 
 std::string ProgressReporter::line() const {
