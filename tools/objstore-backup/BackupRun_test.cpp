@@ -82,9 +82,11 @@ TEST_F(BackupRunTest, FailedSendsAreSentAgainUntilEveryObjectIsCommitted) {
   const BackupResult result = BackupRun(options(), nullptr).run();
 
   EXPECT_TRUE(result.ok()) << result.error;
-  EXPECT_EQ(4u, result.sendFailures);
-  EXPECT_GE(result.handedBack, 4u);
-  EXPECT_GE(result.resent, 4u);
+  // Four faults, but the failed end-of-file may be that of an item whose send already failed.
+  EXPECT_GE(result.sendFailures, 3u);
+  EXPECT_LE(result.sendFailures, 4u);
+  EXPECT_GE(result.handedBack, result.sendFailures);
+  EXPECT_GE(result.resent, result.sendFailures);
   EXPECT_EQ(static_cast<uint64_t>(kFiles), result.committed);
   EXPECT_EQ(0, CountSegments(dir_.sub("cache")));  // committed objects leave the cache
   const VerifyResult verified = verify();
