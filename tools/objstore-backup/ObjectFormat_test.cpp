@@ -1,6 +1,7 @@
 // What ingest writes into a segment and how its metadata reads back, and which links a source
 // walk keeps as links.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "CXFileHeader.h"
+#include "DiskCache.h"
+#include "Ingester.h"
 #include "ObjectId.h"
 #include "ObjectMetadata.h"
 #include "SegmentBuilder.h"
@@ -147,6 +150,30 @@ TEST(SourceTreeTest, LinksLeavingTheTreeAreTakenAsWhatTheyPointTo) {
   EXPECT_EQ("inside", entries[3].relativePath);
   EXPECT_EQ(ObjectKind::kSymlink, entries[3].kind);
   EXPECT_TRUE(problems.empty());
+}
+
+TEST(IngesterTest, EveryObjectBecomesASegmentAndOthersAreReported) {
+  objstore_testing::TempDir dir;
+  std::filesystem::create_directories(dir.sub("src/empty"));
+  ASSERT_TRUE(objstore_testing::WriteFile(dir.sub("src/file"), "content"));
+  ASSERT_EQ(0, symlink("file", dir.sub("src/link").c_str()));
+  ASSERT_EQ(0, mkfifo(dir.sub("src/pipe").c_str(), 0644));
+  IngestOptions options;
+  options.sourceDir = dir.sub("src");
+  options.cacheDir = dir.sub("cache");
+  const IngestResult result = Ingester(options, nullptr).run();
+
+  EXPECT_FALSE(result.ok());
+  ASSERT_EQ(1u, result.problems.size());
+  EXPECT_NE(std::string::npos, result.problems[0].find("pipe")) << result.problems[0];
+  EXPECT_EQ(3u, result.objects);
+  EXPECT_EQ(1u, result.files);
+  EXPECT_EQ(1u, result.symlinks);
+  EXPECT_EQ(1u, result.directories);
+  EXPECT_EQ(7u, result.bytes);
+  ObjectStore::DiskCache cache(dir.sub("cache"));
+  for (const char* path : {"empty", "file", "link"})
+    EXPECT_TRUE(cache.hasSegment(ObjectGuid(path)));
 }
 
 }  // namespace
