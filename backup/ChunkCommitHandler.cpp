@@ -1,5 +1,7 @@
 #include "ChunkCommitHandler.h"
 
+#include <utility>
+
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
@@ -33,7 +35,8 @@ CUxError ChunkCommitHandler::commitUpdate(uint64_t aFileId, std::string& sequenc
   CommitCallBack callBack = nullptr;
   void* context = nullptr;
   owner->getCallBack(&callBack, &context);
-  if (callBack != nullptr) callBack(static_cast<uint32_t>(aFileId), committed, context);
+  // The list is not used again here: the callback gets it without a copy.
+  if (callBack != nullptr) callBack(static_cast<uint32_t>(aFileId), std::move(committed), context);
   return CUxError();
 }
 

@@ -84,6 +84,7 @@ DiskCache::~DiskCache() {
                  entry.first.c_str());
     delete entry.second;
   }
+  for (OpenSegmentInfo* spare : spareSegments_) delete spare;
 }
 
 // Runs in the constructor, before any other thread can see the cache.

@@ -90,6 +90,9 @@ class DiskCache {
   std::map<std::string, uint64_t> segmentBytes_;  // guarded by storeMutex_
   mutable std::mutex mapMutex_;
   std::map<std::string, OpenSegmentInfo*> openSegments_;
+  // Closed entries kept for reuse: a send opens and closes one segment per item, and making a
+  // fresh entry (with its lock) each time is a measurable share of a small item's cost.
+  std::vector<OpenSegmentInfo*> spareSegments_;
 };
 
 }  // namespace ObjectStore

@@ -105,7 +105,6 @@ class PipelineStream {
   uint64_t bytesSinceCommit_ = 0;
   bool commitRequested_ = false;
   bool itemOpen_ = false;        // records appended since the last end-of-file record
-  bool abandonPending_ = false;  // the open item's end-of-file failed: close it as abandoned
   Clock::time_point lastCommit_;
 
   uint64_t durableCount_ = 0;  // what the committed file says; commit thread only
