@@ -39,12 +39,17 @@ TEST_F(ConcurrencyTest, NoItemLostOrReportedTwice) {
   }
 
   std::vector<std::list<std::string>> failedPerThread(kThreads);
+  std::vector<std::vector<std::string>> refusedPerThread(kThreads);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kItemsPerThread; ++i) {
         const std::string name = "t" + std::to_string(t) + "-" + std::to_string(i);
-        controller->sendItem(name.c_str(), failedPerThread[t], nullptr, nullptr, cache_, context_);
+        if (controller
+                ->sendItem(name.c_str(), failedPerThread[t], nullptr, nullptr, cache_, context_)
+                .IsError()) {
+          refusedPerThread[t].push_back(name);
+        }
       }
     });
   }
@@ -61,6 +66,12 @@ TEST_F(ConcurrencyTest, NoItemLostOrReportedTwice) {
   }
   for (const std::string& item : failedAtEnd) ++seen[item];
   EXPECT_EQ(static_cast<size_t>(kThreads * kItemsPerThread), seen.size());
+  // The pipeline counts failed items too; none may come back as committed.
+  const std::vector<std::string> committed = commits_.committedItems();
+  const std::set<std::string> committedSet(committed.begin(), committed.end());
+  for (const std::vector<std::string>& refused : refusedPerThread) {
+    for (const std::string& item : refused) EXPECT_EQ(0u, committedSet.count(item)) << item;
+  }
   for (const auto& entry : seen) EXPECT_EQ(1, entry.second) << entry.first;
 }
 

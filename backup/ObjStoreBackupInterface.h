@@ -121,8 +121,7 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   void forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler, DiskCache& cache,
                         DiskCacheContext& context);
   void returnStreamHandler(const OBJECTOPSAPI::CStreamHandlerPtr& handler);
-  void finishSend(const OBJECTOPSAPI::CStreamHandlerPtr& handler, StreamInfo& stream, bool sent,
-                  std::list<std::string>& failedList);
+  void handBack(StreamInfo& stream, std::list<std::string>& failedList);
 
   // Steps of endBackup.
   std::vector<StreamInfoPtr> releaseStreams();

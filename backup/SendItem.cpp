@@ -129,19 +129,23 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
     }
     if (bytesSent != nullptr) *bytesSent += static_cast<int64_t>(section.data.size());
   }
-  CUxError eofError = handler->sendEof(sent, nullptr, 0);
-  if (eofError.IsError()) {
-    OBJSTORE_LOG(-1, "ERROR: sending EOF failed");
-    error = eofError;
-    // Without its end-of-file record the pipeline does not count the item, so its sequence
-    // numbers no longer line up with this stream's list: reporting by count would call the
-    // item committed in place of a later one. Hand the stream back as for any failed send.
-    sent = false;
+  {
+    // A commit that counts this item's end-of-file record waits until a failed item is handed
+    // back, so that it never reports the failed item as committed.
+    KaCriticalSectionLock fence(&stream->commitFence);
+    CUxError eofError = handler->sendEof(sent, nullptr, 0);
+    if (eofError.IsError()) {
+      OBJSTORE_LOG(-1, "ERROR: sending EOF failed");
+      error = eofError;
+      // The item has no end-of-file record: hand the stream back as for any failed send rather
+      // than report an item whose end the pipeline may not have stored.
+      sent = false;
+    }
+    if (!sent) handBack(*stream, failedList);
   }
   OBJECT_STORE_STOP_PERF_COUNTER(kPerfLabel, kCounterWriteToPipeline);
   sendLock.resetCriticalSection(nullptr);
-
-  finishSend(handler, *stream, sent, failedList);
+  returnStreamHandler(handler);
   if (sent) return CUxError();
   return error.Push(UX_CODE_LOCATION);
 }
@@ -220,14 +224,7 @@ void BackupInterface::returnStreamHandler(const CStreamHandlerPtr& handler) {
   freeStreamHandlers.push_back(handler);
 }
 
-void BackupInterface::finishSend(const CStreamHandlerPtr& handler, StreamInfo& stream, bool sent,
-                                 std::list<std::string>& failedList) {
-  if (sent) {
-    returnStreamHandler(handler);
-    return;
-  }
-  KaCriticalSectionLock lock(&streamHandlerLock);
-  returnStreamHandler(handler);
+void BackupInterface::handBack(StreamInfo& stream, std::list<std::string>& failedList) {
   KaCriticalSectionLock failedLock(&failedListLock);
   // Copy and empty in one step: a commit, or another thread's item added to this stream in
   // between, would otherwise be reported twice or lost.

@@ -144,6 +144,7 @@ bool StreamInfo::getCommitGUIDList(std::string& sequenceNumber,
   const int64_t received = std::strtoll(sequenceNumber.c_str(), nullptr, 10);
   bool emptied = false;
   {
+    KaCriticalSectionLock fence(&commitFence);
     KaCriticalSectionLock lock(&itemListLock);
     OBJSTORE_LOG(2, "INFO: Sequence Number received. [%s] Uncommitted Item Count [%zd]",
                  sequenceNumber.c_str(), static_cast<ssize_t>(uncommittedItems.size()));

@@ -1,8 +1,9 @@
 // StreamInfo: per pipeline stream, the ordered list of items sent but not yet committed, and the
 // reconciliation of the pipeline's commit sequence numbers with that list.
 //
-// Records are registered in gStreams (under gStreamLock) by aFile ID. Lock order: gStreamLock,
-// then sendLock or the controller's failedListLock, then itemListLock, which is always innermost.
+// Records are registered in gStreams (under gStreamLock) by aFile ID. Lock order: gStreamLock or
+// sendLock, then commitFence, then the controller's failedListLock, then itemListLock, which is
+// always innermost.
 #ifndef OBJSTORE_STREAM_CACHE_OBJECTSTORESTREAMINFO_H_
 #define OBJSTORE_STREAM_CACHE_OBJECTSTORESTREAMINFO_H_
 
@@ -88,6 +89,10 @@ class OBJSTORE_API StreamInfo {
   KaEvent callbackEvent;
   // Held by the item sender while it checks, records and sends one item on this stream.
   KaCriticalSection sendLock;
+  // Held by commit reconciliation, and by the item sender from an item's end-of-file record until
+  // a failed item has been handed back. The pipeline counts failed items too, so a commit that
+  // counts one must wait until it has left the list: it is never reported committed.
+  KaCriticalSection commitFence;
 };
 
 typedef boost::shared_ptr<StreamInfo> StreamInfoPtr;
