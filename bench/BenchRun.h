@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "JobInfo.h"
+
 namespace objstore_bench {
 
 struct BenchRunOptions {
@@ -25,6 +27,10 @@ struct BenchRun {
   double itemsPerSecond() const { return seconds > 0 ? items / seconds : 0; }
   double mibPerSecond() const { return seconds > 0 ? bytes / 1048576.0 / seconds : 0; }
 };
+
+// Points jobs started from now on at the run's store and returns the run's job description.
+// Both sides of a comparison start their job from it, so they differ only in the library.
+OBJECTOPSAPI::JobInfoPtr StartBenchJobDescription(const BenchRunOptions& options);
 
 }  // namespace objstore_bench
 

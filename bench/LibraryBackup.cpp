@@ -7,7 +7,6 @@
 
 #include "ErrorText.h"
 #include "ObjStoreBackupInterface.h"
-#include "PipelineOptions.h"
 #include "ThreadGroup.h"
 
 namespace objstore_bench {
@@ -37,14 +36,7 @@ void OnCommit(uint32_t /*aFileId*/, std::list<std::string> committedItems, void*
 BenchRun RunThroughLibrary(const BenchWorkload& workload, ObjectStore::DiskCache& cache,
                            const BenchRunOptions& options) {
   BenchRun run;
-  OBJECTOPSAPI::PipelineOptions pipeline = OBJECTOPSAPI::PipelineOptions::Current();
-  pipeline.storeDir = options.storeDir;
-  OBJECTOPSAPI::PipelineOptions::Override(pipeline);
-  OBJECTOPSAPI::JobInfoPtr job(new OBJECTOPSAPI::JobInfo);
-  job->numStreams = options.streams;
-  job->jobId = options.jobId;
-  job->appId = 1;
-  job->text1 = "backup-bench";
+  OBJECTOPSAPI::JobInfoPtr job = StartBenchJobDescription(options);
   ObjectStore::BackupInterfacePtr controller;
   CUxError error = ObjectStore::BackupInterface::getController(job, controller, false);
   if (error.IsError()) {

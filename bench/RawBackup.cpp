@@ -11,7 +11,6 @@
 #include "CSynchronousBackup.h"
 #include "CXFileHeader.h"
 #include "ErrorText.h"
-#include "PipelineOptions.h"
 #include "ThreadGroup.h"
 
 namespace objstore_bench {
@@ -106,13 +105,7 @@ CUxError SendSections(OBJECTOPSAPI::CStreamHandler& handler,
 BenchRun RunRawBaseline(const BenchWorkload& workload, ObjectStore::DiskCache& cache,
                         const BenchRunOptions& options) {
   BenchRun run;
-  OBJECTOPSAPI::PipelineOptions pipeline = OBJECTOPSAPI::PipelineOptions::Current();
-  pipeline.storeDir = options.storeDir;
-  OBJECTOPSAPI::PipelineOptions::Override(pipeline);
-  OBJECTOPSAPI::JobInfoPtr job(new OBJECTOPSAPI::JobInfo);
-  job->numStreams = options.streams;
-  job->jobId = options.jobId;
-  job->appId = 1;
+  OBJECTOPSAPI::JobInfoPtr job = StartBenchJobDescription(options);
   job->enableCommitCallBack = true;
   OBJECTOPSAPI::CSynchronousBackupPtr controller;
   CUxError error = OBJECTOPSAPI::CSynchronousBackup::getController(job, controller);
