@@ -1,27 +1,30 @@
-// KaCriticalSection: a recursive mutex that owns one platform mutex object.
+// KaCriticalSection: a recursive mutex.
 //
 // Recursive like a critical section: a thread that holds it may enter again (a host callback
 // that re-enters the library on the same thread does not deadlock); it must leave as often as it
-// entered. Allocation of the platform object throws std::bad_alloc on failure.
+// entered.
+//
+// The mutex lives inside the object rather than in a separate allocation: the locks of one
+// structure then share cache lines with the data they guard, which matters on the per-item paths
+// where several threads take them in turn.
 #ifndef OBJSTORE_PLATFORM_KACRITICALSECTION_H_
 #define OBJSTORE_PLATFORM_KACRITICALSECTION_H_
 
-struct KaCriticalSectionH;  // the platform mutex object
+#include <mutex>
 
 class KaCriticalSection {
  public:
-  KaCriticalSection();
-  ~KaCriticalSection();
+  KaCriticalSection() = default;
   KaCriticalSection(const KaCriticalSection&) = delete;
   KaCriticalSection& operator=(const KaCriticalSection&) = delete;
 
   // Blocks until the calling thread holds the section. `wait` is accepted for compatibility;
   // every caller passes true.
-  void enter(bool wait = true);
-  void leave();
+  void enter(bool /*wait*/ = true) { mutex_.lock(); }
+  void leave() { mutex_.unlock(); }
 
  private:
-  KaCriticalSectionH* handle_;
+  std::recursive_mutex mutex_;
 };
 
 #endif  // OBJSTORE_PLATFORM_KACRITICALSECTION_H_
