@@ -11,7 +11,7 @@ namespace ObjectStore {
 
 class AutoOpenSegment {
  public:
-  AutoOpenSegment(DiskCache& cache, std::string name)
+  AutoOpenSegment(DiskCache& cache, const std::string& name)
       : cache_(cache), info_(cache.openSegment(name)) {}
   ~AutoOpenSegment() { cache_.closeSegment(info_); }
   AutoOpenSegment(const AutoOpenSegment&) = delete;

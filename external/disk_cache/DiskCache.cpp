@@ -78,13 +78,23 @@ DiskCache::DiskCache(const std::string& dir) : dir_(dir) {
 }
 
 DiskCache::~DiskCache() {
-  std::lock_guard<std::mutex> lock(mapMutex_);
-  for (const auto& entry : openSegments_) {
-    OBJSTORE_LOG(-1, "ERROR: disk cache [%s] destroyed while segment [%s] is open", dir_.c_str(),
-                 entry.first.c_str());
-    delete entry.second;
+  const size_t open = openSegments_.size();
+  if (open != 0) {
+    OBJSTORE_LOG(-1, "ERROR: disk cache [%s] destroyed while %zu segments are open", dir_.c_str(),
+                 open);
   }
-  for (OpenSegmentInfo* spare : spareSegments_) delete spare;
+}
+
+OpenSegmentInfo* DiskCache::openSegment(const std::string& name) {
+  return openSegments_.open(name);
+}
+
+void DiskCache::closeSegment(OpenSegmentInfo* info) {
+  openSegments_.close(info);
+}
+
+size_t DiskCache::openSegmentCount() const {
+  return openSegments_.size();
 }
 
 // Runs in the constructor, before any other thread can see the cache.

@@ -18,6 +18,7 @@
 #include "DiskCacheConstants.h"
 #include "DiskCacheContext.h"
 #include "OpenSegmentInfo.h"
+#include "OpenSegmentMap.h"
 #include "SectionV.h"
 
 namespace ObjectStore {
@@ -88,11 +89,7 @@ class DiskCache {
   // Serialises renames and removals with the accounting of the bytes they add and remove.
   std::mutex storeMutex_;
   std::map<std::string, uint64_t> segmentBytes_;  // guarded by storeMutex_
-  mutable std::mutex mapMutex_;
-  std::map<std::string, OpenSegmentInfo*> openSegments_;
-  // Closed entries kept for reuse: a send opens and closes one segment per item, and making a
-  // fresh entry (with its lock) each time is a measurable share of a small item's cost.
-  std::vector<OpenSegmentInfo*> spareSegments_;
+  OpenSegmentMap openSegments_;
 };
 
 }  // namespace ObjectStore

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,6 +199,31 @@ TEST_F(DiskCacheTest, AutoOpenSegmentsOfOneNameShareTheirInfo) {
     EXPECT_EQ(2u, cache_.openSegmentCount());
   }
   EXPECT_EQ(0u, cache_.openSegmentCount());
+}
+
+// Many names open at once, closed out of order, twice: each name keeps one entry of its own
+// while it is open, whichever part of the map holds it.
+TEST_F(DiskCacheTest, ManyOpenSegmentsStayDistinct) {
+  for (int round = 0; round < 2; ++round) {
+    std::vector<std::unique_ptr<AutoOpenSegment> > opened;
+    std::set<OpenSegmentInfo*> infos;
+    for (int i = 0; i < 300; ++i) {
+      const std::string name = "segment-" + std::to_string(round) + "-" + std::to_string(i);
+      opened.emplace_back(new AutoOpenSegment(cache_, name));
+      opened.emplace_back(new AutoOpenSegment(cache_, name));
+      OpenSegmentInfo* info = opened.back()->getSegInfo();
+      EXPECT_EQ(opened[opened.size() - 2]->getSegInfo(), info);
+      EXPECT_EQ(name, info->name);
+      EXPECT_EQ(2, info->openCount);
+      infos.insert(info);
+    }
+    EXPECT_EQ(300u, infos.size());
+    EXPECT_EQ(300u, cache_.openSegmentCount());
+    for (size_t i = 0; i < opened.size(); i += 2) opened[i].reset();  // one of each pair
+    EXPECT_EQ(300u, cache_.openSegmentCount());
+    opened.clear();
+    EXPECT_EQ(0u, cache_.openSegmentCount());
+  }
 }
 
 // Readers must always see one whole version of a segment being replaced; the accounting must

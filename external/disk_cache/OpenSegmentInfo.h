@@ -2,6 +2,7 @@
 #ifndef OBJSTORE_DISKCACHE_OPENSEGMENTINFO_H_
 #define OBJSTORE_DISKCACHE_OPENSEGMENTINFO_H_
 
+#include <cstddef>
 #include <string>
 
 #include "KaCriticalSection.h"
@@ -12,6 +13,7 @@ struct OpenSegmentInfo {
   explicit OpenSegmentInfo(const std::string& segmentName) : name(segmentName) {}
   std::string name;
   int openCount = 0;              // guarded by the cache's map lock
+  size_t hash = 0;                // of the name, guarded by the cache's map lock
   KaCriticalSection segmentLock;  // held by a reader of the segment's sections
 };
 

@@ -1,48 +1,56 @@
-// The disk cache's map of open segments, used by AutoOpenSegment.
-#include <memory>
+#include "OpenSegmentMap.h"
 
-#include "DiskCache.h"
+#include <algorithm>
+#include <functional>
+#include <memory>
 
 namespace ObjectStore {
 
-namespace {
-const size_t kMaxSpareSegments = 64;
+OpenSegmentMap::~OpenSegmentMap() {
+  for (Shard& shard : shards_) {
+    for (OpenSegmentInfo* info : shard.open) delete info;
+  }
 }
 
-OpenSegmentInfo* DiskCache::openSegment(const std::string& name) {
-  std::lock_guard<std::mutex> lock(mapMutex_);
-  auto found = openSegments_.find(name);
-  if (found == openSegments_.end()) {
-    std::unique_ptr<OpenSegmentInfo> fresh;
-    if (spareSegments_.empty()) {
-      fresh.reset(new OpenSegmentInfo(name));
-    } else {
-      fresh.reset(spareSegments_.back());
-      spareSegments_.pop_back();
-      fresh->name = name;
+OpenSegmentInfo* OpenSegmentMap::open(const std::string& name) {
+  const size_t hash = std::hash<std::string>()(name);
+  Shard& shard = shards_[hash % kShards];
+  std::lock_guard<std::mutex> lock(shard.mutex);
+  for (OpenSegmentInfo* info : shard.open) {
+    if (info->hash == hash && info->name == name) {
+      ++info->openCount;
+      return info;
     }
-    found = openSegments_.emplace(name, fresh.get()).first;
-    fresh.release();
   }
-  ++found->second->openCount;
-  return found->second;
+  std::unique_ptr<OpenSegmentInfo> info(new OpenSegmentInfo(name));
+  info->hash = hash;
+  info->openCount = 1;
+  shard.open.push_back(info.get());
+  return info.release();
 }
 
-void DiskCache::closeSegment(OpenSegmentInfo* info) {
+void OpenSegmentMap::close(OpenSegmentInfo* info) {
   if (info == nullptr) return;
-  std::lock_guard<std::mutex> lock(mapMutex_);
+  Shard& shard = shards_[info->hash % kShards];
+  std::unique_ptr<OpenSegmentInfo> closed;  // freed once the shard is unlocked
+  std::lock_guard<std::mutex> lock(shard.mutex);
   if (--info->openCount > 0) return;
-  openSegments_.erase(info->name);
-  if (spareSegments_.size() < kMaxSpareSegments) {
-    spareSegments_.push_back(info);
-  } else {
-    delete info;
+  std::vector<OpenSegmentInfo*>::iterator found =
+      std::find(shard.open.begin(), shard.open.end(), info);
+  if (found != shard.open.end()) {
+    *found = shard.open.back();
+    shard.open.pop_back();
   }
+  closed.reset(info);
 }
 
-size_t DiskCache::openSegmentCount() const {
-  std::lock_guard<std::mutex> lock(mapMutex_);
-  return openSegments_.size();
+size_t OpenSegmentMap::size() const {
+  size_t total = 0;
+  for (const Shard& shard : shards_) {
+    std::lock_guard<std::mutex> lock(shard.mutex);
+    total += shard.open.size();
+  }
+  return total;
 }
 
 }  // namespace ObjectStore
