@@ -169,10 +169,27 @@ void StreamInfo::releaseFront(int64_t received, std::list<std::string>& committe
   const int64_t wanted = std::max<int64_t>(0, received - frontSequenceNumber);
   const int64_t available = static_cast<int64_t>(uncommittedItems.size());
   const int64_t count = std::min(wanted, available);
-  std::list<std::string>::iterator last = uncommittedItems.begin();
-  std::advance(last, count);
-  if (ItemTracingEnabled()) TraceCommittedItems(uncommittedItems.begin(), last);
-  committedItems.splice(committedItems.end(), uncommittedItems, uncommittedItems.begin(), last);
+  if (ItemTracingEnabled()) {
+    std::list<std::string>::iterator last = uncommittedItems.begin();
+    std::advance(last, count);
+    TraceCommittedItems(uncommittedItems.begin(), last);
+  }
+  // A commit usually covers all but the last few items. Moving a run costs a walk over it, so
+  // move the shorter side: the committed front, or else the whole list out and the kept tail
+  // back. The list's nodes were written by the sending threads; walking a thousand of them here
+  // would hold the item lock through as many cache misses.
+  const int64_t kept = available - count;
+  if (count <= kept) {
+    std::list<std::string>::iterator last = uncommittedItems.begin();
+    std::advance(last, count);
+    committedItems.splice(committedItems.end(), uncommittedItems, uncommittedItems.begin(), last);
+  } else {
+    std::list<std::string> released;
+    released.splice(released.end(), uncommittedItems);
+    std::list<std::string>::iterator firstKept = std::prev(released.end(), kept);
+    uncommittedItems.splice(uncommittedItems.end(), released, firstKept, released.end());
+    committedItems.splice(committedItems.end(), released);
+  }
   if (wanted > available) {
     OBJSTORE_LOG(-1, "We have less guids than the sequence number received.");
   }

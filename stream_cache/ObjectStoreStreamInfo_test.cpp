@@ -59,6 +59,9 @@ INSTANTIATE_TEST_SUITE_P(
     Sequences, CommitSequenceTest,
     testing::Values(
         Scenario{"InOrder", {{"+PQRST"}, {"3", "PQR"}, {"5", "ST"}, {"5", ""}}},
+        // A release of fewer, as many or more items than stay behind keeps the order of both.
+        Scenario{"FrontOfALongList",
+                 {{"+PQRSTUV"}, {"1", "P"}, {"3", "QR"}, {"+W"}, {"7", "STUV"}, {"8", "W"}}},
         Scenario{"LowerNumberIsRejected",
                  {{"+PQRSTU"}, {"5", "PQRST"}, {"4", "", false}, {"6", "U"}}},
         Scenario{"GarbageReadsAsZero", {{"+PQ"}, {"abc", ""}, {" +1x", "P"}, {"abc", "", false}}},
