@@ -53,6 +53,7 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
   {
     KaCriticalSectionLock lock(&streamHandlerLock);
     freeStreamHandlers.clear();
+    spareHandlerNodes.clear();
     streamHandlers.clear();
   }
   records.clear();

@@ -20,13 +20,14 @@ std::string HeaderFilenameText(const std::vector<char>& data) {
   return std::string(text, strnlen(text, data.size() - kFilenameOffset));
 }
 
-bool ReadStreamKey(const std::vector<char>& data, std::string* key) {
+bool ReadStreamKey(const std::vector<char>& data, std::string_view* key) {
   if (data.size() <= kCommaOffset || data[kCommaOffset] != ',') return false;
   const char* text = data.data() + kFilenameOffset;
   const size_t room = data.size() - kFilenameOffset;
   const size_t length = strnlen(text, room);
   if (length == room || length < kKeyPosition) return false;
-  key->assign(text + kKeyPosition, std::min<size_t>(length - kKeyPosition, GUID_CHAR_SIZE_EXTENT));
+  *key = std::string_view(text + kKeyPosition,
+                          std::min<size_t>(length - kKeyPosition, GUID_CHAR_SIZE_EXTENT));
   return true;
 }
 

@@ -3,6 +3,7 @@
 #define OBJSTORE_BACKUP_ITEMHEADER_H_
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "SectionV.h"
@@ -15,7 +16,8 @@ std::string HeaderFilenameText(const std::vector<char>& data);
 // The identifier after the comma in h_filename: up to 40 characters from text position 41.
 // False when the data cannot hold a readable h_filename: shorter than 173 bytes, no comma at
 // byte 172, no NUL within the data, or a text that ends before the comma.
-bool ReadStreamKey(const std::vector<char>& data, std::string* key);
+// The key points into `data`.
+bool ReadStreamKey(const std::vector<char>& data, std::string_view* key);
 
 // The first section of `type`, or null.
 const SectionV* FindSection(const std::vector<SectionV>& sections, int type);

@@ -113,7 +113,7 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   void getCallBack(CommitCallBack* callBack, void** context);
 
   // Steps of sendItem.
-  CUxError readSections(DiskCache& cache, DiskCacheContext& context, const char* item,
+  CUxError readSections(DiskCache& cache, DiskCacheContext& context, const std::string& item,
                         OpenSegmentInfo* segment, std::vector<SectionV>& sections);
   CUxError takeStreamHandler(int checksum, int* streamIndex,
                              OBJECTOPSAPI::CStreamHandlerPtr* handler);
@@ -133,6 +133,10 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   CommitCallBack callBack;
   void* callBackContext;
   std::list<OBJECTOPSAPI::CStreamHandlerPtr> freeStreamHandlers;
+  // List nodes that sendItem moves out of and back into freeStreamHandlers, so that taking and
+  // returning a handler allocates nothing. Their values are stale. Guarded by
+  // streamHandlerLock.
+  std::list<OBJECTOPSAPI::CStreamHandlerPtr> spareHandlerNodes;
   std::vector<OBJECTOPSAPI::CStreamHandlerPtr> streamHandlers;
   OBJECTOPSAPI::JobInfoPtr jobInfo;
   KaCriticalSection streamHandlerLock;

@@ -2,6 +2,9 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "AutoOpenSegment.h"
 #include "BackupTimings.h"
@@ -77,9 +80,11 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
   OBJSTORE_LOG(5, "sending item [%s]", item);
   const long long jobId = jobInfo->jobId;
 
+  // One copy of the name serves the segment map, the read and the stream cache's record.
+  std::string name(item);
   std::vector<SectionV> sections;
-  AutoOpenSegment segment(cache, item);
-  CUxError error = readSections(cache, context, item, segment.getSegInfo(), sections);
+  AutoOpenSegment segment(cache, name);
+  CUxError error = readSections(cache, context, name, segment.getSegInfo(), sections);
   if (error.IsError()) return error;
 
   const SectionV* header = FindSection(sections, kSectionStreamHeader);
@@ -88,7 +93,7 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
     RaiseItemEvent(nullptr, jobId);
     return UX_ERROR(kErrHeaderUnparsable);
   }
-  std::string streamKey;
+  std::string_view streamKey;
   if (!ReadStreamKey(header->data, &streamKey)) {
     OBJSTORE_LOG(-1, "ERROR: Can't parse h_filename [%s] [%s]", item,
                  HeaderFilenameText(header->data).c_str());
@@ -104,7 +109,8 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
   }
 
   CStreamHandlerPtr handler;
-  error = takeStreamHandler(fastChecksum(streamKey), streamIndex, &handler);
+  error =
+      takeStreamHandler(fastChecksum(streamKey.data(), streamKey.size()), streamIndex, &handler);
   if (error.IsError()) return error;
   OBJSTORE_LOG(2, "INFO: stream with aFile ID [%u] found", handler->getAfileID());
 
@@ -116,7 +122,7 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
   KaCriticalSectionLock sendLock(&stream->sendLock);
   forceCommitIfDue(*stream, *handler, cache, context);
   OBJSTORE_LOG(2, "INFO: adding GUID [%s] to guid2filemap", item);
-  stream->addFilePath(item);
+  stream->addFilePath(std::move(name));
 
   OBJECT_STORE_START_PERF_COUNTER(kPerfLabel, kCounterWriteToPipeline);
   bool sent = true;
@@ -151,14 +157,14 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
 }
 
 CUxError BackupInterface::readSections(DiskCache& cache, DiskCacheContext& context,
-                                       const char* item, OpenSegmentInfo* segment,
+                                       const std::string& item, OpenSegmentInfo* segment,
                                        std::vector<SectionV>& sections) {
   KaCriticalSectionLock segmentLock(&segment->segmentLock);
   OBJECT_STORE_START_PERF_COUNTER(kPerfLabel, kCounterReadForBackup);
   CUxError error = cache.readAllSections(context, item, sections);
   if (error.IsError()) {
-    RaiseItemEvent(item, jobInfo->jobId);
-    OBJSTORE_LOG(-1, "ERROR: failed to read segment [%s]", item);
+    RaiseItemEvent(item.c_str(), jobInfo->jobId);
+    OBJSTORE_LOG(-1, "ERROR: failed to read segment [%s]", item.c_str());
   }
   segmentLock.resetCriticalSection(nullptr);
   OBJECT_STORE_STOP_PERF_COUNTER(kPerfLabel, kCounterReadForBackup);
@@ -176,7 +182,14 @@ CUxError BackupInterface::takeStreamHandler(int checksum, int* streamIndex,
   const uint64_t wide = static_cast<uint64_t>(static_cast<int64_t>(checksum));
   const size_t index = static_cast<size_t>(wide % streamHandlers.size());
   *handler = streamHandlers[index];
-  freeStreamHandlers.remove(*handler);
+  std::list<CStreamHandlerPtr>::iterator it = freeStreamHandlers.begin();
+  while (it != freeStreamHandlers.end()) {
+    std::list<CStreamHandlerPtr>::iterator entry = it++;
+    // The node keeps its value (streamHandlers holds the handler anyway): a return that finds its
+    // own handler in the node leaves the reference count alone.
+    if (*entry == *handler)
+      spareHandlerNodes.splice(spareHandlerNodes.end(), freeStreamHandlers, entry);
+  }
   if (streamIndex != nullptr) *streamIndex = static_cast<int>(index);
   return CUxError();
 }
@@ -221,7 +234,12 @@ void BackupInterface::returnStreamHandler(const CStreamHandlerPtr& handler) {
   for (const CStreamHandlerPtr& free : freeStreamHandlers) {
     if (free == handler) return;
   }
-  freeStreamHandlers.push_back(handler);
+  if (spareHandlerNodes.empty()) {
+    freeStreamHandlers.push_back(handler);
+    return;
+  }
+  if (spareHandlerNodes.front() != handler) spareHandlerNodes.front() = handler;
+  freeStreamHandlers.splice(freeStreamHandlers.end(), spareHandlerNodes, spareHandlerNodes.begin());
 }
 
 void BackupInterface::handBack(StreamInfo& stream, std::list<std::string>& failedList) {

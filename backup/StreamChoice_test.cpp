@@ -44,8 +44,9 @@ TEST(ReadStreamKey, AcceptsWellFormedHeaders) {
       {kFirstId + "," + std::string(50, 'x'), std::string(40, 'x')},  // at most 40 characters
   };
   for (const Case& c : cases) {
-    std::string key = "unset";
-    EXPECT_TRUE(ReadStreamKey(HeaderData(c.filename), &key)) << c.filename;
+    const std::vector<char> data = HeaderData(c.filename);  // the key points into it
+    std::string_view key = "unset";
+    EXPECT_TRUE(ReadStreamKey(data, &key)) << c.filename;
     EXPECT_EQ(c.key, key);
   }
 }
@@ -63,7 +64,7 @@ TEST(ReadStreamKey, RefusesUnreadableHeaders) {
       std::vector<char>(),
   };
   for (const std::vector<char>& data : cases) {
-    std::string key = "unset";
+    std::string_view key = "unset";
     EXPECT_FALSE(ReadStreamKey(data, &key)) << data.size();
     EXPECT_EQ("unset", key);
   }
