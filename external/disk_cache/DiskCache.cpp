@@ -249,10 +249,6 @@ bool DiskCache::hasSegment(const std::string& name) const {
          S_ISREG(info.st_mode);
 }
 
-bool DiskCache::isOverHighWatermark() const {
-  return usedBytes_.load() > highWatermark_.load();
-}
-
 void DiskCache::setHighWatermark(uint64_t bytes) {
   highWatermark_.store(bytes);
 }

@@ -61,8 +61,12 @@ class DiskCache {
   inline bool isUnderSpacePressure(const DiskCacheContext& /*context*/) {
     return isOverHighWatermark();
   }
-  // True while the used bytes are above the high watermark.
-  bool isOverHighWatermark() const;
+  // True while the used bytes are above the high watermark. Inline and without ordering: a sender
+  // asks for every item, and the answer is advice that may lag a concurrent write.
+  bool isOverHighWatermark() const {
+    return usedBytes_.load(std::memory_order_relaxed) >
+           highWatermark_.load(std::memory_order_relaxed);
+  }
   void setHighWatermark(uint64_t bytes);
   uint64_t highWatermark() const;
   uint64_t usedBytes() const;
