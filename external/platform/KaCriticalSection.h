@@ -12,7 +12,9 @@
 
 #include <mutex>
 
-class KaCriticalSection {
+#include "ThreadAnnotations.h"
+
+class CAPABILITY("mutex") KaCriticalSection {
  public:
   KaCriticalSection() = default;
   KaCriticalSection(const KaCriticalSection&) = delete;
@@ -20,7 +22,7 @@ class KaCriticalSection {
 
   // Blocks until the calling thread holds the section. `wait` is accepted for compatibility;
   // every caller passes true.
-  void enter(bool /*wait*/ = true) {
+  void enter(bool /*wait*/ = true) ACQUIRE() {
     // The per-item locks are held for a microsecond or two. A thread that finds one taken tries
     // again for about as long before it sleeps: sleeping and being woken cost a system call on
     // each side and a cross-processor interrupt, more than the wait itself.
@@ -30,7 +32,7 @@ class KaCriticalSection {
     }
     mutex_.lock();
   }
-  void leave() { mutex_.unlock(); }
+  void leave() RELEASE() { mutex_.unlock(); }
 
  private:
   static constexpr int kSpinAttempts = 100;
