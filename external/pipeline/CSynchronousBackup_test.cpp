@@ -115,12 +115,17 @@ TEST_F(CSynchronousBackupTest, ReleasedStreamRefusesSendsButItsItemsAreCommitted
   ASSERT_FALSE(SendItem(handler, "a").IsError());
   EXPECT_FALSE(job->releaseStreamHandler(handler).IsError());
   EXPECT_FALSE(job->releaseStreamHandler(handler).IsError());  // twice is harmless
+  // Its end-of-file is refused too, but still ends the item, as an abandoned one.
   EXPECT_EQ(kPipelineStreamReleased, SendItem(handler, "b").GetErrorCode());
 
   EXPECT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
   ASSERT_EQ(1u, recorder->notifications().size());
-  EXPECT_EQ("1", recorder->notifications()[0].sequence);
-  EXPECT_EQ(1u, items(handler->getAfileID()).size());
+  EXPECT_EQ("2", recorder->notifications()[0].sequence);
+  std::vector<StoreItem> stored = items(handler->getAfileID());
+  ASSERT_EQ(2u, stored.size());
+  EXPECT_TRUE(stored[0].success);
+  EXPECT_FALSE(stored[1].success);
+  EXPECT_TRUE(stored[1].sections.empty());
 }
 
 TEST_F(CSynchronousBackupTest, EndedJobRefusesEverything) {

@@ -18,6 +18,7 @@ struct Rule {
   uint32_t aFileId;  // kAnyStream: calls on every stream count
   uint64_t n;        // 0: every call fails
   bool andLater;
+  bool throws;
   uint64_t seen;
   std::string text;
 };
@@ -27,6 +28,9 @@ std::vector<Rule> gRules;
 std::atomic<bool> gHasRules{false};
 std::atomic<bool> gManualCommit{false};
 std::atomic<uint32_t> gCommitDelayMs{0};
+std::atomic<uint32_t> gFlowWindow{0};
+std::atomic<bool> gHasHook{false};
+PipelineFaults::CallHook gHook;  // guarded by gMutex
 std::once_flag gEnvironmentOnce;
 
 const char* const kOpNames[PipelineFaults::kOpCount] = {
@@ -37,6 +41,7 @@ struct ParsedPlan {
   std::vector<Rule> rules;
   bool manualCommit = false;
   uint32_t commitDelayMs = 0;
+  uint32_t flowWindow = 0;
 };
 
 std::string Trim(const std::string& text) {
@@ -76,7 +81,7 @@ bool ParseRule(const std::string& token, Rule* rule) {
   size_t at = head.find('@');
   std::string name = head.substr(0, at);
 
-  *rule = Rule{PipelineFaults::kSendHeader, PipelineFaults::kAnyStream, 0, false, 0, token};
+  *rule = Rule{PipelineFaults::kSendHeader, PipelineFaults::kAnyStream, 0, false, false, 0, token};
   if (!ParseOp(name, &rule->op)) return false;
   if (at != std::string::npos) {
     // Only sends and commits happen on a stream.
@@ -93,20 +98,38 @@ bool ParseRule(const std::string& token, Rule* rule) {
   return ParseNumber(count, &rule->n) && rule->n > 0;
 }
 
+// Parses "<prefix><n>" with n a number up to UINT32_MAX; false when `token` has another prefix.
+bool ParseSetting(const std::string& token, const std::string& prefix, bool* valid,
+                  uint32_t* out) {
+  if (token.compare(0, prefix.size(), prefix) != 0) return false;
+  uint64_t value = 0;
+  *valid = ParseNumber(token.substr(prefix.size()), &value) && value <= UINT32_MAX;
+  *out = static_cast<uint32_t>(value);
+  return true;
+}
+
 bool ParseToken(const std::string& token, ParsedPlan* plan) {
   if (token == "manualCommit") {
     plan->manualCommit = true;
     return true;
   }
-  const std::string delayPrefix = "commitDelay=";
-  if (token.compare(0, delayPrefix.size(), delayPrefix) == 0) {
-    uint64_t ms = 0;
-    if (!ParseNumber(token.substr(delayPrefix.size()), &ms) || ms > UINT32_MAX) return false;
-    plan->commitDelayMs = static_cast<uint32_t>(ms);
-    return true;
+  bool valid = false;
+  if (ParseSetting(token, "commitDelay=", &valid, &plan->commitDelayMs)) return valid;
+  if (ParseSetting(token, "flowWindow=", &valid, &plan->flowWindow)) {
+    return valid && plan->flowWindow > 0;
+  }
+  const std::string throwSuffix = ":throw";
+  std::string text = token;
+  bool throws = false;
+  if (text.size() > throwSuffix.size() &&
+      text.compare(text.size() - throwSuffix.size(), throwSuffix.size(), throwSuffix) == 0) {
+    throws = true;
+    text.resize(text.size() - throwSuffix.size());
   }
   Rule rule;
-  if (!ParseRule(token, &rule)) return false;
+  if (!ParseRule(text, &rule)) return false;
+  rule.throws = throws;
+  rule.text = token;
   plan->rules.push_back(rule);
   return true;
 }
@@ -124,11 +147,17 @@ CUxError InstallSpec(const std::string& spec) {
     }
     start = comma + 1;
   }
+  if (plan.manualCommit && plan.flowWindow != 0) {
+    return UX_ERROR(kPipelineInvalidArgument,
+                    "fault plan [%s]: flowWindow waits for commits, and manualCommit stops them",
+                    spec.c_str());
+  }
   std::lock_guard<std::mutex> lock(gMutex);
   gRules = plan.rules;
   gHasRules = !gRules.empty();
   gManualCommit = plan.manualCommit;
   gCommitDelayMs = plan.commitDelayMs;
+  gFlowWindow = plan.flowWindow;
   if (!spec.empty()) OBJSTORE_LOG(1, "INFO: pipeline fault plan set to [%s]", spec.c_str());
   return CUxError();
 }
@@ -145,6 +174,15 @@ void LoadEnvironmentOnce() {
       OBJSTORE_LOG(-1, "ERROR: ignoring OBJSTORE_PIPELINE_FAULTS: %s", error.AsString().c_str());
     }
   });
+}
+
+void RunHook(PipelineFaults::Op op, uint32_t aFileId) {
+  PipelineFaults::CallHook hook;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    hook = gHook;
+  }
+  if (hook) hook(op, aFileId);
 }
 
 bool RuleFails(Rule& rule, PipelineFaults::Op op, uint32_t aFileId) {
@@ -178,13 +216,33 @@ void PipelineFaults::Clear() {
   gHasRules = false;
   gManualCommit = false;
   gCommitDelayMs = 0;
+  gFlowWindow = 0;
+  gHook = nullptr;
+  gHasHook = false;
 }
 
-void PipelineFaults::FailCall(Op op, uint64_t n, uint32_t aFileId, bool andLater) {
+void PipelineFaults::FailCall(Op op, uint64_t n, uint32_t aFileId, bool andLater, bool throws) {
   LoadEnvironmentOnce();
   std::lock_guard<std::mutex> lock(gMutex);
-  gRules.push_back(Rule{op, aFileId, n, andLater, 0, OpName(op)});
+  gRules.push_back(Rule{op, aFileId, n, andLater, throws, 0, OpName(op)});
   gHasRules = true;
+}
+
+void PipelineFaults::SetFlowWindow(uint32_t items) {
+  LoadEnvironmentOnce();
+  gFlowWindow = items;
+}
+
+void PipelineFaults::SetCallHook(CallHook hook) {
+  LoadEnvironmentOnce();
+  std::lock_guard<std::mutex> lock(gMutex);
+  gHook = std::move(hook);
+  gHasHook = static_cast<bool>(gHook);
+}
+
+uint32_t PipelineFaults::FlowWindow() {
+  LoadEnvironmentOnce();
+  return gManualCommit ? 0 : gFlowWindow.load();
 }
 
 void PipelineFaults::SetManualCommit(bool manual) {
@@ -209,19 +267,27 @@ uint32_t PipelineFaults::CommitDelayMs() {
 
 CUxError PipelineFaults::Check(Op op, uint32_t aFileId) {
   LoadEnvironmentOnce();
+  if (gHasHook) RunHook(op, aFileId);
   if (!gHasRules) return CUxError();
-  std::lock_guard<std::mutex> lock(gMutex);
+  std::unique_lock<std::mutex> lock(gMutex);
   // Every matching rule counts the call, even when an earlier one already fails it.
   const Rule* failing = nullptr;
   for (Rule& rule : gRules) {
     if (RuleFails(rule, op, aFileId) && failing == nullptr) failing = &rule;
   }
   if (failing == nullptr) return CUxError();
-  unsigned long long call = failing->seen;
+  const unsigned long long call = failing->seen;
+  const bool throws = failing->throws;
+  const std::string text = failing->text;
+  lock.unlock();
   OBJSTORE_LOG(1, "INFO: injecting a fault into %s (stream [%u], call %llu, rule [%s])", OpName(op),
-               aFileId, call, failing->text.c_str());
+               aFileId, call, text.c_str());
+  if (throws) {
+    throw InjectedException(std::string("injected exception: ") + OpName(op) + " call " +
+                            std::to_string(call) + " (rule [" + text + "])");
+  }
   return UX_ERROR(kPipelineInjectedFault, "injected fault: %s call %llu fails (rule [%s])",
-                  OpName(op), call, failing->text.c_str());
+                  OpName(op), call, text.c_str());
 }
 
 CUxError PipelineFaults::DeliverCommit(uint32_t aFileId, const std::string& sequence) {

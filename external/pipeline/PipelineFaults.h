@@ -8,8 +8,15 @@
 //   <op>=<n>+            the n-th call and every later one fail
 //   <op>@<aFileId>...    as above, counting only the calls on the stream with that aFile ID
 //                        (for the sends and commitData)
+//   <rule>:throw         the failing call throws PipelineFaults::InjectedException instead of
+//                        returning an error (a failing sendEof still ends its item first)
 //   manualCommit         no commit happens by itself (see below)
 //   commitDelay=<ms>     wait this long before each commit notification
+//   flowWindow=<n>       flow control: a stream's sendEof returns only once fewer than n of the
+//                        stream's ended items wait for their commit to be reported through
+//                        commitUpdate (n >= 1; with 1 every end-of-file waits for its own
+//                        commit). A sendEof that has to wait asks the commit thread for a
+//                        commit. Not with manualCommit, which stops the commits it waits for.
 // where <op> is one of sendHeader, sendMetaData, sendUserBufData, sendEof, commitData,
 // getStreamHandler, getController, endBackup. Example:
 //   OBJSTORE_PIPELINE_FAULTS="sendHeader=3,sendEof@2=1,getStreamHandler=2,getController=1"
@@ -29,6 +36,8 @@
 #define OBJSTORE_PIPELINE_PIPELINEFAULTS_H_
 
 #include <cstdint>
+#include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "CUxError.h"
@@ -50,25 +59,42 @@ class PipelineFaults {
   };
   static constexpr uint32_t kAnyStream = 0;
 
+  // What a rule with ":throw" throws.
+  class InjectedException : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+  };
+
+  // Called at the start of every checked operation, outside every pipeline lock: a test's way
+  // to hold a thread at a chosen call.
+  typedef std::function<void(Op op, uint32_t aFileId)> CallHook;
+
   // Replaces the plan with the rules in `spec` (syntax above; empty clears it). A malformed
   // spec returns kPipelineInvalidArgument and leaves the plan unchanged.
   static CUxError Install(const std::string& spec);
   // Replaces the plan with what OBJSTORE_PIPELINE_FAULTS says (nothing when unset).
   static CUxError InstallFromEnvironment();
-  // Removes every rule, manual commit mode and the commit delay.
+  // Removes every rule, manual commit mode, the commit delay, the flow window and the hook.
   static void Clear();
 
   // Adds a rule: fail the n-th call of `op` (n = 0: every call), and with `andLater` every call
-  // after it too. Counting starts now.
-  static void FailCall(Op op, uint64_t n, uint32_t aFileId = kAnyStream, bool andLater = false);
+  // after it too; with `throws` the call throws instead. Counting starts now.
+  static void FailCall(Op op, uint64_t n, uint32_t aFileId = kAnyStream, bool andLater = false,
+                       bool throws = false);
   static void SetManualCommit(bool manual);
   static void SetCommitDelayMs(uint32_t milliseconds);
+  // 0 switches flow control off.
+  static void SetFlowWindow(uint32_t items);
+  static void SetCallHook(CallHook hook);
 
   static bool ManualCommit();
   static uint32_t CommitDelayMs();
+  // The flow window in force: 0 when off, and always 0 in manual commit mode.
+  static uint32_t FlowWindow();
 
-  // Counts a call of `op` (on stream `aFileId`, 0 for calls without a stream) and returns the
-  // injected error when a rule says this call fails. Used by the pipeline's operations.
+  // Runs the call hook, counts a call of `op` (on stream `aFileId`, 0 for calls without a
+  // stream) and returns the injected error when a rule says this call fails, or throws
+  // InjectedException when that rule says so. Used by the pipeline's operations.
   static CUxError Check(Op op, uint32_t aFileId);
 
   // Calls commitUpdate(aFileId, sequence) of the job that owns the stream on the calling thread

@@ -14,18 +14,88 @@ TEST_F(PipelineFaultsTest, SpecSyntax) {
                         "commitData=2+",
                         "manualCommit,commitDelay=5",
                         "getController,endBackup,getStreamHandler=2",
-                        "sendMetaData@7,sendUserBufData=1+"};
+                        "sendMetaData@7,sendUserBufData=1+",
+                        "flowWindow=1,commitDelay=2",
+                        "sendEof=2:throw,sendHeader@3=1+:throw"};
   for (const char* spec : good) {
     EXPECT_FALSE(PipelineFaults::Install(spec).IsError()) << spec;
   }
   const char* bad[] = {"sendheader",     "sendHeader=0",   "sendHeader=x",
                        "sendEof@0",      "sendEof@=1",     "commitDelay=",
                        "sendHeader=1++", "manualCommit=1", "sendHeader@4294967296",
-                       "endBackup@1"};
+                       "endBackup@1",    "flowWindow=0",   "flowWindow=",
+                       "sendEof:thrown", ":throw",         "flowWindow=1,manualCommit"};
   for (const char* spec : bad) {
     EXPECT_EQ(kPipelineInvalidArgument, PipelineFaults::Install(spec).GetErrorCode()) << spec;
   }
   EXPECT_FALSE(PipelineFaults::ManualCommit());  // the bad specs changed nothing
+  EXPECT_EQ(0u, PipelineFaults::FlowWindow());
+}
+
+// However an item ends, its end-of-file call counts it: the stream's sequence number is the
+// number of sendEof calls, so a caller that counts them stays aligned with the commits.
+TEST_F(PipelineFaultsTest, EveryEndOfFileCountsOneItem) {
+  struct Case {
+    const char* name;
+    const char* plan;  // faults for the second of three items
+    bool throws;
+  } cases[] = {
+      {"failed flag", "", false},
+      {"header refused", "sendHeader=2", false},
+      {"header and end-of-file refused", "sendHeader=2,sendEof=2", false},
+      {"end-of-file refused", "sendEof=2", false},
+      {"end-of-file throws", "sendEof=2:throw", true},
+  };
+  for (const Case& c : cases) {
+    ASSERT_FALSE(PipelineFaults::Install(c.plan).IsError());
+    CSynchronousBackupPtr job = startJob(1);
+    boost::shared_ptr<RecordingCommitHandler> recorder = record(job);
+    CStreamHandlerPtr handler = stream(job);
+    ASSERT_FALSE(SendItem(handler, "a").IsError());
+    if (c.throws) {
+      EXPECT_THROW(SendItem(handler, "b"), PipelineFaults::InjectedException) << c.name;
+    } else {
+      SendItem(handler, "b", "data", false);
+    }
+    ASSERT_FALSE(SendItem(handler, "c").IsError());
+    ASSERT_FALSE(handler->commitData().IsError());
+    EXPECT_TRUE(recorder->waitForSequence(handler->getAfileID(), "3")) << c.name;
+    std::vector<StoreItem> stored = items(handler->getAfileID());
+    ASSERT_EQ(3u, stored.size()) << c.name;
+    EXPECT_FALSE(stored[1].success) << c.name;
+    EXPECT_TRUE(stored[2].success) << c.name;
+    EXPECT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+  }
+}
+
+// Under a flow window of n, an end-of-file returns once fewer than n ended items wait for their
+// commit to be reported: with n = 1, each item's own commit has been reported by then.
+TEST_F(PipelineFaultsTest, FlowWindowHoldsTheEndOfFileUntilCommitsAreReported) {
+  for (uint32_t window : {1u, 3u}) {
+    PipelineFaults::Clear();
+    PipelineFaults::SetFlowWindow(window);
+    CSynchronousBackupPtr job = startJob(1);
+    boost::shared_ptr<RecordingCommitHandler> recorder = record(job);
+    CStreamHandlerPtr handler = stream(job);
+    for (uint64_t sent = 1; sent <= 7; ++sent) {
+      ASSERT_FALSE(SendItem(handler, std::to_string(sent)).IsError());
+      uint64_t reported = 0;
+      for (const Notification& n : recorder->notifications()) reported = std::stoull(n.sequence);
+      EXPECT_LT(sent - reported, window) << "window " << window << ", item " << sent;
+    }
+    EXPECT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+  }
+}
+
+// With nobody to report to, a commit still makes room: the end-of-file does not wait forever.
+TEST_F(PipelineFaultsTest, FlowWindowWithoutCommitHandlerDoesNotWait) {
+  PipelineFaults::SetFlowWindow(1);
+  CSynchronousBackupPtr job = startJob(1);
+  CStreamHandlerPtr handler = stream(job);
+  EXPECT_FALSE(SendItem(handler, "a").IsError());
+  EXPECT_FALSE(SendItem(handler, "b").IsError());
+  EXPECT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+  EXPECT_EQ(2u, items(handler->getAfileID()).size());
 }
 
 // Sends items "0", "1", ... until one fails; returns which did.

@@ -292,14 +292,21 @@ void PipelineJob::commitAndReport(PipelineStream* stream, bool onlyIfAdvanced) {
   }
   OBJSTORE_LOG(3, "INFO: stream [%u] committed [%llu] items", stream->aFileId(),
                static_cast<unsigned long long>(count));
-  if (onlyIfAdvanced && !advanced) return;
-  if (PipelineFaults::ManualCommit()) return;
+  if (shouldReport(stream->aFileId(), onlyIfAdvanced && !advanced)) {
+    report(stream->aFileId(), std::to_string(count));
+  }
+  // Reported, or nobody to report to: a sender under flow control may go on either way.
+  stream->noteReported(count);
+}
+
+bool PipelineJob::shouldReport(uint32_t aFileId, bool nothingNew) {
+  if (nothingNew || PipelineFaults::ManualCommit()) return false;
   if (!commitCallbackEnabled_) {
     OBJSTORE_LOG(3, "INFO: job [%lld] has commit callbacks off; stream [%u] not reported",
-                 static_cast<long long>(jobId_), stream->aFileId());
-    return;
+                 static_cast<long long>(jobId_), aFileId);
+    return false;
   }
-  report(stream->aFileId(), std::to_string(count));
+  return true;
 }
 
 void PipelineJob::report(uint32_t aFileId, const std::string& sequence) {

@@ -73,6 +73,7 @@ class PipelineJob : public boost::enable_shared_from_this<PipelineJob> {
   // Commits one stream and reports it (unless commits are manual, or `onlyIfAdvanced` and the
   // count did not grow).
   void commitAndReport(PipelineStream* stream, bool onlyIfAdvanced);
+  bool shouldReport(uint32_t aFileId, bool nothingNew);
   // Calls the handler's commitUpdate after the commit delay; failures are logged.
   void report(uint32_t aFileId, const std::string& sequence);
   void stopCommitThread(bool finalCommits);

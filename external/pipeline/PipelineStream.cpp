@@ -81,7 +81,75 @@ CUxError PipelineStream::sendData(const void* bytes, uint32_t length) {
 
 CUxError PipelineStream::sendEof(bool success, const char* reason, uint32_t reasonLength) {
   if (reason == nullptr) reasonLength = 0;
-  return send(PipelineFaults::kSendEof, kStoreRecordEof, success ? 1 : 0, reason, reasonLength);
+  CUxError injected;
+  try {
+    injected = PipelineFaults::Check(PipelineFaults::kSendEof, aFileId_);
+  } catch (...) {
+    endItem(false, nullptr, 0, true);  // a thrown end-of-file ends its item too
+    throw;
+  }
+  CUxError error = endItem(success, reason, reasonLength, injected.IsError());
+  if (injected.IsError()) error = injected;
+  CUxError waited = waitForWindow(PipelineFaults::FlowWindow());
+  return error.IsError() ? error : waited;
+}
+
+CUxError PipelineStream::endItem(bool success, const char* reason, uint32_t reasonLength,
+                                 bool abandon) {
+  bool wake = false;
+  CUxError error;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error = endItemLocked(success, reason, reasonLength, abandon, &wake);
+  }
+  if (wake) signal_->wake();
+  return error;
+}
+
+CUxError PipelineStream::endItemLocked(bool success, const char* reason, uint32_t reasonLength,
+                                       bool abandon, bool* wake) {
+  // A stream that can no longer commit has nothing to count.
+  if (closed_) return UX_ERROR(kPipelineJobEnded, "the job of stream [%u] has ended", aFileId_);
+  if (broken_.IsError()) return broken_;
+  CUxError refused;
+  if (released_) {
+    refused = UX_ERROR(kPipelineStreamReleased, "stream [%u] was released", aFileId_);
+    abandon = true;
+  }
+  CUxError error = abandon ? appendLocked(kStoreRecordAbandon, 0, nullptr, 0)
+                           : appendLocked(kStoreRecordEof, success ? 1 : 0, reason, reasonLength);
+  if (error.IsError()) return error;
+  if (!abandon) bytesSinceCommit_ += reasonLength;
+  itemOpen_ = false;
+  *wake = countItemLocked();
+  return refused;
+}
+
+CUxError PipelineStream::waitForWindow(uint32_t window) {
+  if (window == 0) return CUxError();
+  std::unique_lock<std::mutex> lock(mutex_);
+  auto hasRoom = [&] { return eofCount_ - reportedCount_ < window; };
+  auto canWait = [&] { return !closed_ && !broken_.IsError(); };
+  if (!hasRoom() && canWait()) {
+    // The request lasts until a commit takes it, and that commit counts this item.
+    commitRequested_ = true;
+    lock.unlock();
+    signal_->wake();
+    lock.lock();
+    reported_.wait(lock, [&] { return hasRoom() || !canWait(); });
+  }
+  if (hasRoom()) return CUxError();
+  if (broken_.IsError()) return broken_;
+  return UX_ERROR(kPipelineJobEnded, "the job of stream [%u] ended before its commit was reported",
+                  aFileId_);
+}
+
+void PipelineStream::noteReported(uint64_t count) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (count > reportedCount_) reportedCount_ = count;
+  }
+  reported_.notify_all();
 }
 
 CUxError PipelineStream::requestCommit() {
@@ -144,6 +212,7 @@ CUxError PipelineStream::commit(uint64_t* count, bool* advanced) {
   if (error.IsError()) {
     std::lock_guard<std::mutex> lock(mutex_);
     broken_ = error;
+    reported_.notify_all();
     OBJSTORE_LOG(-1, "ERROR: stream [%u] cannot commit: %s", aFileId_, error.AsString().c_str());
     return error;
   }
@@ -157,6 +226,7 @@ void PipelineStream::close() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_) return;
   closed_ = true;
+  reported_.notify_all();
   if (fd_ < 0) return;
   if (!broken_.IsError()) flushLocked();
   ::close(fd_);
@@ -173,33 +243,14 @@ CUxError PipelineStream::checkUsableLocked() const {
 CUxError PipelineStream::send(PipelineFaults::Op op, uint32_t type, uint32_t kind,
                               const void* bytes, uint64_t length) {
   const CUxError injected = PipelineFaults::Check(op, aFileId_);
-  CUxError error;
-  bool wake = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (injected.IsError()) {
-      if (type == kStoreRecordEof) wake = abandonOpenItemLocked();
-    } else {
-      error = checkUsableLocked();
-      if (!error.IsError()) error = appendLocked(type, kind, bytes, length);
-      if (!error.IsError()) {
-        bytesSinceCommit_ += length;
-        itemOpen_ = type != kStoreRecordEof;
-        if (type == kStoreRecordEof) wake = countItemLocked();
-      }
-    }
-  }
-  if (wake) signal_->wake();
-  return injected.IsError() ? injected : error;
-}
-
-bool PipelineStream::abandonOpenItemLocked() {
-  // An item left without its end-of-file record is ended as abandoned: it counts like a failed
-  // item and never merges with the next one.
-  if (!itemOpen_ || checkUsableLocked().IsError()) return false;
-  if (appendLocked(kStoreRecordAbandon, 0, nullptr, 0).IsError()) return false;
-  itemOpen_ = false;
-  return countItemLocked();
+  if (injected.IsError()) return injected;
+  std::lock_guard<std::mutex> lock(mutex_);
+  CUxError error = checkUsableLocked();
+  if (!error.IsError()) error = appendLocked(type, kind, bytes, length);
+  if (error.IsError()) return error;
+  bytesSinceCommit_ += length;
+  itemOpen_ = true;
+  return CUxError();
 }
 
 CUxError PipelineStream::appendLocked(uint32_t type, uint32_t kind, const void* payload,
@@ -250,6 +301,7 @@ CUxError PipelineStream::breakLocked(const CUxError& error) {
   buffered_ = 0;
   broken_ = UX_ERROR(kPipelineIoError, "stream [%u] is unusable after a write error: %s", aFileId_,
                      error.GetMessage().c_str());
+  reported_.notify_all();
   OBJSTORE_LOG(-1, "ERROR: %s", broken_.GetMessage().c_str());
   return broken_;
 }

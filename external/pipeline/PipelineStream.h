@@ -2,8 +2,8 @@
 // store, the buffer in front of it, and what the stream has and has not committed.
 //
 // Senders (one at a time per stream) and the job's commit thread share a stream; each public
-// operation takes the stream's mutex for a moment. No operation calls out of the pipeline or
-// waits for the commit thread. Senders append records to an in-memory buffer that reaches the
+// operation takes the stream's mutex for a moment. No operation calls out of the pipeline, and
+// only sendEof under flow control waits for the commit thread (see PipelineFaults.h). Senders append records to an in-memory buffer that reaches the
 // file when it is full, when a large section is written directly, or when the commit thread
 // commits; the file is synced only by commits.
 //
@@ -15,6 +15,7 @@
 
 #include <boost/shared_ptr.hpp>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -47,6 +48,8 @@ class PipelineStream {
   CUxError sendHeader(const CXFileHeader* header);
   CUxError sendMetaData(uint32_t kind, const void* bytes, uint32_t length);
   CUxError sendData(const void* bytes, uint32_t length);
+  // Ends the current item, counted whatever the outcome (CStreamHandler.h); under flow control
+  // returns once the window has room.
   CUxError sendEof(bool success, const char* reason, uint32_t reasonLength);
   // Marks the stream for a commit by the commit thread and wakes it.
   CUxError requestCommit();
@@ -64,6 +67,9 @@ class PipelineStream {
   // Writes the buffer out, syncs the file and then durably records the stream's committed
   // count. `count` receives it; `advanced` says whether it grew.
   CUxError commit(uint64_t* count, bool* advanced);
+  // Records that the commit of the stream's first `count` items has been reported (or that
+  // there was nobody to report it to); wakes a sendEof waiting for room in the flow window.
+  void noteReported(uint64_t count);
 
   // Writes out the buffer (without syncing) and closes the file; later calls fail with
   // kPipelineJobEnded. For the end of the job, once the commit thread has stopped.
@@ -78,9 +84,14 @@ class PipelineStream {
   CUxError breakLocked(const CUxError& error);
   // Counts an ended item and says whether the commit thread must look at the stream now.
   bool countItemLocked();
-  // Ends the open item with an abandon record after its end-of-file send failed; returns what
-  // countItemLocked returns (false when no item was open).
-  bool abandonOpenItemLocked();
+  // Appends the item's end-of-file record, or an abandon record when `abandon` (its end-of-file
+  // send failed) or when the stream was released; counts the item either way. `wake` says
+  // whether the commit thread must look at the stream.
+  CUxError endItemLocked(bool success, const char* reason, uint32_t reasonLength, bool abandon,
+                         bool* wake);
+  CUxError endItem(bool success, const char* reason, uint32_t reasonLength, bool abandon);
+  // Under flow control, waits until fewer than `window` ended items wait for their commit.
+  CUxError waitForWindow(uint32_t window);
   // Commits by size wait for the end of an item, so that every commit advances the count.
   bool bytesDueLocked() const;
   CUxError send(PipelineFaults::Op op, uint32_t type, uint32_t kind, const void* bytes,
@@ -104,8 +115,10 @@ class PipelineStream {
   uint64_t committedCount_ = 0;  // eofCount_ at the last commit
   uint64_t bytesSinceCommit_ = 0;
   bool commitRequested_ = false;
+  uint64_t reportedCount_ = 0;   // committed items whose commit has been reported
   bool itemOpen_ = false;        // records appended since the last end-of-file record
   Clock::time_point lastCommit_;
+  std::condition_variable reported_;  // reportedCount_ grew, or the stream closed or broke
 
   uint64_t durableCount_ = 0;  // what the committed file says; commit thread only
 };
