@@ -1,5 +1,7 @@
 // The library's side of the restart protocol: controller requests wait while the host's restart
 // thread resends an application's pending items.
+#include <chrono>
+
 #include "BackupTimings.h"
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
@@ -20,6 +22,25 @@ SyncEventPtr FindRestartEntry(uint32_t appId, bool* found) {
   return *found ? it->second : SyncEventPtr();
 }
 
+// One round of the wait. The host sets the entry's event when it erases the entry, which ends
+// the round early. The event resets by hand: one set while the entry stays would end every later
+// wait at once, so a round cut short with the entry still there sleeps out its remaining time.
+void WaitOneRound(uint32_t appId, const SyncEventPtr& entry, long roundMs) {
+  typedef std::chrono::steady_clock Clock;
+  const Clock::time_point end = Clock::now() + std::chrono::milliseconds(roundMs);
+  if (entry) {
+    if (!entry->event.wait(roundMs)) return;  // a whole round
+    bool found = false;
+    FindRestartEntry(appId, &found);
+    if (!found) return;  // erased: look again at once
+  }
+  const long remainingMs = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+  if (remainingMs > 0) {
+    UXSLEEP_InTeRnAl(static_cast<unsigned long>(remainingMs), __FILE__, __LINE__);
+  }
+}
+
 }  // namespace
 
 void BackupInterface::waitForRestartThread(uint32_t appId, bool isRestartThread) {
@@ -27,7 +48,7 @@ void BackupInterface::waitForRestartThread(uint32_t appId, bool isRestartThread)
     OBJSTORE_LOG(4, "This is restart thread. So return from waitforRestartThread function.");
     return;
   }
-  const long waitMs = GetBackupTimings().restartWaitMs;
+  const long roundMs = GetBackupTimings().restartWaitMs;
   for (;;) {
     bool found = false;
     // The copy keeps the entry's event alive while we wait, even after the host erased it.
@@ -40,11 +61,7 @@ void BackupInterface::waitForRestartThread(uint32_t appId, bool isRestartThread)
       return;
     }
     OBJSTORE_LOG(1, "waiting for restart thread to finish pending items for app ID [%u]", appId);
-    if (entry) {
-      entry->event.wait(waitMs);
-    } else {
-      UXSLEEP_InTeRnAl(static_cast<unsigned long>(waitMs), __FILE__, __LINE__);
-    }
+    WaitOneRound(appId, entry, roundMs);
   }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "BackupTimings.h"
@@ -69,6 +70,26 @@ TEST_F(RestartWaitTest, WaitsWhileTheEntryExistsEvenWhenItsEventIsSet) {
   finishRestart(7);
   waiter.join();
   EXPECT_TRUE(returned);
+}
+
+// An event set while the entry stays (it resets by hand) cuts one round short; after that the
+// waiter waits whole rounds again, rather than looking at the registry as fast as it can.
+TEST_F(RestartWaitTest, SetEventDoesNotMakeTheWaiterSpin) {
+  GetBackupTimings().restartWaitMs = 20;
+  objstore_testing::ScopedLogCapture capture;
+  SyncEventPtr entry = announceRestart(7);
+  entry->event.set();
+  std::thread waiter([] { BackupInterface::waitForRestartThread(7, false); });
+  const char kWaiting[] = "waiting for restart thread to finish pending items for app ID [7]";
+  while (capture.log().count(kWaiting, 1) < 2) std::this_thread::yield();
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const size_t rounds = capture.log().count(kWaiting, 1);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  finishRestart(7);
+  waiter.join();
+  // At most one round per 20 ms, plus the two seen before and one in progress.
+  EXPECT_LE(rounds, 3 + static_cast<size_t>(elapsed / std::chrono::milliseconds(20)));
 }
 
 }  // namespace
