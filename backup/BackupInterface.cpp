@@ -1,5 +1,6 @@
 // The controller registry, job start and the controller's small operations.
 #include <cerrno>
+#include <utility>
 
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
@@ -30,8 +31,8 @@ OBJECTOPSAPI::PipelineConfiuratorPtr InstallConfigurator() {
   return gConfigurator;
 }
 
-// The registered, still living controller of `appId`, or null. Caller holds gObjectCreationLock.
-BackupInterfacePtr FindRegisteredController(int32_t appId) {
+// The registered, still living controller of `appId`, or null.
+BackupInterfacePtr FindRegisteredController(int32_t appId) REQUIRES(gObjectCreationLock) {
   std::map<int32_t, boost::weak_ptr<BackupInterface> >::iterator it = gObjToAppIdMap.find(appId);
   if (it == gObjToAppIdMap.end()) return BackupInterfacePtr();
   BackupInterfacePtr found = it->second.lock();
@@ -67,7 +68,11 @@ CUxError BackupInterface::getController(JobInfoPtr jobInfo, BackupInterfacePtr& 
   }
   gObjToAppIdMap[jobInfo->appId] = created;
   out = created;
-  created->commitHandler.reset(new ChunkCommitHandler(created));
+  OBJECTOPSAPI::CCommitHandlerPtr handler(new ChunkCommitHandler(created));
+  {
+    KaCriticalSectionLock handlerLock(&created->callBackLock);
+    created->commitHandler = handler;
+  }
   OBJSTORE_LOG(1, "INFO: New BackupController [%lux] created",
                reinterpret_cast<unsigned long>(created.get()));
   return CUxError();
@@ -79,6 +84,7 @@ BackupInterface::BackupInterface(JobInfoPtr info)
 BackupInterface::~BackupInterface() {
   OBJSTORE_LOG(5, "Destroying BackupInterface");
   controller.reset();
+  KaCriticalSectionLock lock(&callBackLock);
   commitHandler.reset();
 }
 
@@ -100,15 +106,18 @@ CUxError BackupInterface::init(JobInfoPtr info) {
       OBJSTORE_LOG(-1, "ERROR: getting StreamHandler failed. Temporarily continuing.");
       continue;
     }
-    freeStreamHandlers.push_back(handler);
-    streamHandlers.push_back(handler);
+    {
+      KaCriticalSectionLock lock(&streamHandlerLock);
+      freeStreamHandlers.push_back(handler);
+      streamHandlers.push_back(handler);
+    }
     if (!registerStreamCache(handler->getAfileID(), jobCache->getBasePath())) {
       OBJSTORE_LOG(-1, "ERROR: StreamCache init failed, stopping job and closing session");
       controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED);
       return UX_ERROR(kErrJobCacheInit, "StreamCache init failed");
     }
   }
-  if (!freeStreamHandlers.empty()) return CUxError();
+  if (freeStreamHandlerCount() != 0) return CUxError();
   OBJSTORE_LOG(-1, "ERROR: no stream handlers found, failing initialization");
   controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_FAILED_TO_START);
   return UX_ERROR(kErrNoStreamHandlers,
@@ -124,19 +133,29 @@ bool BackupInterface::registerStreamCache(uint32_t aFileId, const std::string& j
 }
 
 void BackupInterface::setCallBack(CommitCallBack newCallBack, void* context) {
+  OBJECTOPSAPI::CCommitHandlerPtr handler;
   {
     KaCriticalSectionLock lock(&callBackLock);
     callBack = newCallBack;
     callBackContext = context;
+    handler = commitHandler;
   }
   // Handed over only once the callback is in place, so no notification finds it half set.
-  if (controller && commitHandler) controller->setCallbackObject(commitHandler);
+  if (controller && handler) controller->setCallbackObject(handler);
 }
 
 void BackupInterface::getCallBack(CommitCallBack* current, void** context) {
   KaCriticalSectionLock lock(&callBackLock);
   *current = callBack;
   *context = callBackContext;
+}
+
+void BackupInterface::reportCommitted(uint32_t aFileId, std::list<std::string> committedItems) {
+  CommitCallBack current = nullptr;
+  void* context = nullptr;
+  getCallBack(&current, &context);
+  // The list is not used again here: the callback gets it without a copy.
+  if (current != nullptr) current(aFileId, std::move(committedItems), context);
 }
 
 CUxError BackupInterface::getStreamHandler(CStreamHandlerPtr& handler) {
@@ -170,7 +189,8 @@ CStreamHandlerPtr BackupInterface::streamHandlerAt(size_t index) {
   return index < streamHandlers.size() ? streamHandlers[index] : CStreamHandlerPtr();
 }
 
-bool BackupInterface::holdsCommitHandler() const {
+bool BackupInterface::holdsCommitHandler() {
+  KaCriticalSectionLock lock(&callBackLock);
   return static_cast<bool>(commitHandler);
 }
 

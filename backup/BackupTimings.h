@@ -5,6 +5,7 @@
 #define OBJSTORE_BACKUP_BACKUPTIMINGS_H_
 
 #include <cstdint>
+#include <functional>
 
 namespace ObjectStore {
 
@@ -13,9 +14,15 @@ struct BackupTimings {
   long cleanupPollMs = 5000;  // between checks of a stream cache's cleanup at the end
   long restartWaitMs = 1000;  // per wait on a restart entry's event
   uint64_t maxSectionBytes = UINT32_MAX;  // the pipeline takes 32-bit section lengths
+  // Seconds since the epoch for the age of a stream's last forced commit; empty: the system
+  // clock.
+  std::function<int64_t()> clock;
 };
 
 BackupTimings& GetBackupTimings();
+
+// The library's time in seconds since the epoch (the clock above).
+int64_t BackupNow();
 
 }  // namespace ObjectStore
 

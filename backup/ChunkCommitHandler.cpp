@@ -32,11 +32,7 @@ CUxError ChunkCommitHandler::commitUpdate(uint64_t aFileId, std::string& sequenc
                static_cast<unsigned long long>(aFileId), static_cast<int>(committed.size()));
 
   BackupInterface* owner = static_cast<BackupInterface*>(getOwner().get());
-  CommitCallBack callBack = nullptr;
-  void* context = nullptr;
-  owner->getCallBack(&callBack, &context);
-  // The list is not used again here: the callback gets it without a copy.
-  if (callBack != nullptr) callBack(static_cast<uint32_t>(aFileId), std::move(committed), context);
+  owner->reportCommitted(static_cast<uint32_t>(aFileId), std::move(committed));
   return CUxError();
 }
 

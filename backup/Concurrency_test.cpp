@@ -12,7 +12,18 @@ namespace {
 
 using OBJECTOPSAPI::PipelineFaults;
 
-class ConcurrencyTest : public objstore_testing::ControllerTest {
+struct Load {
+  const char* name;
+  uint32_t flowWindow;  // 0: no flow control
+  bool throws;          // the faults throw instead of failing
+};
+
+void PrintTo(const Load& load, std::ostream* out) {
+  *out << load.name;
+}
+
+class ConcurrencyTest : public objstore_testing::ControllerTest,
+                        public ::testing::WithParamInterface<Load> {
  protected:
   void SetUp() override {
     ControllerTest::SetUp();
@@ -23,41 +34,59 @@ class ConcurrencyTest : public objstore_testing::ControllerTest {
   }
 };
 
-TEST_F(ConcurrencyTest, NoItemLostOrReportedTwice) {
+TEST_P(ConcurrencyTest, NoItemLostOrReportedTwice) {
   const int kThreads = 4;
+  const int kStreams = 3;
   const int kItemsPerThread = 60;
-  PipelineFaults::FailCall(PipelineFaults::kSendUserBufData, 37);
-  PipelineFaults::FailCall(PipelineFaults::kSendHeader, 90);
-  PipelineFaults::FailCall(PipelineFaults::kSendEof, 150);
-  BackupInterfacePtr controller = start(1, 3);
+  const bool throws = GetParam().throws;
+  PipelineFaults::SetFlowWindow(GetParam().flowWindow);
+  PipelineFaults::FailCall(PipelineFaults::kSendUserBufData, 37, 0, false, throws);
+  PipelineFaults::FailCall(PipelineFaults::kSendHeader, 90, 0, false, throws);
+  PipelineFaults::FailCall(PipelineFaults::kSendEof, 150, 0, false, throws);
+  BackupInterfacePtr controller = start(1, kStreams);
   ASSERT_TRUE(controller);
+  auto name = [](int t, int i) { return "t" + std::to_string(t) + "-" + std::to_string(i); };
   for (int t = 0; t < kThreads; ++t) {
-    for (int i = 0; i < kItemsPerThread; ++i) {
-      const std::string name = "t" + std::to_string(t) + "-" + std::to_string(i);
-      cacheItem(name, name);
-    }
+    for (int i = 0; i < kItemsPerThread; ++i) cacheItem(name(t, i), KeyFor(name(t, i)));
   }
 
   std::vector<std::list<std::string>> failedPerThread(kThreads);
   std::vector<std::vector<std::string>> refusedPerThread(kThreads);
+  std::vector<std::map<int, int>> itemsPerStream(kThreads);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kItemsPerThread; ++i) {
-        const std::string name = "t" + std::to_string(t) + "-" + std::to_string(i);
-        if (controller
-                ->sendItem(name.c_str(), failedPerThread[t], nullptr, nullptr, cache_, context_)
-                .IsError()) {
-          refusedPerThread[t].push_back(name);
+        const std::string item = name(t, i);
+        int index = -1;
+        bool refused = false;
+        try {
+          refused = controller
+                        ->sendItem(item.c_str(), failedPerThread[t], nullptr, &index, cache_,
+                                   context_)
+                        .IsError();
+        } catch (const PipelineFaults::InjectedException&) {
+          refused = true;
         }
+        if (refused) refusedPerThread[t].push_back(item);
+        ++itemsPerStream[t][index];
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(3u, controller->freeStreamHandlerCount());  // each handler back exactly once
+  EXPECT_EQ(size_t(kStreams), controller->freeStreamHandlerCount());  // each back exactly once
+  for (int index = 0; index < kStreams; ++index) {
+    int sent = 0;
+    for (const std::map<int, int>& counts : itemsPerStream) {
+      auto found = counts.find(index);
+      if (found != counts.end()) sent += found->second;
+    }
+    EXPECT_GT(sent, 0) << "stream " << index << " got no item";
+  }
 
   std::list<std::string> failedAtEnd;
-  controller->endBackup(failedAtEnd, true);
+  CUxError ended = controller->endBackup(failedAtEnd, true);
+  EXPECT_FALSE(ended.IsError()) << ended.AsString();  // every commit came back in time
 
   std::map<std::string, int> seen;
   for (const std::string& item : commits_.committedItems()) ++seen[item];
@@ -74,6 +103,13 @@ TEST_F(ConcurrencyTest, NoItemLostOrReportedTwice) {
   }
   for (const auto& entry : seen) EXPECT_EQ(1, entry.second) << entry.first;
 }
+
+INSTANTIATE_TEST_SUITE_P(Loads, ConcurrencyTest,
+                         ::testing::Values(Load{"FreeFlow", 0, false}, Load{"WindowOfOne", 1, false},
+                                           Load{"WindowOfEight", 8, false},
+                                           Load{"ThrowingFaults", 0, true},
+                                           Load{"ThrowingFaultsWindowOfOne", 1, true}),
+                         [](const ::testing::TestParamInfo<Load>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace ObjectStore

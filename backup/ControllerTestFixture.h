@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include "BackupTimings.h"
 #include "CXFileHeader.h"
 #include "DiskCache.h"
+#include "KaCriticalSectionLock.h"
 #include "ObjStoreBackupInterface.h"
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
@@ -122,6 +124,20 @@ class ControllerTest : public ::testing::Test {
     ASSERT_FALSE(cache_.writeSegment(guid, sections).IsError());
   }
 
+  // A 40-character hex key derived from `name`, the kind of second identifier that spreads
+  // items over every stream (a key of 32 characters or fewer chooses by its first alone).
+  static std::string KeyFor(const std::string& name) {
+    uint64_t hash = 1469598103934665603ull;  // FNV-1a
+    std::string key;
+    while (key.size() < 40) {
+      for (char c : name + key) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+      char digits[17];
+      snprintf(digits, sizeof(digits), "%016llx", static_cast<unsigned long long>(hash));
+      key += digits;
+    }
+    return key.substr(0, 40);
+  }
+
   static ObjectStore::SectionV headerSection(const std::string& guid, const std::string& key) {
     OBJECTOPSAPI::CXFileHeader header = OBJECTOPSAPI::MakeCXFileHeader(guid, key);
     ObjectStore::SectionV section;
@@ -129,6 +145,21 @@ class ControllerTest : public ::testing::Test {
     const char* bytes = reinterpret_cast<const char*>(&header);
     section.data.assign(bytes, bytes + sizeof(header));
     return section;
+  }
+
+  // Registry sizes, read under their locks.
+  static size_t registeredControllers(int appId) {
+    KaCriticalSectionLock lock(&ObjectStore::gObjectCreationLock);
+    return ObjectStore::gObjToAppIdMap.count(appId);
+  }
+  static size_t registeredStreams() {
+    KaCriticalSectionLock lock(&ObjectStore::gStreamLock);
+    return ObjectStore::gStreams.size();
+  }
+  static ObjectStore::StreamInfoPtr registeredStream(uint32_t aFileId) {
+    KaCriticalSectionLock lock(&ObjectStore::gStreamLock);
+    auto found = ObjectStore::gStreams.find(aFileId);
+    return found == ObjectStore::gStreams.end() ? ObjectStore::StreamInfoPtr() : found->second;
   }
 
   std::string jobDirectory(int64_t jobId = 100) {

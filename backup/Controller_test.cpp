@@ -89,18 +89,17 @@ TEST_F(ControllerTest, NoStreamsFailsAndRegistersNothing) {
   CUxError error = BackupInterface::getController(job(2, 0), controller, false);
   EXPECT_EQ(5006u, error.GetErrorCode());
   EXPECT_FALSE(controller);
-  EXPECT_EQ(0u, gObjToAppIdMap.count(2));
+  EXPECT_EQ(0u, registeredControllers(2));
   EXPECT_EQ(1u, capture.log().count("Destroying BackupInterface", 5));
 }
 
 TEST_F(ControllerTest, FailedHandlerRequestOnlyShortensTheStreamSet) {
-  const size_t registeredBefore = gStreams.size();
+  const size_t registeredBefore = registeredStreams();
   PipelineFaults::FailCall(PipelineFaults::kGetStreamHandler, 2);
   BackupInterfacePtr controller = start(3, 3);
   ASSERT_TRUE(controller);
   EXPECT_EQ(2u, controller->streamHandlerCount());
-  KaCriticalSectionLock lock(&gStreamLock);
-  EXPECT_EQ(registeredBefore + 2, gStreams.size());
+  EXPECT_EQ(registeredBefore + 2, registeredStreams());
 }
 
 TEST_F(ControllerTest, StreamChoiceFollowsTheChecksum) {

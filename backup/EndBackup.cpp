@@ -17,18 +17,17 @@ using OBJECTOPSAPI::CStreamHandlerPtr;
 
 namespace {
 
-// Waits until `stream` holds no uncommitted item or `limitMs` have passed. Only the emptiness
+typedef std::chrono::steady_clock Clock;
+
+// Waits until `stream` holds no uncommitted item or `deadline` has passed. Only the emptiness
 // counts: a signal left over from earlier in the job does not end the wait.
-bool WaitUntilDrained(StreamInfo& stream, long limitMs) {
-  typedef std::chrono::steady_clock Clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+void WaitUntilDrained(StreamInfo& stream, Clock::time_point deadline) {
   while (stream.getStreamCacheSize() != 0) {
     const long remainingMs = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-    if (remainingMs <= 0) return false;
+    if (remainingMs <= 0) return;
     stream.callbackEvent.wait(remainingMs);
   }
-  return true;
 }
 
 }  // namespace
@@ -44,12 +43,16 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
     return result.Push(UX_CODE_LOCATION);
   }
   // The pipeline has dropped its reference to the commit handler; dropping ours ends the
-  // controller/handler pair, so the host's last pointer frees the controller.
-  commitHandler.reset();
-
-  for (size_t i = 0; waitForCommits && i < records.size(); ++i) {
-    if (!waitForStream(*records[i], failedList)) allCommitted = false;
+  // controller/handler pair, so the host's last pointer frees the controller. The handler is
+  // destroyed outside the lock.
+  OBJECTOPSAPI::CCommitHandlerPtr handler;
+  {
+    KaCriticalSectionLock lock(&callBackLock);
+    handler.swap(commitHandler);
   }
+  handler.reset();
+
+  if (waitForCommits) allCommitted = waitForStreams(records, failedList);
   {
     KaCriticalSectionLock lock(&streamHandlerLock);
     freeStreamHandlers.clear();
@@ -83,15 +86,18 @@ std::vector<StreamInfoPtr> BackupInterface::releaseStreams() {
   std::vector<StreamInfoPtr> records;
   for (CStreamHandlerPtr& handler : handlers) {
     const uint32_t id = handler->getAfileID();
-    KaCriticalSectionLock lock(&gStreamLock);
-    std::map<uint32_t, StreamInfoPtr>::iterator it = gStreams.find(id);
-    if (it != gStreams.end()) {
-      it->second->setQuitFlag();
-      records.push_back(it->second);
-    } else {
-      OBJSTORE_LOG(-1, "WARN: stream cache would have been there.");
+    {
+      KaCriticalSectionLock lock(&gStreamLock);
+      std::map<uint32_t, StreamInfoPtr>::iterator it = gStreams.find(id);
+      if (it != gStreams.end()) {
+        it->second->setQuitFlag();
+        records.push_back(it->second);
+      } else {
+        OBJSTORE_LOG(-1, "WARN: stream cache would have been there.");
+      }
+      OBJSTORE_LOG(1, "INFO: Releasing the stream with streamID [%u]", id);
     }
-    OBJSTORE_LOG(1, "INFO: Releasing the stream with streamID [%u]", id);
+    // Outside gStreamLock: a pipeline may deliver commits while it releases a stream.
     controller->releaseStreamHandler(handler);
   }
   return records;
@@ -107,26 +113,40 @@ void BackupInterface::unregister() {
   }
 }
 
-bool BackupInterface::waitForStream(StreamInfo& stream, std::list<std::string>& failedList) {
+// Every stream gets the same deadline, counted from the start of the wait: a job whose commits
+// stopped gives up after one wait, not one per stream.
+bool BackupInterface::waitForStreams(const std::vector<StreamInfoPtr>& records,
+                                     std::list<std::string>& failedList) {
   const BackupTimings& timings = GetBackupTimings();
-  OBJSTORE_LOG(1, "INFO: waiting on callback event");
-  if (stream.getStreamCacheSize() == 0) return true;
-  if (!WaitUntilDrained(stream, timings.commitWaitMs)) {
-    OBJSTORE_LOG(-1,
-                 "ERROR: commit call backup not received in expected time. uncommited data will "
-                 "be resent when object store is opened again");
-    OBJSTORE_LOG(-1, "Please open the Object Store again!!!!!!!!!");
-    KaCriticalSectionLock failedLock(&failedListLock);
-    stream.takeAllItems(failedList);  // as in a failed send: copy and empty in one step
-    OBJSTORE_LOG(-1, "ERROR: Moved all items from stream cache with afile ID [%u] into failedList",
-                 stream.getStreamId());
-    return false;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timings.commitWaitMs);
+  for (const StreamInfoPtr& stream : records) {
+    OBJSTORE_LOG(1, "INFO: waiting on callback event");
+    WaitUntilDrained(*stream, deadline);
   }
-  while (stream.isCleanupInProgres()) {
-    OBJSTORE_LOG(1, "INFO: stream Cache still in progress. Waiting till it finishes");
-    UXSLEEP_InTeRnAl(static_cast<unsigned long>(timings.cleanupPollMs), __FILE__, __LINE__);
+  bool allCommitted = true;
+  for (const StreamInfoPtr& stream : records) {
+    if (stream->getStreamCacheSize() != 0) {
+      handBackTimedOut(*stream, failedList);
+      allCommitted = false;
+      continue;
+    }
+    while (stream->isCleanupInProgres()) {
+      OBJSTORE_LOG(1, "INFO: stream Cache still in progress. Waiting till it finishes");
+      UXSLEEP_InTeRnAl(static_cast<unsigned long>(timings.cleanupPollMs), __FILE__, __LINE__);
+    }
   }
-  return true;
+  return allCommitted;
+}
+
+void BackupInterface::handBackTimedOut(StreamInfo& stream, std::list<std::string>& failedList) {
+  OBJSTORE_LOG(-1,
+               "ERROR: commit call backup not received in expected time. uncommited data will "
+               "be resent when object store is opened again");
+  OBJSTORE_LOG(-1, "Please open the Object Store again!!!!!!!!!");
+  KaCriticalSectionLock failedLock(&failedListLock);
+  stream.takeAllItems(failedList);  // as in a failed send: copy and empty in one step
+  OBJSTORE_LOG(-1, "ERROR: Moved all items from stream cache with afile ID [%u] into failedList",
+               stream.getStreamId());
 }
 
 }  // namespace ObjectStore

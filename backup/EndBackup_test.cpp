@@ -2,6 +2,8 @@
 // controller's release.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "ControllerTestFixture.h"
@@ -11,6 +13,7 @@ namespace ObjectStore {
 namespace {
 
 using OBJECTOPSAPI::PipelineFaults;
+typedef std::chrono::steady_clock Clock;
 
 class EndBackupTest : public objstore_testing::ControllerTest {
  protected:
@@ -27,8 +30,7 @@ class EndBackupTest : public objstore_testing::ControllerTest {
       ASSERT_FALSE(
           controller_->sendItem(item, failed, nullptr, nullptr, cache_, context_).IsError());
     }
-    KaCriticalSectionLock lock(&gStreamLock);
-    stream_ = gStreams[aFileId_];
+    stream_ = registeredStream(aFileId_);
   }
 
   // Delivers a commit the way the pipeline does, also after the pipeline job has ended.
@@ -65,15 +67,20 @@ TEST_F(EndBackupTest, TimedOutStreamIsHandedBackOldestFirst) {
 TEST_F(EndBackupTest, WaitEndsWhenTheLastCommitArrives) {
   GetBackupTimings().commitWaitMs = 60000;
   objstore_testing::ScopedLogCapture capture(1);
+  std::atomic<Clock::rep> lastCommit(0);
   std::thread pipeline([&] {
     while (capture.log().count("INFO: waiting on callback event", 1) == 0)
       std::this_thread::yield();
     commit("1");
+    lastCommit = Clock::now().time_since_epoch().count();
     commit("2");
   });
   CUxError error = controller_->endBackup(failed_, true);
+  const Clock::time_point returned = Clock::now();
   pipeline.join();
   EXPECT_FALSE(error.IsError()) << error.AsString();
+  EXPECT_LT(returned - Clock::time_point(Clock::duration(lastCommit.load())),
+            std::chrono::seconds(5));
   EXPECT_EQ(std::list<std::string>{"earlier"}, failed_);
   EXPECT_EQ((std::vector<std::string>{"first", "second"}), commits_.committedItems());
 }
@@ -111,7 +118,7 @@ TEST_F(EndBackupTest, ControllerIsFreedAndRefusesFurtherSends) {
   CUxError error = controller_->sendItem("first", failed, nullptr, &index, cache_, context_);
   EXPECT_EQ(static_cast<uint32_t>(kErrBackupEnded), error.GetErrorCode());
   EXPECT_EQ(-1, index);
-  EXPECT_EQ(0u, gObjToAppIdMap.count(1));
+  EXPECT_EQ(0u, registeredControllers(1));
 
   boost::weak_ptr<BackupInterface> watch = controller_;
   controller_.reset();
@@ -139,6 +146,44 @@ TEST_F(EndBackupTest, CommitCoveringNothingStillCallsBack) {
   ASSERT_EQ(1u, commits_.calls.size());
   EXPECT_TRUE(commits_.calls[0].items.empty());
   EXPECT_EQ(aFileId_, commits_.calls[0].aFileId);
+}
+
+// All streams share one deadline: a job whose commits stopped gives up after one wait, not after
+// one wait per stream, and hands back the items of every stream.
+TEST_F(EndBackupTest, StreamsShareOneDeadline) {
+  const int kStreams = 6;
+  GetBackupTimings().commitWaitMs = 400;  // one stream after another: at least 2.4 s
+  BackupInterfacePtr controller = start(2, kStreams, 200);
+  for (int i = 0; i < 60; ++i) {
+    const std::string item = "item-" + std::to_string(i);
+    cacheItem(item, KeyFor(item));
+    std::list<std::string> failed;
+    ASSERT_FALSE(controller->sendItem(item.c_str(), failed, nullptr, nullptr, cache_, context_)
+                     .IsError());
+  }
+  std::list<std::string> failed;
+  const Clock::time_point start = Clock::now();
+  CUxError error = controller->endBackup(failed, true);
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2000));
+  EXPECT_EQ(258u, error.GetErrorCode());
+  EXPECT_EQ(60u, failed.size());
+}
+
+// The host may ask whether the job still holds its commit handler, or register its callback,
+// while another thread ends the backup.
+TEST_F(EndBackupTest, CallbackRegistrationRacesWithTheEnd) {
+  std::atomic<bool> ended(false);
+  std::thread host([&] {
+    while (!ended) {
+      controller_->setCallBack(&objstore_testing::CommitLog::OnCommit, &commits_);
+      controller_->holdsCommitHandler();
+    }
+  });
+  commit("2");
+  EXPECT_FALSE(controller_->endBackup(failed_, true).IsError());
+  ended = true;
+  host.join();
+  EXPECT_FALSE(controller_->holdsCommitHandler());
 }
 
 }  // namespace

@@ -4,8 +4,22 @@
 // ends the job, handing back every item whose commit did not arrive.
 //
 // Calling order: initBackupInterace, getController, setCallBack, sendItem per item (any number
-// of threads), endBackup once no sendItem is running. The commit callback runs on a pipeline
-// thread while gStreamLock is held: it must be short and must not call endBackup.
+// of threads), endBackup once no sendItem is running. The commit callback runs while gStreamLock
+// is held, usually on a pipeline thread: it must be short and must not call endBackup.
+//
+// The library's locks, in the order in which they nest: a thread that holds one of them takes
+// only locks further down the list.
+//   1. gObjectCreationLock      the controller registry; held across a controller's start
+//   2. StreamInfo::sendLock     one item's send on a stream, the pipeline's sends included
+//   3. gStreamLock              the stream registry; held across the host's commit callback
+//   4. streamHandlerLock        a controller's handler lists
+//   5. failedListLock           moving a stream's items into a host's failed list
+//   6. callBackLock             a controller's callback, its context and its commit handler
+//   7. StreamInfo::itemListLock a stream's uncommitted items; always the innermost
+// gThreadSyncLock, the configurator's lock and the disk cache's segment locks are taken alone.
+// A commit notification takes 3, 6 and 7. None of them is held across a call into the
+// pipeline, and commitUpdate never waits for a thread that is inside one: a pipeline may hold a
+// send until that send's commit has been reported.
 #ifndef OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_
 #define OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_
 
@@ -32,6 +46,7 @@
 #include "PipelineConfiurator.h"
 #include "RestartRegistry.h"
 #include "SectionV.h"
+#include "ThreadAnnotations.h"
 
 namespace ObjectStore {
 
@@ -84,13 +99,19 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   // uncommitted item of that stream, this one included, is appended to `failedList` and the
   // error returned. `bytesSent` (may be null) grows by each section sent; `streamIndex` (may be
   // null) receives the chosen stream's index. Several threads may call this at once.
+  // When a commit covers the item while its end-of-file record is still being sent, this call
+  // reports it to the callback itself, on the calling thread, once that record is sent.
+  // An exception from the pipeline or the disk cache passes to the caller; the stream handler
+  // is free again, and when the item had been recorded, the stream's uncommitted items, this
+  // one included, are in `failedList` as after a failed send.
   CUxError sendItem(const char* item, std::list<std::string>& failedList, int64_t* bytesSent,
                     int* streamIndex, DiskCache& cache, DiskCacheContext& context);
 
   // Releases the streams, unregisters the controller, ends the pipeline job and, when
-  // `waitForCommits`, waits per stream until it holds no uncommitted item (at most 60 s), moving
-  // what is left into `failedList`. Then removes the job directory. Call it once, when no
-  // sendItem on this controller is running, and never from the commit callback.
+  // `waitForCommits`, waits until every stream holds no uncommitted item, for at most 60 s in
+  // all; the items of each stream still holding some then move into `failedList` and the
+  // result is error 258. Then removes the job directory. Call it once, when no sendItem on this
+  // controller is running, and never from the commit callback.
   CUxError endBackup(std::list<std::string>& failedList, bool waitForCommits);
 
   // Returns at once for the restart thread; otherwise blocks while gThreadSyncMap holds an
@@ -103,14 +124,17 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   OBJECTOPSAPI::CStreamHandlerPtr streamHandlerAt(size_t index);
   OBJECTOPSAPI::JobInfoPtr getJobInfo() const { return jobInfo; }
   // False once the backup has ended and the controller let go of its commit handler.
-  bool holdsCommitHandler() const;
+  bool holdsCommitHandler();
 
  private:
   friend class ChunkCommitHandler;
 
   bool registerStreamCache(uint32_t aFileId, const std::string& jobBasePath);
   // The callback and context as one consistent pair.
-  void getCallBack(CommitCallBack* callBack, void** context);
+  void getCallBack(CommitCallBack* callBack, void** context) EXCLUDES(callBackLock);
+  // Hands `committedItems` of stream `aFileId` to the callback, if one is set.
+  void reportCommitted(uint32_t aFileId, std::list<std::string> committedItems)
+      REQUIRES(gStreamLock);
 
   // Steps of sendItem.
   CUxError readSections(DiskCache& cache, DiskCacheContext& context, const std::string& item,
@@ -118,35 +142,43 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   CUxError takeStreamHandler(int checksum, int* streamIndex,
                              OBJECTOPSAPI::CStreamHandlerPtr* handler);
   CUxError findStreamCache(const OBJECTOPSAPI::CStreamHandlerPtr& handler, StreamInfoPtr* stream);
+  CUxError sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler,
+                        std::string item, const std::vector<SectionV>& sections,
+                        std::list<std::string>& failedList, int64_t* bytesSent, DiskCache& cache,
+                        DiskCacheContext& context) REQUIRES(stream.sendLock);
   void forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler, DiskCache& cache,
-                        DiskCacheContext& context);
-  void returnStreamHandler(const OBJECTOPSAPI::CStreamHandlerPtr& handler);
+                        DiskCacheContext& context) REQUIRES(stream.sendLock);
+  void reportIfCovered(StreamInfo& stream) REQUIRES(stream.sendLock);
+  void returnStreamHandler(const OBJECTOPSAPI::CStreamHandlerPtr& handler)
+      EXCLUDES(streamHandlerLock);
   void handBack(StreamInfo& stream, std::list<std::string>& failedList);
 
   // Steps of endBackup.
   std::vector<StreamInfoPtr> releaseStreams();
   void unregister();
-  bool waitForStream(StreamInfo& stream, std::list<std::string>& failedList);
+  bool waitForStreams(const std::vector<StreamInfoPtr>& records,
+                      std::list<std::string>& failedList);
+  void handBackTimedOut(StreamInfo& stream, std::list<std::string>& failedList);
 
-  OBJECTOPSAPI::CCommitHandlerPtr commitHandler;
+  OBJECTOPSAPI::CCommitHandlerPtr commitHandler GUARDED_BY(callBackLock);
   OBJECTOPSAPI::CSynchronousBackupPtr controller;
-  CommitCallBack callBack;
-  void* callBackContext;
-  std::list<OBJECTOPSAPI::CStreamHandlerPtr> freeStreamHandlers;
+  CommitCallBack callBack GUARDED_BY(callBackLock);
+  void* callBackContext GUARDED_BY(callBackLock);
+  std::list<OBJECTOPSAPI::CStreamHandlerPtr> freeStreamHandlers GUARDED_BY(streamHandlerLock);
   // List nodes that sendItem moves out of and back into freeStreamHandlers, so that taking and
-  // returning a handler allocates nothing. Their values are stale. Guarded by
-  // streamHandlerLock.
-  std::list<OBJECTOPSAPI::CStreamHandlerPtr> spareHandlerNodes;
-  std::vector<OBJECTOPSAPI::CStreamHandlerPtr> streamHandlers;
+  // returning a handler allocates nothing. Their values are stale.
+  std::list<OBJECTOPSAPI::CStreamHandlerPtr> spareHandlerNodes GUARDED_BY(streamHandlerLock);
+  std::vector<OBJECTOPSAPI::CStreamHandlerPtr> streamHandlers GUARDED_BY(streamHandlerLock);
   OBJECTOPSAPI::JobInfoPtr jobInfo;
   KaCriticalSection streamHandlerLock;
   KaCriticalSection failedListLock;
-  KaCriticalSection callBackLock;  // guards callBack and callBackContext
+  KaCriticalSection callBackLock;
 };
 
 // The controller registry: appId -> controller (weak), guarded by gObjectCreationLock.
-OBJSTORE_API extern std::map<int32_t, boost::weak_ptr<BackupInterface> > gObjToAppIdMap;
 OBJSTORE_API extern KaCriticalSection gObjectCreationLock;
+OBJSTORE_API extern std::map<int32_t, boost::weak_ptr<BackupInterface> > gObjToAppIdMap
+    GUARDED_BY(gObjectCreationLock);
 // The one pipeline configurator of the process, made by the first getController.
 OBJSTORE_API extern OBJECTOPSAPI::PipelineConfiuratorPtr gConfigurator;
 

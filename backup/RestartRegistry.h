@@ -14,6 +14,7 @@
 #include "KaCriticalSection.h"
 #include "KaEvent.h"
 #include "ObjStoreExport.h"
+#include "ThreadAnnotations.h"
 
 namespace ObjectStore {
 
@@ -23,8 +24,8 @@ struct OBJSTORE_API SyncEvent {
 };
 typedef boost::shared_ptr<SyncEvent> SyncEventPtr;
 
-OBJSTORE_API extern std::map<int, SyncEventPtr> gThreadSyncMap;
 OBJSTORE_API extern KaCriticalSection gThreadSyncLock;
+OBJSTORE_API extern std::map<int, SyncEventPtr> gThreadSyncMap GUARDED_BY(gThreadSyncLock);
 
 }  // namespace ObjectStore
 

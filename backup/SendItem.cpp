@@ -47,10 +47,13 @@ CUxError SendSection(OBJECTOPSAPI::CStreamHandler& handler, const SectionV& sect
   CUxError error;
   const char* what = nullptr;
   if (section.type == kSectionStreamHeader) {
-    // A fixed-size record for the pipeline, even when the cached section is shorter.
+    // A fixed-size record for the pipeline, even when the cached section is shorter (or empty:
+    // only the first header section was checked).
     OBJECTOPSAPI::CXFileHeader header;
     memset(&header, 0, sizeof(header));
-    memcpy(&header, section.data.data(), std::min(section.data.size(), sizeof(header)));
+    if (!section.data.empty()) {
+      memcpy(&header, section.data.data(), std::min(section.data.size(), sizeof(header)));
+    }
     error = handler.sendHeader(&header);
     what = "ERROR: failed to send the Header for file [%s] with error [%s]";
   } else if (section.type == kSectionMetaData) {
@@ -70,6 +73,31 @@ CUxError SendSection(OBJECTOPSAPI::CStreamHandler& handler, const SectionV& sect
 bool IsSentType(int32_t type) {
   return type == kSectionStreamHeader || type == kSectionFileData || type == kSectionMetaData;
 }
+
+// Sends the item's sections in segment order up to the first failure, which it returns.
+CUxError SendSections(OBJECTOPSAPI::CStreamHandler& handler, const std::vector<SectionV>& sections,
+                      const char* item, int64_t* bytesSent) {
+  for (const SectionV& section : sections) {
+    if (!IsSentType(section.type)) continue;
+    CUxError error = SendSection(handler, section, item);
+    if (error.IsError()) return error;
+    if (bytesSent != nullptr) *bytesSent += static_cast<int64_t>(section.data.size());
+  }
+  return CUxError();
+}
+
+// Runs `action` when the scope ends, however it ends. `action` must not throw.
+template <typename Action>
+class ScopeExit {
+ public:
+  explicit ScopeExit(Action action) : action_(std::move(action)) {}
+  ~ScopeExit() { action_(); }
+  ScopeExit(const ScopeExit&) = delete;
+  ScopeExit& operator=(const ScopeExit&) = delete;
+
+ private:
+  Action action_;
+};
 
 }  // namespace
 
@@ -112,6 +140,16 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
   error =
       takeStreamHandler(fastChecksum(streamKey.data(), streamKey.size()), streamIndex, &handler);
   if (error.IsError()) return error;
+  // Back in the free list however this call ends: a handler missing from it would be neither
+  // released nor waited on by endBackup, and its stream's items would be lost.
+  ScopeExit giveBack([this, &handler] {
+    try {
+      returnStreamHandler(handler);
+    } catch (...) {
+      OBJSTORE_LOG(-1, "ERROR: could not return the stream handler of aFile ID [%u]",
+                   handler->getAfileID());
+    }
+  });
   OBJSTORE_LOG(2, "INFO: stream with aFile ID [%u] found", handler->getAfileID());
 
   StreamInfoPtr stream;
@@ -120,40 +158,75 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
   OBJSTORE_LOG(2, "INFO: stream cache found for this stream.");
 
   KaCriticalSectionLock sendLock(&stream->sendLock);
-  forceCommitIfDue(*stream, *handler, cache, context);
-  OBJSTORE_LOG(2, "INFO: adding GUID [%s] to guid2filemap", item);
-  stream->addFilePath(std::move(name));
+  error = sendOnStream(*stream, *handler, std::move(name), sections, failedList, bytesSent, cache,
+                       context);
+  if (!error.IsError()) return error;
+  return error.Push(UX_CODE_LOCATION);
+}
+
+CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler,
+                                       std::string item, const std::vector<SectionV>& sections,
+                                       std::list<std::string>& failedList, int64_t* bytesSent,
+                                       DiskCache& cache, DiskCacheContext& context) {
+  forceCommitIfDue(stream, handler, cache, context);
+  const std::string itemText = item;  // the recorded copy moves into the stream cache
+  OBJSTORE_LOG(2, "INFO: adding GUID [%s] to guid2filemap", itemText.c_str());
+  stream.addItemInFlight(std::move(item));
+
+  // Where an exception leaves the item: not yet ended in the pipeline, or ended without our
+  // knowing how. Either way it goes back to the host with its stream, as after a failed send.
+  bool settled = false;
+  bool eofSent = false;
+  ScopeExit onThrow([&] {
+    if (settled) return;
+    try {
+      // The pipeline counts an item only once it is ended; end it so that the stream's later
+      // items keep their places in the count.
+      if (!eofSent) handler.sendEof(false, nullptr, 0);
+    } catch (...) {
+      OBJSTORE_LOG(-1, "ERROR: could not end item [%s] after an exception", itemText.c_str());
+    }
+    try {
+      handBack(stream, failedList);
+    } catch (...) {
+      OBJSTORE_LOG(-1, "ERROR: could not hand back the items of stream [%u]",
+                   stream.getStreamId());
+    }
+  });
 
   OBJECT_STORE_START_PERF_COUNTER(kPerfLabel, kCounterWriteToPipeline);
-  bool sent = true;
-  for (const SectionV& section : sections) {
-    if (!IsSentType(section.type)) continue;
-    error = SendSection(*handler, section, item);
-    if (error.IsError()) {
-      sent = false;
-      break;
-    }
-    if (bytesSent != nullptr) *bytesSent += static_cast<int64_t>(section.data.size());
-  }
-  {
-    // A commit that counts this item's end-of-file record waits until a failed item is handed
-    // back, so that it never reports the failed item as committed.
-    KaCriticalSectionLock fence(&stream->commitFence);
-    CUxError eofError = handler->sendEof(sent, nullptr, 0);
-    if (eofError.IsError()) {
-      OBJSTORE_LOG(-1, "ERROR: sending EOF failed");
-      error = eofError;
-      // The item has no end-of-file record: hand the stream back as for any failed send rather
-      // than report an item whose end the pipeline may not have stored.
-      sent = false;
-    }
-    if (!sent) handBack(*stream, failedList);
-  }
+  CUxError error = SendSections(handler, sections, itemText.c_str(), bytesSent);
+  bool sent = !error.IsError();
+  eofSent = true;
+  // While this runs, the item is in flight: a commit that counts its end-of-file record does not
+  // release it (StreamInfo::addItemInFlight).
+  CUxError eofError = handler.sendEof(sent, nullptr, 0);
   OBJECT_STORE_STOP_PERF_COUNTER(kPerfLabel, kCounterWriteToPipeline);
-  sendLock.resetCriticalSection(nullptr);
-  returnStreamHandler(handler);
-  if (sent) return CUxError();
-  return error.Push(UX_CODE_LOCATION);
+  if (eofError.IsError()) {
+    OBJSTORE_LOG(-1, "ERROR: sending EOF failed");
+    error = eofError;
+    // The pipeline did not store the item's end: hand the stream back as for any failed send
+    // rather than report an item that may not have been stored.
+    sent = false;
+  }
+  settled = true;
+  if (!sent) {
+    handBack(stream, failedList);
+    return error;
+  }
+  reportIfCovered(stream);
+  return CUxError();
+}
+
+void BackupInterface::reportIfCovered(StreamInfo& stream) {
+  std::list<std::string> committed;
+  if (!stream.takeCoveredItem(committed)) return;
+  // gStreamLock orders this report after the one of the commit that covered the item.
+  KaCriticalSectionLock lock(&gStreamLock);
+  OBJSTORE_LOG(2, "CommitCallBack: streamId [%llu] Commited Count [%d]",
+               static_cast<unsigned long long>(stream.getStreamId()),
+               static_cast<int>(committed.size()));
+  reportCommitted(stream.getStreamId(), std::move(committed));
 }
 
 CUxError BackupInterface::readSections(DiskCache& cache, DiskCacheContext& context,
@@ -166,7 +239,7 @@ CUxError BackupInterface::readSections(DiskCache& cache, DiskCacheContext& conte
     RaiseItemEvent(item.c_str(), jobInfo->jobId);
     OBJSTORE_LOG(-1, "ERROR: failed to read segment [%s]", item.c_str());
   }
-  segmentLock.resetCriticalSection(nullptr);
+  segmentLock.release();
   OBJECT_STORE_STOP_PERF_COUNTER(kPerfLabel, kCounterReadForBackup);
   return error;
 }
@@ -204,7 +277,6 @@ CUxError BackupInterface::findStreamCache(const CStreamHandlerPtr& handler, Stre
   OBJSTORE_LOG(-1,
                "ERROR: stream cache not found for this stream. It should have been previously "
                "added.");
-  returnStreamHandler(handler);
   return UX_ERROR(kErrStreamCacheNotFound, "stream cache not found for this stream");
 }
 
@@ -212,7 +284,7 @@ void BackupInterface::forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStream
                                        DiskCache& cache, DiskCacheContext& context) {
   const uint64_t uncommitted = stream.getUncommittedCount();
   if (uncommitted == 0) return;
-  const time_t now = time(nullptr);
+  const time_t now = static_cast<time_t>(BackupNow());
   const bool due = uncommitted >= stream.getMaxUncommittedCount() ||
                    now > stream.getLastCommitTime() + kCommitDueSeconds;
   if (!due || !cache.isUnderSpacePressure(context)) return;

@@ -54,6 +54,8 @@ StreamInfo::StreamInfo(uint32_t streamId, std::string streamDir)
       lastCommitTime(0),
       previousSequenceNumber(0),
       frontSequenceNumber(0),
+      itemInFlight(false),
+      inFlightCovered(false),
       maxUncommittedCount(GetMaxUncommittedCount()),
       callbackEvent(false) {}
 
@@ -66,6 +68,8 @@ StreamInfo::StreamInfo(std::string streamDir)
       lastCommitTime(0),
       previousSequenceNumber(0),
       frontSequenceNumber(0),
+      itemInFlight(false),
+      inFlightCovered(false),
       maxUncommittedCount(0),
       callbackEvent(false) {
   loadFromDisk();
@@ -91,22 +95,51 @@ bool StreamInfo::addFilePath(std::string item) {
 }
 
 bool StreamInfo::removeAll() {
-  {
-    KaCriticalSectionLock lock(&itemListLock);
-    frontSequenceNumber = SaturatingAdd(frontSequenceNumber, uncommittedItems.size());
-    uncommittedItems.clear();
-  }
-  callbackEvent.set();
+  std::list<std::string> removed;
+  takeAllItems(removed);
   return true;
 }
 
 void StreamInfo::takeAllItems(std::list<std::string>& out) {
   {
     KaCriticalSectionLock lock(&itemListLock);
-    frontSequenceNumber = SaturatingAdd(frontSequenceNumber, uncommittedItems.size());
+    // The handed-back items keep their places in the pipeline's count; a commit that covers
+    // one of them later must not release the items added after them. A covered item in flight
+    // may stand behind a number above its place, which is then the one to count from.
+    frontSequenceNumber = std::max(SaturatingAdd(frontSequenceNumber, uncommittedItems.size()),
+                                   previousSequenceNumber);
+    itemInFlight = false;
+    inFlightCovered = false;
     out.splice(out.end(), uncommittedItems);
   }
   callbackEvent.set();
+}
+
+void StreamInfo::addItemInFlight(std::string item) {
+  KaCriticalSectionLock lock(&itemListLock);
+  uncommittedItems.push_back(std::move(item));
+  itemInFlight = true;
+  inFlightCovered = false;
+}
+
+bool StreamInfo::takeCoveredItem(std::list<std::string>& committedItems) {
+  bool emptied = false;
+  {
+    KaCriticalSectionLock lock(&itemListLock);
+    const bool covered = itemInFlight && inFlightCovered;
+    itemInFlight = false;
+    inFlightCovered = false;
+    if (!covered) return false;
+    // The commit that covered the item released everything before it, and nothing was added
+    // since: the item is the whole list.
+    const size_t count = uncommittedItems.size();
+    moveFront(static_cast<int64_t>(count), committedItems);
+    frontSequenceNumber =
+        std::max(SaturatingAdd(frontSequenceNumber, count), previousSequenceNumber);
+    emptied = uncommittedItems.empty();
+  }
+  if (emptied) callbackEvent.set();
+  return true;
 }
 
 void StreamInfo::getAllItem(std::list<std::string>& out) {
@@ -144,7 +177,6 @@ bool StreamInfo::getCommitGUIDList(std::string& sequenceNumber,
   const int64_t received = std::strtoll(sequenceNumber.c_str(), nullptr, 10);
   bool emptied = false;
   {
-    KaCriticalSectionLock fence(&commitFence);
     KaCriticalSectionLock lock(&itemListLock);
     OBJSTORE_LOG(2, "INFO: Sequence Number received. [%s] Uncommitted Item Count [%zd]",
                  sequenceNumber.c_str(), static_cast<ssize_t>(uncommittedItems.size()));
@@ -156,9 +188,8 @@ bool StreamInfo::getCommitGUIDList(std::string& sequenceNumber,
                    static_cast<long long>(previousSequenceNumber));
       return false;
     }
-    releaseFront(received, committedItems);
-    frontSequenceNumber = std::max(frontSequenceNumber, received);
     previousSequenceNumber = received;
+    releaseFront(received, committedItems);
     emptied = uncommittedItems.empty();
   }
   if (emptied) callbackEvent.set();
@@ -168,7 +199,24 @@ bool StreamInfo::getCommitGUIDList(std::string& sequenceNumber,
 void StreamInfo::releaseFront(int64_t received, std::list<std::string>& committedItems) {
   const int64_t wanted = std::max<int64_t>(0, received - frontSequenceNumber);
   const int64_t available = static_cast<int64_t>(uncommittedItems.size());
-  const int64_t count = std::min(wanted, available);
+  if (wanted > available) {
+    OBJSTORE_LOG(-1, "We have less guids than the sequence number received.");
+  }
+  if (itemInFlight && available > 0 && wanted >= available) {
+    // The number covers the item whose end-of-file is still being sent: release the items
+    // before it, and let the sender report it once its end-of-file has succeeded.
+    inFlightCovered = true;
+    moveFront(available - 1, committedItems);
+    frontSequenceNumber = SaturatingAdd(frontSequenceNumber, static_cast<size_t>(available - 1));
+    return;
+  }
+  moveFront(std::min(wanted, available), committedItems);
+  // A surplus is not carried over to items added later.
+  frontSequenceNumber = std::max(frontSequenceNumber, received);
+}
+
+void StreamInfo::moveFront(int64_t count, std::list<std::string>& committedItems) {
+  const int64_t kept = static_cast<int64_t>(uncommittedItems.size()) - count;
   if (ItemTracingEnabled()) {
     std::list<std::string>::iterator last = uncommittedItems.begin();
     std::advance(last, count);
@@ -178,7 +226,6 @@ void StreamInfo::releaseFront(int64_t received, std::list<std::string>& committe
   // move the shorter side: the committed front, or else the whole list out and the kept tail
   // back. The list's nodes were written by the sending threads; walking a thousand of them here
   // would hold the item lock through as many cache misses.
-  const int64_t kept = available - count;
   if (count <= kept) {
     std::list<std::string>::iterator last = uncommittedItems.begin();
     std::advance(last, count);
@@ -189,9 +236,6 @@ void StreamInfo::releaseFront(int64_t received, std::list<std::string>& committe
     std::list<std::string>::iterator firstKept = std::prev(released.end(), kept);
     uncommittedItems.splice(uncommittedItems.end(), released, firstKept, released.end());
     committedItems.splice(committedItems.end(), released);
-  }
-  if (wanted > available) {
-    OBJSTORE_LOG(-1, "We have less guids than the sequence number received.");
   }
 }
 

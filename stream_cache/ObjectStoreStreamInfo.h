@@ -1,9 +1,8 @@
 // StreamInfo: per pipeline stream, the ordered list of items sent but not yet committed, and the
 // reconciliation of the pipeline's commit sequence numbers with that list.
 //
-// Records are registered in gStreams (under gStreamLock) by aFile ID. Lock order: gStreamLock or
-// sendLock, then commitFence, then the controller's failedListLock, then itemListLock, which is
-// always innermost.
+// Records are registered in gStreams (under gStreamLock) by aFile ID. The library's lock order is
+// written down once, in ObjStoreBackupInterface.h; itemListLock is always the innermost lock.
 #ifndef OBJSTORE_STREAM_CACHE_OBJECTSTORESTREAMINFO_H_
 #define OBJSTORE_STREAM_CACHE_OBJECTSTORESTREAMINFO_H_
 
@@ -17,6 +16,7 @@
 #include "KaCriticalSection.h"
 #include "KaEvent.h"
 #include "ObjStoreExport.h"
+#include "ThreadAnnotations.h"
 
 namespace ObjectStore {
 
@@ -34,74 +34,94 @@ class OBJSTORE_API StreamInfo {
   bool init();
 
   // Appends `item` at the back. Always true: the list lives in memory only.
-  bool addFilePath(std::string item);
+  bool addFilePath(std::string item) EXCLUDES(itemListLock);
   // Empties the list. The removed items count as covered by the pipeline's sequence numbers, so
   // that a later commit never reports items added after them. Signals callbackEvent.
-  bool removeAll();
+  bool removeAll() EXCLUDES(itemListLock);
   // Appends a copy of every item, oldest first, to `out`; the list is unchanged.
-  void getAllItem(std::list<std::string>& out);
+  void getAllItem(std::list<std::string>& out) EXCLUDES(itemListLock);
   // getAllItem followed by removeAll in one critical section: every item moves, oldest first, to
   // the back of `out`, and none can be added or committed in between (so none is lost or
-  // reported twice). Signals callbackEvent.
-  void takeAllItems(std::list<std::string>& out);
+  // reported twice). An item in flight leaves with the others. Signals callbackEvent.
+  void takeAllItems(std::list<std::string>& out) EXCLUDES(itemListLock);
   // Writes nothing and returns true.
   bool SaveToDisk();
   // Appends the white-space-separated items of streamDir/"FILELIST", in file order. Always true;
   // a missing file leaves the list as it is, with a warning.
-  bool loadFromDisk();
+  bool loadFromDisk() EXCLUDES(itemListLock);
+
+  // The item sender's side of one item, all under sendLock:
+  //  - addItemInFlight appends the item and marks it as in flight: its end-of-file record is
+  //    about to be sent, and until that send has succeeded the item must not be reported
+  //    committed, since a failed end-of-file hands it back instead. A commit that covers it in
+  //    the meantime releases only the items before it and remembers that it was covered.
+  //  - takeCoveredItem, after a successful end-of-file, ends the flight. When a commit already
+  //    covered the item it moves to the back of `committedItems` and the result is true: the
+  //    caller reports it, as the commit would have. Otherwise a later commit releases it.
+  //  - after a failed send, takeAllItems hands the item back with the rest of the stream.
+  void addItemInFlight(std::string item) REQUIRES(sendLock) EXCLUDES(itemListLock);
+  bool takeCoveredItem(std::list<std::string>& committedItems) REQUIRES(sendLock)
+      EXCLUDES(itemListLock);
 
   // Moves the items that `sequenceNumber` (decimal text: items the pipeline has committed on this
   // stream in all) newly covers to the back of `committedItems`, oldest first. False when the
-  // number is lower than the previous one (nothing moves). Signals callbackEvent when it leaves
-  // the list empty. Costs O(items released). The caller holds gStreamLock.
-  bool getCommitGUIDList(std::string& sequenceNumber, std::list<std::string>& committedItems);
+  // number is lower than the previous one (nothing moves). An item in flight stays (see above).
+  // Signals callbackEvent when it leaves the list empty. Costs O(items released). The caller
+  // holds gStreamLock, which keeps the reports of all streams in order.
+  bool getCommitGUIDList(std::string& sequenceNumber, std::list<std::string>& committedItems)
+      EXCLUDES(itemListLock);
 
   void setQuitFlag();
   uint32_t getStreamId();
   bool isCleanupInProgres();
-  size_t getStreamCacheSize();
-  size_t getUncommittedCount();
-  int64_t getLastCommitTime();
-  void setLastCommitTime(long t);
+  size_t getStreamCacheSize() EXCLUDES(itemListLock);
+  size_t getUncommittedCount() EXCLUDES(itemListLock);
+  // The time of the stream's last forced commit, in seconds since the epoch; 0 before the first.
+  int64_t getLastCommitTime() REQUIRES(sendLock);
+  void setLastCommitTime(long t) REQUIRES(sendLock);
   uint32_t getMaxUncommittedCount();
-  int64_t getPreviousSequenceNumber();
+  int64_t getPreviousSequenceNumber() EXCLUDES(itemListLock);
+
+  // Held by the item sender while it checks, records and sends one item on this stream, up to
+  // and including its end-of-file record. Never taken by commit reconciliation.
+  KaCriticalSection sendLock;
 
  private:
   // Moves the items that `received` newly covers from the front of the list to `committedItems`.
-  // The caller holds itemListLock.
-  void releaseFront(int64_t received, std::list<std::string>& committedItems);
+  void releaseFront(int64_t received, std::list<std::string>& committedItems)
+      REQUIRES(itemListLock);
+  // Moves the first `count` items to the back of `committedItems`.
+  void moveFront(int64_t count, std::list<std::string>& committedItems) REQUIRES(itemListLock);
 
   // Aligns the whole object to a cache line: the sending and committing threads write a
   // stream's fields for every item, and an unrelated object sharing a line would slow them both.
   alignas(64) uint32_t streamId;
   std::string streamDir;
-  std::list<std::string> uncommittedItems;
+  KaCriticalSection itemListLock;
+  std::list<std::string> uncommittedItems GUARDED_BY(itemListLock);
   bool quitFlag;
   bool cleanupInProgress;
-  KaCriticalSection itemListLock;
-  int64_t lastCommitTime;
-  int64_t previousSequenceNumber;
+  int64_t lastCommitTime GUARDED_BY(sendLock);
+  int64_t previousSequenceNumber GUARDED_BY(itemListLock);
   // The sequence number that covers the item just before the front of the list: it moves with
-  // every item committed and every item handed back by removeAll.
-  int64_t frontSequenceNumber;
+  // every item committed and every item handed back.
+  int64_t frontSequenceNumber GUARDED_BY(itemListLock);
+  // The back of the list is in flight (its end-of-file record is being sent), and whether a
+  // commit has covered it meanwhile.
+  bool itemInFlight GUARDED_BY(itemListLock);
+  bool inFlightCovered GUARDED_BY(itemListLock);
   uint32_t maxUncommittedCount;
 
  public:
   // Signalled when the list becomes empty; endBackup waits on it.
   KaEvent callbackEvent;
-  // Held by the item sender while it checks, records and sends one item on this stream.
-  KaCriticalSection sendLock;
-  // Held by commit reconciliation, and by the item sender from an item's end-of-file record until
-  // a failed item has been handed back. The pipeline counts failed items too, so a commit that
-  // counts one must wait until it has left the list: it is never reported committed.
-  KaCriticalSection commitFence;
 };
 
 typedef boost::shared_ptr<StreamInfo> StreamInfoPtr;
 
 // The stream registry, keyed by aFile ID. Entries are replaced, never removed.
-OBJSTORE_API extern std::map<uint32_t, StreamInfoPtr> gStreams;
 OBJSTORE_API extern KaCriticalSection gStreamLock;
+OBJSTORE_API extern std::map<uint32_t, StreamInfoPtr> gStreams GUARDED_BY(gStreamLock);
 
 // The uncommitted-item limit per stream: setting "Tarn" / "nMaxUncommittedExtents", else 1000.
 OBJSTORE_API uint32_t GetMaxUncommittedCount();

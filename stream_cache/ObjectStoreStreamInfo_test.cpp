@@ -23,8 +23,10 @@ std::string Join(const std::list<std::string>& items, const char* separator = ""
   return joined;
 }
 
-// `action`: "+" and letters adds one item per letter; "handback" moves every item out with
-// getAllItem and removeAll, as the failure paths do; anything else is a sequence number.
+// `action`: "+" and letters adds one item per letter; "fly" and a letter adds an item whose
+// end-of-file is being sent, "land" ends that send successfully (releasing the item when a
+// commit covered it meanwhile); "handback" moves every item out with getAllItem and removeAll,
+// as the failure paths do; anything else is a sequence number.
 struct Step {
   std::string action;
   std::string released = "";  // the items the commit yields, oldest first
@@ -44,6 +46,13 @@ TEST_P(CommitSequenceTest, ReleasesTheItemsEachNumberNewlyCovers) {
     std::list<std::string> out{"#"};  // earlier content stays in front
     if (step.action[0] == '+') {
       for (char c : step.action.substr(1)) stream.addFilePath(std::string(1, c));
+    } else if (step.action.compare(0, 3, "fly") == 0) {
+      KaCriticalSectionLock lock(&stream.sendLock);
+      stream.addItemInFlight(step.action.substr(3));
+    } else if (step.action == "land") {
+      KaCriticalSectionLock lock(&stream.sendLock);
+      EXPECT_EQ(!step.released.empty(), stream.takeCoveredItem(out));
+      EXPECT_EQ("#" + step.released, Join(out));
     } else if (step.action == "handback") {
       stream.getAllItem(out);
       stream.removeAll();
@@ -70,7 +79,17 @@ INSTANTIATE_TEST_SUITE_P(
         Scenario{"HandBackAfterPartialCommit",
                  {{"+ABC"}, {"1", "A"}, {"handback"}, {"+D"}, {"2"}, {"4", "D"}}},
         Scenario{"HandBackKeepsPreviousNumber",
-                 {{"+AB"}, {"1", "A"}, {"handback"}, {"0", "", false}, {"+C"}, {"3", "C"}}}),
+                 {{"+AB"}, {"1", "A"}, {"handback"}, {"0", "", false}, {"+C"}, {"3", "C"}}},
+        // An item is not released while its end-of-file is in flight: the sender reports it
+        // once that send succeeded, or hands it back when it failed.
+        Scenario{"CoveredInFlightIsReleasedOnLanding",
+                 {{"+AB"}, {"flyC"}, {"3", "AB"}, {"3"}, {"land", "C"}, {"+D"}, {"4", "D"}}},
+        Scenario{"UncoveredInFlightWaitsForItsCommit",
+                 {{"+A"}, {"flyB"}, {"1", "A"}, {"land"}, {"2", "B"}}},
+        Scenario{"CoveredInFlightThatFailsIsHandedBack",
+                 {{"+A"}, {"flyB"}, {"2", "A"}, {"handback"}, {"+C"}, {"2"}, {"3", "C"}}},
+        Scenario{"SurplusOverInFlightIsNotCarriedOver",
+                 {{"flyA"}, {"4"}, {"land", "A"}, {"+B"}, {"4"}, {"5", "B"}}}),
     [](const testing::TestParamInfo<Scenario>& info) { return info.param.name; });
 
 TEST(StreamInfoTest, CommitRecordsAtTheirLevels) {
