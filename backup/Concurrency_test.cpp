@@ -61,10 +61,10 @@ TEST_P(ConcurrencyTest, NoItemLostOrReportedTwice) {
         int index = -1;
         bool refused = false;
         try {
-          refused = controller
-                        ->sendItem(item.c_str(), failedPerThread[t], nullptr, &index, cache_,
-                                   context_)
-                        .IsError();
+          refused =
+              controller
+                  ->sendItem(item.c_str(), failedPerThread[t], nullptr, &index, cache_, context_)
+                  .IsError();
         } catch (const PipelineFaults::InjectedException&) {
           refused = true;
         }
@@ -104,12 +104,12 @@ TEST_P(ConcurrencyTest, NoItemLostOrReportedTwice) {
   for (const auto& entry : seen) EXPECT_EQ(1, entry.second) << entry.first;
 }
 
-INSTANTIATE_TEST_SUITE_P(Loads, ConcurrencyTest,
-                         ::testing::Values(Load{"FreeFlow", 0, false}, Load{"WindowOfOne", 1, false},
-                                           Load{"WindowOfEight", 8, false},
-                                           Load{"ThrowingFaults", 0, true},
-                                           Load{"ThrowingFaultsWindowOfOne", 1, true}),
-                         [](const ::testing::TestParamInfo<Load>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Loads, ConcurrencyTest,
+    ::testing::Values(Load{"FreeFlow", 0, false}, Load{"WindowOfOne", 1, false},
+                      Load{"WindowOfEight", 8, false}, Load{"ThrowingFaults", 0, true},
+                      Load{"ThrowingFaultsWindowOfOne", 1, true}),
+    [](const ::testing::TestParamInfo<Load>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace ObjectStore

@@ -55,7 +55,9 @@ TEST_F(EndBackupTest, WithoutWaitingItemsStayAndDirectoryGoes) {
 TEST_F(EndBackupTest, TimedOutStreamIsHandedBackOldestFirst) {
   objstore_testing::ScopedLogCapture capture(1);
   stream_->callbackEvent.set();  // a signal left over from earlier must not end the wait
+  const Clock::time_point start = Clock::now();
   CUxError error = controller_->endBackup(failed_, true);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(GetBackupTimings().commitWaitMs));
   EXPECT_EQ(258u, error.GetErrorCode());
   EXPECT_EQ((std::list<std::string>{"earlier", "first", "second"}), failed_);
   EXPECT_EQ(0u, stream_->getUncommittedCount());
@@ -158,8 +160,8 @@ TEST_F(EndBackupTest, StreamsShareOneDeadline) {
     const std::string item = "item-" + std::to_string(i);
     cacheItem(item, KeyFor(item));
     std::list<std::string> failed;
-    ASSERT_FALSE(controller->sendItem(item.c_str(), failed, nullptr, nullptr, cache_, context_)
-                     .IsError());
+    ASSERT_FALSE(
+        controller->sendItem(item.c_str(), failed, nullptr, nullptr, cache_, context_).IsError());
   }
   std::list<std::string> failed;
   const Clock::time_point start = Clock::now();
@@ -173,16 +175,20 @@ TEST_F(EndBackupTest, StreamsShareOneDeadline) {
 // while another thread ends the backup.
 TEST_F(EndBackupTest, CallbackRegistrationRacesWithTheEnd) {
   std::atomic<bool> ended(false);
-  std::thread host([&] {
-    while (!ended) {
+  std::atomic<int> rounds(0);
+  std::thread registering([&] {
+    for (; !ended; ++rounds)
       controller_->setCallBack(&objstore_testing::CommitLog::OnCommit, &commits_);
-      controller_->holdsCommitHandler();
-    }
   });
+  std::thread asking([&] {
+    for (; !ended; ++rounds) controller_->holdsCommitHandler();
+  });
+  while (rounds < 1000) std::this_thread::yield();  // both are at it
   commit("2");
   EXPECT_FALSE(controller_->endBackup(failed_, true).IsError());
   ended = true;
-  host.join();
+  registering.join();
+  asking.join();
   EXPECT_FALSE(controller_->holdsCommitHandler());
 }
 

@@ -142,10 +142,10 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   CUxError takeStreamHandler(int checksum, int* streamIndex,
                              OBJECTOPSAPI::CStreamHandlerPtr* handler);
   CUxError findStreamCache(const OBJECTOPSAPI::CStreamHandlerPtr& handler, StreamInfoPtr* stream);
-  CUxError sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler,
-                        std::string item, const std::vector<SectionV>& sections,
-                        std::list<std::string>& failedList, int64_t* bytesSent, DiskCache& cache,
-                        DiskCacheContext& context) REQUIRES(stream.sendLock);
+  CUxError sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler, std::string item,
+                        const std::vector<SectionV>& sections, std::list<std::string>& failedList,
+                        int64_t* bytesSent, DiskCache& cache, DiskCacheContext& context)
+      REQUIRES(stream.sendLock);
   void forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler, DiskCache& cache,
                         DiskCacheContext& context) REQUIRES(stream.sendLock);
   void reportIfCovered(StreamInfo& stream) REQUIRES(stream.sendLock);

@@ -189,8 +189,7 @@ CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStream
     try {
       handBack(stream, failedList);
     } catch (...) {
-      OBJSTORE_LOG(-1, "ERROR: could not hand back the items of stream [%u]",
-                   stream.getStreamId());
+      OBJSTORE_LOG(-1, "ERROR: could not hand back the items of stream [%u]", stream.getStreamId());
     }
   });
 

@@ -21,6 +21,7 @@
 #include "HostLog.h"
 #include "LibraryBackup.h"
 #include "ObjectStoreStatic.h"
+#include "PipelineFaults.h"
 #include "RawBackup.h"
 
 namespace objstore_bench {
@@ -34,6 +35,7 @@ struct BenchOptions {
   uint64_t mibPerCase = 256;
   uint64_t maxItems = 40000;
   std::string side = "both";  // or "library", "baseline": one side alone, for profiling
+  std::string faults;         // a pipeline fault plan for both sides, e.g. "flowWindow=1"
 };
 
 struct CaseFigures {
@@ -210,7 +212,15 @@ int main(int argc, char** argv) {
   app.add_option("--side", options.side, "Run one side alone (for profiling)")
       ->check(CLI::IsMember({"both", "library", "baseline"}))
       ->capture_default_str();
+  app.add_option("--faults", options.faults,
+                 "Pipeline fault plan for both sides, e.g. 'flowWindow=1' (a pipeline that holds "
+                 "each end-of-file until its commit is reported)");
   CLI11_PARSE(app, argc, argv);
+  CUxError planError = OBJECTOPSAPI::PipelineFaults::Install(options.faults);
+  if (planError.IsError()) {
+    std::cerr << "backup_bench: --faults: " << planError.GetMessage() << "\n";
+    return 2;
+  }
 
   const bool temporary = options.dir.empty();
   const std::string dir = temporary ? objstore_bench::MakeTemporaryDir() : options.dir;

@@ -38,6 +38,10 @@ struct Scenario {
   std::vector<Step> steps;
 };
 
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+  *out << scenario.name;
+}
+
 class CommitSequenceTest : public testing::TestWithParam<Scenario> {};
 
 TEST_P(CommitSequenceTest, ReleasesTheItemsEachNumberNewlyCovers) {

@@ -99,8 +99,7 @@ bool ParseRule(const std::string& token, Rule* rule) {
 }
 
 // Parses "<prefix><n>" with n a number up to UINT32_MAX; false when `token` has another prefix.
-bool ParseSetting(const std::string& token, const std::string& prefix, bool* valid,
-                  uint32_t* out) {
+bool ParseSetting(const std::string& token, const std::string& prefix, bool* valid, uint32_t* out) {
   if (token.compare(0, prefix.size(), prefix) != 0) return false;
   uint64_t value = 0;
   *valid = ParseNumber(token.substr(prefix.size()), &value) && value <= UINT32_MAX;

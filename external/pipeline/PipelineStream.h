@@ -3,9 +3,9 @@
 //
 // Senders (one at a time per stream) and the job's commit thread share a stream; each public
 // operation takes the stream's mutex for a moment. No operation calls out of the pipeline, and
-// only sendEof under flow control waits for the commit thread (see PipelineFaults.h). Senders append records to an in-memory buffer that reaches the
-// file when it is full, when a large section is written directly, or when the commit thread
-// commits; the file is synced only by commits.
+// only sendEof under flow control waits for the commit thread (see PipelineFaults.h). Senders
+// append records to an in-memory buffer that reaches the file when it is full, when a large section
+// is written directly, or when the commit thread commits; the file is synced only by commits.
 //
 // A failed write (disk full, I/O error) cuts the file back to its last whole write and leaves
 // the stream unusable: every later send and commit returns that error, and the stream's
@@ -115,8 +115,8 @@ class PipelineStream {
   uint64_t committedCount_ = 0;  // eofCount_ at the last commit
   uint64_t bytesSinceCommit_ = 0;
   bool commitRequested_ = false;
-  uint64_t reportedCount_ = 0;   // committed items whose commit has been reported
-  bool itemOpen_ = false;        // records appended since the last end-of-file record
+  uint64_t reportedCount_ = 0;  // committed items whose commit has been reported
+  bool itemOpen_ = false;       // records appended since the last end-of-file record
   Clock::time_point lastCommit_;
   std::condition_variable reported_;  // reportedCount_ grew, or the stream closed or broke
 

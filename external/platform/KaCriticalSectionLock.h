@@ -8,8 +8,7 @@
 class SCOPED_CAPABILITY KaCriticalSectionLock {
  public:
   // Enters `section` unless it is null.
-  explicit KaCriticalSectionLock(KaCriticalSection* section) ACQUIRE(section)
-      : section_(section) {
+  explicit KaCriticalSectionLock(KaCriticalSection* section) ACQUIRE(section) : section_(section) {
     if (section_ != nullptr) section_->enter(true);
   }
   ~KaCriticalSectionLock() RELEASE() {
