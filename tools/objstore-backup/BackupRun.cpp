@@ -1,6 +1,8 @@
 #include "BackupRun.h"
 
+#include <cerrno>
 #include <chrono>
+#include <exception>
 #include <filesystem>
 #include <thread>
 
@@ -139,8 +141,7 @@ uint64_t BackupRun::sendQueued(const BackupInterfacePtr& controller) {
   while (queue_.pop(&item)) {
     ObjectStore::DiskCacheContext context;
     int64_t bytes = 0;
-    CUxError error =
-        controller->sendItem(item.c_str(), failedList, &bytes, nullptr, *cache_, context);
+    CUxError error = sendOne(*controller, item, failedList, &bytes, context);
     ++sent;
     if (progress_ != nullptr) {
       ++progress_->items;
@@ -151,6 +152,20 @@ uint64_t BackupRun::sendQueued(const BackupInterfacePtr& controller) {
     if (error.IsError() || !failedList.empty()) noteFailure(item, error, failedList);
   }
   return sent;
+}
+
+// An exception from the pipeline or the disk cache fails the item like an error: the library
+// has put the stream's items into the failed list before letting it pass.
+CUxError BackupRun::sendOne(ObjectStore::BackupInterface& controller, const std::string& item,
+                            std::list<std::string>& failedList, int64_t* bytes,
+                            ObjectStore::DiskCacheContext& context) {
+  try {
+    return controller.sendItem(item.c_str(), failedList, bytes, nullptr, *cache_, context);
+  } catch (const std::exception& exception) {
+    return UX_ERROR(EIO, "sendItem threw: %s", exception.what());
+  } catch (...) {
+    return UX_ERROR(EIO, "sendItem threw an unknown exception");
+  }
 }
 
 // Called with mutex_ held.

@@ -77,6 +77,9 @@ class BackupRun {
   uint64_t sendThread(bool isRestartThread);
   void adopt(const ObjectStore::BackupInterfacePtr& controller);
   uint64_t sendQueued(const ObjectStore::BackupInterfacePtr& controller);
+  CUxError sendOne(ObjectStore::BackupInterface& controller, const std::string& item,
+                   std::list<std::string>& failedList, int64_t* bytes,
+                   ObjectStore::DiskCacheContext& context);
   void noteFailure(const std::string& item, const CUxError& error,
                    std::list<std::string>& failedList);
   std::vector<std::string> takeResendable();

@@ -95,6 +95,17 @@ TEST_F(BackupRunTest, FailedSendsAreSentAgainUntilEveryObjectIsCommitted) {
   EXPECT_GE(verified.walk.failedCopies, 3u);  // the failed copies are in the store, marked so
 }
 
+TEST_F(BackupRunTest, SendsThatThrowAreSentAgainToo) {
+  ASSERT_FALSE(
+      OBJECTOPSAPI::PipelineFaults::Install("sendHeader=3:throw,sendEof=9:throw,flowWindow=2")
+          .IsError());
+  const BackupResult result = BackupRun(options(), nullptr).run();
+  EXPECT_TRUE(result.ok()) << result.error;
+  EXPECT_EQ(2u, result.sendFailures);
+  EXPECT_EQ(static_cast<uint64_t>(kFiles), result.committed);
+  EXPECT_TRUE(verify().ok());
+}
+
 TEST_F(BackupRunTest, ObjectsThatKeepFailingAreReportedByName) {
   ASSERT_FALSE(OBJECTOPSAPI::PipelineFaults::Install("sendUserBufData=1+").IsError());
   BackupOptions failing = options();
