@@ -142,7 +142,10 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   CUxError takeStreamHandler(int checksum, int* streamIndex,
                              OBJECTOPSAPI::CStreamHandlerPtr* handler);
   CUxError findStreamCache(const OBJECTOPSAPI::CStreamHandlerPtr& handler, StreamInfoPtr* stream);
-  CUxError sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler, std::string item,
+  // `item` is the recorded copy of the name, moved into the stream cache; `itemText` the
+  // caller's, for the log.
+  CUxError sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler,
+                        const char* itemText, std::string item,
                         const std::vector<SectionV>& sections, std::list<std::string>& failedList,
                         int64_t* bytesSent, DiskCache& cache, DiskCacheContext& context)
       REQUIRES(stream.sendLock);

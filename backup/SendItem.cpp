@@ -158,19 +158,19 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
   OBJSTORE_LOG(2, "INFO: stream cache found for this stream.");
 
   KaCriticalSectionLock sendLock(&stream->sendLock);
-  error = sendOnStream(*stream, *handler, std::move(name), sections, failedList, bytesSent, cache,
-                       context);
+  error = sendOnStream(*stream, *handler, item, std::move(name), sections, failedList, bytesSent,
+                       cache, context);
   if (!error.IsError()) return error;
   return error.Push(UX_CODE_LOCATION);
 }
 
 CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler,
-                                       std::string item, const std::vector<SectionV>& sections,
+                                       const char* itemText, std::string item,
+                                       const std::vector<SectionV>& sections,
                                        std::list<std::string>& failedList, int64_t* bytesSent,
                                        DiskCache& cache, DiskCacheContext& context) {
   forceCommitIfDue(stream, handler, cache, context);
-  const std::string itemText = item;  // the recorded copy moves into the stream cache
-  OBJSTORE_LOG(2, "INFO: adding GUID [%s] to guid2filemap", itemText.c_str());
+  OBJSTORE_LOG(2, "INFO: adding GUID [%s] to guid2filemap", itemText);
   stream.addItemInFlight(std::move(item));
 
   // Where an exception leaves the item: not yet ended in the pipeline, or ended without our
@@ -184,7 +184,7 @@ CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStream
       // items keep their places in the count.
       if (!eofSent) handler.sendEof(false, nullptr, 0);
     } catch (...) {
-      OBJSTORE_LOG(-1, "ERROR: could not end item [%s] after an exception", itemText.c_str());
+      OBJSTORE_LOG(-1, "ERROR: could not end item [%s] after an exception", itemText);
     }
     try {
       handBack(stream, failedList);
@@ -194,7 +194,7 @@ CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStream
   });
 
   OBJECT_STORE_START_PERF_COUNTER(kPerfLabel, kCounterWriteToPipeline);
-  CUxError error = SendSections(handler, sections, itemText.c_str(), bytesSent);
+  CUxError error = SendSections(handler, sections, itemText, bytesSent);
   bool sent = !error.IsError();
   eofSent = true;
   // While this runs, the item is in flight: a commit that counts its end-of-file record does not
