@@ -5,6 +5,7 @@
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
+#include "StreamRegistry.h"
 
 namespace ObjectStore {
 
@@ -27,7 +28,9 @@ CUxError ChunkCommitHandler::commitUpdate(uint64_t aFileId, std::string& sequenc
     return UX_ERROR(kErrStreamNotFound, "given AFile ID [%lu]is not found",
                     static_cast<unsigned long>(aFileId));
   }
-  it->second->getCommitGUIDList(sequenceNumber, committed);
+  const StreamInfoPtr stream = it->second;
+  stream->getCommitGUIDList(sequenceNumber, committed);
+  DropStreamIfDone(stream);
   OBJSTORE_LOG(2, "CommitCallBack: streamId [%llu] Commited Count [%d]",
                static_cast<unsigned long long>(aFileId), static_cast<int>(committed.size()));
 

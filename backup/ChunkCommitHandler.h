@@ -23,6 +23,8 @@ class OBJSTORE_API ChunkCommitHandler : public OBJECTOPSAPI::CCommitHandler {
   // Moves the items that `sequenceNumber` covers out of the stream's cache and hands them,
   // oldest first, to the controller's callback (also when there are none; not at all when no
   // callback is set). Runs under gStreamLock. Error 232 when no stream cache has this aFile ID.
+  // A stream of an ended job that this commit leaves empty leaves the registry: later
+  // notifications for it get error 232 too.
   virtual CUxError commitUpdate(uint64_t aFileId, std::string& sequenceNumber);
 };
 

@@ -9,6 +9,7 @@
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
+#include "StreamRegistry.h"
 #include "UxSleep.h"
 
 namespace ObjectStore {
@@ -53,6 +54,7 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
   handler.reset();
 
   if (waitForCommits) allCommitted = waitForStreams(records, failedList);
+  dropEndedStreams(records);
   {
     KaCriticalSectionLock lock(&streamHandlerLock);
     freeStreamHandlers.clear();
@@ -101,6 +103,12 @@ std::vector<StreamInfoPtr> BackupInterface::releaseStreams() {
     controller->releaseStreamHandler(handler);
   }
   return records;
+}
+
+void BackupInterface::dropEndedStreams(const std::vector<StreamInfoPtr>& records) {
+  KaCriticalSectionLock lock(&gStreamLock);
+  // Records that still hold items stay until their last commit arrives (commitUpdate).
+  for (const StreamInfoPtr& record : records) DropStreamIfDone(record);
 }
 
 void BackupInterface::unregister() {

@@ -45,11 +45,26 @@ class EndBackupTest : public objstore_testing::ControllerTest {
   std::list<std::string> failed_{"earlier"};
 };
 
-TEST_F(EndBackupTest, WithoutWaitingItemsStayAndDirectoryGoes) {
+// Without waiting, the stream's record keeps its items, and its registration, until its last
+// commit arrives; a notification after that finds no stream.
+TEST_F(EndBackupTest, WithoutWaitingItemsStayUntilTheirCommitsArrive) {
   EXPECT_FALSE(controller_->endBackup(failed_, false).IsError());
   EXPECT_EQ(std::list<std::string>{"earlier"}, failed_);
   EXPECT_EQ(2u, stream_->getUncommittedCount());
   EXPECT_FALSE(objstore_testing::PathExists(jobDirectory()));
+  commit("1");
+  EXPECT_EQ(stream_, registeredStream(aFileId_));
+  commit("2");
+  EXPECT_EQ((std::vector<std::string>{"first", "second"}), commits_.committedItems());
+  EXPECT_FALSE(registeredStream(aFileId_));
+  std::string sequence = "3";
+  EXPECT_EQ(232u, ChunkCommitHandler(controller_).commitUpdate(aFileId_, sequence).GetErrorCode());
+}
+
+TEST_F(EndBackupTest, EmptiedStreamsLeaveTheRegistry) {
+  commit("2");
+  EXPECT_FALSE(controller_->endBackup(failed_, true).IsError());
+  EXPECT_FALSE(registeredStream(aFileId_));
 }
 
 TEST_F(EndBackupTest, TimedOutStreamIsHandedBackOldestFirst) {

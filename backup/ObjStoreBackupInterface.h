@@ -110,8 +110,10 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   // Releases the streams, unregisters the controller, ends the pipeline job and, when
   // `waitForCommits`, waits until every stream holds no uncommitted item, for at most 60 s in
   // all; the items of each stream still holding some then move into `failedList` and the
-  // result is error 258. Then removes the job directory. Call it once, when no sendItem on this
-  // controller is running, and never from the commit callback.
+  // result is error 258. Then removes the job directory. The job's stream records leave gStreams
+  // as soon as they hold no item: at once, or (after `waitForCommits` false) when their last
+  // commit arrives. Call it once, when no sendItem on this controller is running, and never
+  // from the commit callback.
   CUxError endBackup(std::list<std::string>& failedList, bool waitForCommits);
 
   // Returns at once for the restart thread; otherwise blocks while gThreadSyncMap holds an
@@ -159,6 +161,7 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   // Steps of endBackup.
   std::vector<StreamInfoPtr> releaseStreams();
   void unregister();
+  void dropEndedStreams(const std::vector<StreamInfoPtr>& records);
   bool waitForStreams(const std::vector<StreamInfoPtr>& records,
                       std::list<std::string>& failedList);
   void handBackTimedOut(StreamInfo& stream, std::list<std::string>& failedList);

@@ -13,6 +13,7 @@
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjectStoreStatic.h"
+#include "StreamRegistry.h"
 
 namespace ObjectStore {
 
@@ -243,6 +244,10 @@ void StreamInfo::setQuitFlag() {
   quitFlag = true;
 }
 
+bool StreamInfo::hasQuit() {
+  return quitFlag;
+}
+
 uint32_t StreamInfo::getStreamId() {
   return streamId;
 }
@@ -288,6 +293,17 @@ uint32_t GetMaxUncommittedCount() {
                "INFO: Setting [Tarn\\nMaxUncommittedExtents] is not set. Using the default [%u].",
                kDefaultMaxUncommittedCount);
   return kDefaultMaxUncommittedCount;
+}
+
+bool DropStreamIfDone(const StreamInfoPtr& record) {
+  if (!record->hasQuit() || record->getStreamCacheSize() != 0) return false;
+  const uint32_t id = record->getStreamId();
+  std::map<uint32_t, StreamInfoPtr>::iterator it = gStreams.find(id);
+  // A later job may have registered its own record under the id.
+  if (it == gStreams.end() || it->second != record) return false;
+  gStreams.erase(it);  // `record` may have been this very entry: not used from here on
+  OBJSTORE_LOG(2, "INFO: stream [%u] of an ended job holds no item and leaves the registry", id);
+  return true;
 }
 
 }  // namespace ObjectStore

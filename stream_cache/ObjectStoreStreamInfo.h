@@ -6,6 +6,7 @@
 #ifndef OBJSTORE_STREAM_CACHE_OBJECTSTORESTREAMINFO_H_
 #define OBJSTORE_STREAM_CACHE_OBJECTSTORESTREAMINFO_H_
 
+#include <atomic>
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <ctime>
@@ -71,7 +72,10 @@ class OBJSTORE_API StreamInfo {
   bool getCommitGUIDList(std::string& sequenceNumber, std::list<std::string>& committedItems)
       EXCLUDES(itemListLock);
 
+  // Marks the record's job as ended: once the record holds no uncommitted item, it leaves
+  // gStreams (StreamRegistry.h).
   void setQuitFlag();
+  bool hasQuit();
   uint32_t getStreamId();
   bool isCleanupInProgres();
   size_t getStreamCacheSize() EXCLUDES(itemListLock);
@@ -99,7 +103,7 @@ class OBJSTORE_API StreamInfo {
   std::string streamDir;
   KaCriticalSection itemListLock;
   std::list<std::string> uncommittedItems GUARDED_BY(itemListLock);
-  bool quitFlag;
+  std::atomic<bool> quitFlag;
   bool cleanupInProgress;
   int64_t lastCommitTime GUARDED_BY(sendLock);
   int64_t previousSequenceNumber GUARDED_BY(itemListLock);
@@ -119,7 +123,8 @@ class OBJSTORE_API StreamInfo {
 
 typedef boost::shared_ptr<StreamInfo> StreamInfoPtr;
 
-// The stream registry, keyed by aFile ID. Entries are replaced, never removed.
+// The stream registry, keyed by aFile ID. A controller registers a record per stream when its job
+// starts; the record leaves once the job has ended and the record holds no uncommitted item.
 OBJSTORE_API extern KaCriticalSection gStreamLock;
 OBJSTORE_API extern std::map<uint32_t, StreamInfoPtr> gStreams GUARDED_BY(gStreamLock);
 

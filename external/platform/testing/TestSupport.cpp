@@ -13,10 +13,13 @@
 
 namespace objstore_testing {
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(std::string()) {}
+
+TempDir::TempDir(const std::string& parent) {
   const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/objstore-test-XXXXXX";
+  const std::string under =
+      !parent.empty() ? parent : (base != nullptr && *base != '\0' ? base : "/tmp");
+  std::string pattern = under + "/objstore-test-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) {
@@ -141,6 +144,10 @@ std::string ReadFile(const std::string& path) {
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::string MemoryBackedDir() {
+  return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::string();
 }
 
 bool PathExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

@@ -17,6 +17,8 @@ namespace objstore_testing {
 class TempDir {
  public:
   TempDir();
+  // Under `parent` (empty: as above).
+  explicit TempDir(const std::string& parent);
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -99,6 +101,9 @@ bool WriteFile(const std::string& path, const std::string& content);
 // The file's content, or "" when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool PathExists(const std::string& path);
+// A directory in memory where syncs cost nothing (/dev/shm), or "" when there is none: for tests
+// that start many jobs and do not test durability.
+std::string MemoryBackedDir();
 
 }  // namespace objstore_testing
 
