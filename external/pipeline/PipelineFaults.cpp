@@ -28,6 +28,7 @@ std::atomic<bool> gHasRules{false};
 std::atomic<bool> gManualCommit{false};
 std::atomic<uint32_t> gCommitDelayMs{0};
 std::once_flag gEnvironmentOnce;
+WriteBudget gStoreWriteBudget;
 
 const char* const kOpNames[PipelineFaults::kOpCount] = {
     "sendHeader", "sendMetaData",     "sendUserBufData", "sendEof",
@@ -37,6 +38,7 @@ struct ParsedPlan {
   std::vector<Rule> rules;
   bool manualCommit = false;
   uint32_t commitDelayMs = 0;
+  uint64_t diskFullAfter = WriteBudget::kUnlimited;
 };
 
 std::string Trim(const std::string& text) {
@@ -68,8 +70,14 @@ bool ParseOp(const std::string& name, PipelineFaults::Op* out) {
   return false;
 }
 
-// One rule: <op>[@<aFileId>][=<n>[+]].
-bool ParseRule(const std::string& token, Rule* rule) {
+std::string OpList(int first, int last) {
+  std::string list;
+  for (int i = first; i <= last; ++i) list += std::string(i == first ? "" : ", ") + kOpNames[i];
+  return list;
+}
+
+// One rule: <op>[@<aFileId>][=<n>[+]]. Returns why it is not one, or "" when it is.
+std::string ParseRule(const std::string& token, Rule* rule) {
   size_t equals = token.find('=');
   std::string head = token.substr(0, equals);
   std::string count = equals == std::string::npos ? "" : token.substr(equals + 1);
@@ -77,50 +85,77 @@ bool ParseRule(const std::string& token, Rule* rule) {
   std::string name = head.substr(0, at);
 
   *rule = Rule{PipelineFaults::kSendHeader, PipelineFaults::kAnyStream, 0, false, 0, token};
-  if (!ParseOp(name, &rule->op)) return false;
+  if (!ParseOp(name, &rule->op)) {
+    return "unknown operation [" + name + "]; the operations are " +
+           OpList(0, PipelineFaults::kOpCount - 1) +
+           ", and the settings manualCommit, commitDelay=<ms>, diskFullAfter=<size>";
+  }
   if (at != std::string::npos) {
-    // Only sends and commits happen on a stream.
-    if (rule->op > PipelineFaults::kCommitData) return false;
+    if (rule->op > PipelineFaults::kCommitData) {
+      return name + " has no stream: @<aFileId> only applies to " +
+             OpList(0, PipelineFaults::kCommitData);
+    }
     uint64_t id = 0;
-    if (!ParseNumber(head.substr(at + 1), &id) || id == 0 || id > UINT32_MAX) return false;
+    if (!ParseNumber(head.substr(at + 1), &id) || id == 0 || id > UINT32_MAX) {
+      return "aFile ID [" + head.substr(at + 1) + "] is not a number from 1 to 4294967295";
+    }
     rule->aFileId = static_cast<uint32_t>(id);
   }
-  if (equals == std::string::npos) return true;
+  if (equals == std::string::npos) return "";
   if (!count.empty() && count.back() == '+') {
     rule->andLater = true;
     count.pop_back();
   }
-  return ParseNumber(count, &rule->n) && rule->n > 0;
+  if (!ParseNumber(count, &rule->n) || rule->n == 0) {
+    return "call number [" + count + "] is not a number from 1 to 9999999999999999999";
+  }
+  return "";
 }
 
-bool ParseToken(const std::string& token, ParsedPlan* plan) {
+// Returns why `token` is no rule or setting, or "" when it is one.
+std::string ParseToken(const std::string& token, ParsedPlan* plan) {
   if (token == "manualCommit") {
     plan->manualCommit = true;
-    return true;
+    return "";
   }
   const std::string delayPrefix = "commitDelay=";
   if (token.compare(0, delayPrefix.size(), delayPrefix) == 0) {
     uint64_t ms = 0;
-    if (!ParseNumber(token.substr(delayPrefix.size()), &ms) || ms > UINT32_MAX) return false;
+    if (!ParseNumber(token.substr(delayPrefix.size()), &ms) || ms > UINT32_MAX) {
+      return "the delay is not a number of milliseconds from 0 to 4294967295";
+    }
     plan->commitDelayMs = static_cast<uint32_t>(ms);
-    return true;
+    return "";
+  }
+  const std::string diskFullPrefix = "diskFullAfter=";
+  if (token.compare(0, diskFullPrefix.size(), diskFullPrefix) == 0) {
+    if (!WriteBudget::ParseSize(token.substr(diskFullPrefix.size()), &plan->diskFullAfter)) {
+      return "the size is not a number of bytes, KiB, MiB or GiB, e.g. 4096 or 2MiB";
+    }
+    return "";
   }
   Rule rule;
-  if (!ParseRule(token, &rule)) return false;
-  plan->rules.push_back(rule);
-  return true;
+  std::string problem = ParseRule(token, &rule);
+  if (problem.empty()) plan->rules.push_back(rule);
+  return problem;
 }
 
 CUxError InstallSpec(const std::string& spec) {
   ParsedPlan plan;
   size_t start = 0;
-  while (start <= spec.size()) {
+  while (!spec.empty() && start <= spec.size()) {
     size_t comma = spec.find(',', start);
     if (comma == std::string::npos) comma = spec.size();
     std::string token = Trim(spec.substr(start, comma - start));
-    if (!token.empty() && !ParseToken(token, &plan)) {
-      return UX_ERROR(kPipelineInvalidArgument, "bad fault rule [%s] in [%s]", token.c_str(),
+    if (token.empty()) {
+      return UX_ERROR(kPipelineInvalidArgument,
+                      "empty fault rule in [%s]: rules are separated by single commas",
                       spec.c_str());
+    }
+    const std::string problem = ParseToken(token, &plan);
+    if (!problem.empty()) {
+      return UX_ERROR(kPipelineInvalidArgument, "bad fault rule [%s]: %s", token.c_str(),
+                      problem.c_str());
     }
     start = comma + 1;
   }
@@ -129,6 +164,7 @@ CUxError InstallSpec(const std::string& spec) {
   gHasRules = !gRules.empty();
   gManualCommit = plan.manualCommit;
   gCommitDelayMs = plan.commitDelayMs;
+  gStoreWriteBudget.setLimit(plan.diskFullAfter);
   if (!spec.empty()) OBJSTORE_LOG(1, "INFO: pipeline fault plan set to [%s]", spec.c_str());
   return CUxError();
 }
@@ -178,6 +214,7 @@ void PipelineFaults::Clear() {
   gHasRules = false;
   gManualCommit = false;
   gCommitDelayMs = 0;
+  gStoreWriteBudget.setLimit(WriteBudget::kUnlimited);
 }
 
 void PipelineFaults::FailCall(Op op, uint64_t n, uint32_t aFileId, bool andLater) {
@@ -195,6 +232,11 @@ void PipelineFaults::SetManualCommit(bool manual) {
 void PipelineFaults::SetCommitDelayMs(uint32_t milliseconds) {
   LoadEnvironmentOnce();
   gCommitDelayMs = milliseconds;
+}
+
+WriteBudget& PipelineFaults::StoreWriteBudget() {
+  LoadEnvironmentOnce();
+  return gStoreWriteBudget;
 }
 
 bool PipelineFaults::ManualCommit() {

@@ -10,6 +10,8 @@
 //                        (for the sends and commitData)
 //   manualCommit         no commit happens by itself (see below)
 //   commitDelay=<ms>     wait this long before each commit notification
+//   diskFullAfter=<size> the backup store's disk is full once the process has written this
+//                        many more bytes into it (a number of bytes, or with KiB, MiB, GiB)
 // where <op> is one of sendHeader, sendMetaData, sendUserBufData, sendEof, commitData,
 // getStreamHandler, getController, endBackup. Example:
 //   OBJSTORE_PIPELINE_FAULTS="sendHeader=3,sendEof@2=1,getStreamHandler=2,getController=1"
@@ -32,6 +34,7 @@
 #include <string>
 
 #include "CUxError.h"
+#include "WriteBudget.h"
 
 namespace OBJECTOPSAPI {
 
@@ -55,7 +58,7 @@ class PipelineFaults {
   static CUxError Install(const std::string& spec);
   // Replaces the plan with what OBJSTORE_PIPELINE_FAULTS says (nothing when unset).
   static CUxError InstallFromEnvironment();
-  // Removes every rule, manual commit mode and the commit delay.
+  // Removes every rule, manual commit mode, the commit delay and the store's disk limit.
   static void Clear();
 
   // Adds a rule: fail the n-th call of `op` (n = 0: every call), and with `andLater` every call
@@ -63,6 +66,9 @@ class PipelineFaults {
   static void FailCall(Op op, uint64_t n, uint32_t aFileId = kAnyStream, bool andLater = false);
   static void SetManualCommit(bool manual);
   static void SetCommitDelayMs(uint32_t milliseconds);
+
+  // What the process may still write into the backup store (diskFullAfter).
+  static WriteBudget& StoreWriteBudget();
 
   static bool ManualCommit();
   static uint32_t CommitDelayMs();

@@ -124,7 +124,8 @@ CUxError PipelineStream::commit(uint64_t* count, bool* advanced) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return UX_ERROR(kPipelineJobEnded, "stream [%u] is closed", aFileId_);
     if (broken_.IsError()) return broken_;
-    CUxError error = flushLocked();
+    CUxError error = eofCount_ == committedCount_ ? CUxError() : appendCommitRecordLocked();
+    if (!error.IsError()) error = flushLocked();
     if (error.IsError()) return error;
     snapshot = eofCount_;
     committedCount_ = snapshot;
@@ -153,6 +154,15 @@ CUxError PipelineStream::commit(uint64_t* count, bool* advanced) {
   return CUxError();
 }
 
+StoreStreamEnd PipelineStream::endState() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  StoreStreamEnd end;
+  end.aFileId = aFileId_;
+  end.committed = durableCount_;
+  end.broken = broken_.IsError();
+  return end;
+}
+
 void PipelineStream::close() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_) return;
@@ -173,6 +183,9 @@ CUxError PipelineStream::checkUsableLocked() const {
 CUxError PipelineStream::send(PipelineFaults::Op op, uint32_t type, uint32_t kind,
                               const void* bytes, uint64_t length) {
   const CUxError injected = PipelineFaults::Check(op, aFileId_);
+  // The checksum is made before the lock: the commit thread need not wait for it.
+  const StoreRecordHeader header =
+      injected.IsError() ? StoreRecordHeader() : MakeStoreRecordHeader(type, kind, bytes, length);
   CUxError error;
   bool wake = false;
   {
@@ -181,7 +194,7 @@ CUxError PipelineStream::send(PipelineFaults::Op op, uint32_t type, uint32_t kin
       if (type == kStoreRecordEof) wake = abandonOpenItemLocked();
     } else {
       error = checkUsableLocked();
-      if (!error.IsError()) error = appendLocked(type, kind, bytes, length);
+      if (!error.IsError()) error = appendLocked(header, bytes);
       if (!error.IsError()) {
         bytesSinceCommit_ += length;
         itemOpen_ = type != kStoreRecordEof;
@@ -197,14 +210,15 @@ bool PipelineStream::abandonOpenItemLocked() {
   // An item left without its end-of-file record is ended as abandoned: it counts like a failed
   // item and never merges with the next one.
   if (!itemOpen_ || checkUsableLocked().IsError()) return false;
-  if (appendLocked(kStoreRecordAbandon, 0, nullptr, 0).IsError()) return false;
+  if (appendLocked(MakeStoreRecordHeader(kStoreRecordAbandon, 0, nullptr, 0), nullptr).IsError()) {
+    return false;
+  }
   itemOpen_ = false;
   return countItemLocked();
 }
 
-CUxError PipelineStream::appendLocked(uint32_t type, uint32_t kind, const void* payload,
-                                      uint64_t length) {
-  StoreRecordHeader header = {type, kind, length};
+CUxError PipelineStream::appendLocked(const StoreRecordHeader& header, const void* payload) {
+  const uint64_t length = header.length;
   if (length >= kDirectWriteBytes) {
     CUxError error = flushLocked();
     if (error.IsError()) return error;
@@ -219,6 +233,12 @@ CUxError PipelineStream::appendLocked(uint32_t type, uint32_t kind, const void* 
   if (length != 0) std::memcpy(buffer_.get() + buffered_, payload, length);
   buffered_ += length;
   return CUxError();
+}
+
+CUxError PipelineStream::appendCommitRecordLocked() {
+  unsigned char count[kStoreCommitPayloadBytes];
+  for (size_t i = 0; i < sizeof(count); ++i) count[i] = static_cast<unsigned char>(eofCount_ >> (8 * i));
+  return appendLocked(MakeStoreRecordHeader(kStoreRecordCommit, 0, count, sizeof(count)), count);
 }
 
 CUxError PipelineStream::flushLocked() {

@@ -23,8 +23,10 @@
 #include "CUxError.h"
 #include "CXFileHeader.h"
 #include "CommitSignal.h"
+#include "JobManifest.h"
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
+#include "StoreFormat.h"
 
 namespace OBJECTOPSAPI {
 
@@ -65,13 +67,19 @@ class PipelineStream {
   // count. `count` receives it; `advanced` says whether it grew.
   CUxError commit(uint64_t* count, bool* advanced);
 
+  // The stream's committed count and whether a write failed, for the job's manifest. Call it
+  // once the commit thread has stopped.
+  StoreStreamEnd endState();
+
   // Writes out the buffer (without syncing) and closes the file; later calls fail with
   // kPipelineJobEnded. For the end of the job, once the commit thread has stopped.
   void close();
 
  private:
   CUxError checkUsableLocked() const;
-  CUxError appendLocked(uint32_t type, uint32_t kind, const void* payload, uint64_t length);
+  CUxError appendLocked(const StoreRecordHeader& header, const void* payload);
+  // The record that proves the count the commit under way is about to record.
+  CUxError appendCommitRecordLocked();
   CUxError flushLocked();
   CUxError writeDirectLocked(const void* header, const void* payload, uint64_t length);
   // Cuts the file back to its last whole write and makes the stream unusable.
