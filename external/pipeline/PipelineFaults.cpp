@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "ByteSize.h"
 #include "LogWriter.h"
 #include "PipelineErrors.h"
 #include "PipelineJob.h"
@@ -129,7 +130,7 @@ std::string ParseToken(const std::string& token, ParsedPlan* plan) {
   }
   const std::string diskFullPrefix = "diskFullAfter=";
   if (token.compare(0, diskFullPrefix.size(), diskFullPrefix) == 0) {
-    if (!WriteBudget::ParseSize(token.substr(diskFullPrefix.size()), &plan->diskFullAfter)) {
+    if (!ParseByteSize(token.substr(diskFullPrefix.size()), &plan->diskFullAfter)) {
       return "the size is not a number of bytes, KiB, MiB or GiB, e.g. 4096 or 2MiB";
     }
     return "";

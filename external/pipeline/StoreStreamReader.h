@@ -71,8 +71,9 @@ class StoreStreamReader {
   const std::vector<std::string>& problems() const { return problems_; }
   uint64_t itemsRead() const { return itemsRead_; }
   bool incompleteTail() const { return incompleteTail_; }
-  // The highest count a commit record in the file proves, and the one before it.
-  uint64_t lastCommitRecord() const { return lastCommit_; }
+  // How many items the stream's own commit records prove committed and reported: the count of
+  // the last commit record but one (the last commit may have stopped before its report).
+  uint64_t provenCommitted() const { return previousCommit_; }
 
  private:
   enum RecordStatus { kRecordRead, kRecordNone, kRecordBadHeader };

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <string>
 
 class WriteBudget {
  public:
@@ -25,10 +24,6 @@ class WriteBudget {
   // Takes up to `wanted` bytes from the budget and returns how many were granted. A writer that
   // is granted fewer writes those and then fails with ENOSPC, as a full disk does.
   uint64_t take(uint64_t wanted);
-
-  // Reads "<n>", "<n>KiB", "<n>MiB" or "<n>GiB" (n decimal). False for anything else and for
-  // sizes past 2^64 - 2.
-  static bool ParseSize(const std::string& text, uint64_t* bytes);
 
  private:
   std::atomic<uint64_t> left_{kUnlimited};

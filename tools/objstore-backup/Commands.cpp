@@ -136,12 +136,15 @@ int RunVerifyCommand(const VerifyOptions& options, const CommonOptions& common, 
     result = Verifier(options, &progress).run();
   }
   std::string failure;
-  if (!result.ok()) {
+  if (!result.noRuns.empty()) {
+    failure = result.noRuns;
+  } else if (!result.ok()) {
     std::vector<std::string> lines = result.problems;
     lines.insert(lines.end(), result.walk.problems.begin(), result.walk.problems.end());
     lines.insert(lines.end(), result.missing.begin(), result.missing.end());
     lines.insert(lines.end(), result.mismatched.begin(), result.mismatched.end());
-    failure = std::to_string(result.missing.size()) + " missing, " +
+    failure = std::to_string(result.problems.size() + result.walk.problems.size()) +
+              " problems, " + std::to_string(result.missing.size()) + " missing, " +
               std::to_string(result.mismatched.size()) + " mismatched of " +
               std::to_string(result.sourceObjects) + " objects" + FirstOf(lines);
   }
@@ -159,8 +162,12 @@ int RunRestoreCommand(const RestoreOptions& options, const CommonOptions& common
   }
   std::vector<std::string> lines = result.problems;
   lines.insert(lines.end(), result.walk.problems.begin(), result.walk.problems.end());
-  const std::string failure =
-      result.ok() ? "" : std::to_string(lines.size()) + " problems" + FirstOf(lines);
+  std::string failure;
+  if (!lines.empty()) failure = std::to_string(lines.size()) + " problems" + FirstOf(lines);
+  if (!result.skipped.empty()) {
+    failure += std::string(failure.empty() ? "" : "; ") + std::to_string(result.skipped.size()) +
+               " existing files not replaced" + FirstOf(result.skipped);
+  }
   return Finish(RestoreSummary(result), failure, common, out, err);
 }
 
