@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "ErrorText.h"
+#include "HostLog.h"
 #include "LogWriter.h"
 #include "ObjectStoreStatic.h"
 #include "PipelineOptions.h"
@@ -39,6 +40,7 @@ BackupResult BackupRun::run() {
     return result_;
   }
   cache_ = &cache;
+  cache.setHighWatermark(options_.highWatermark);
   if (prepare()) {
     CommitQueue commits(cache, progress_);
     commits_ = &commits;
@@ -67,13 +69,7 @@ bool BackupRun::prepare() {
     pipeline.storeDir = options_.storeDir;
     OBJECTOPSAPI::PipelineOptions::Override(pipeline);
   }
-  std::error_code error;
-  if (!options_.rootBase.empty()) std::filesystem::create_directories(options_.rootBase, error);
-  if (error || !ObjectStore::initBackupInterace(options_.rootBase)) {
-    result_.error = "cannot set up the root directory under [" + options_.rootBase +
-                    "] (see the log for the reason)";
-    return false;
-  }
+  if (!setUpRoot()) return false;
   result_.rootDir = ObjectStore::ObjectStoreStatic::rootDir;
   for (const LeftoverJob& job : LeftoverJobs::Find(result_.rootDir, &result_.warnings)) {
     if (job.appId == options_.appId) {
@@ -86,6 +82,27 @@ bool BackupRun::prepare() {
   result_.items = items_.size();
   if (progress_ != nullptr) progress_->totalItems = items_.size();
   queue_.assign(items_);
+  return true;
+}
+
+bool BackupRun::setUpRoot() {
+  std::error_code error;
+  if (!options_.rootBase.empty() && std::filesystem::exists(options_.rootBase, error) &&
+      !std::filesystem::is_directory(options_.rootBase, error)) {
+    result_.error = "the root base [" + options_.rootBase + "] is not a directory";
+    return false;
+  }
+  if (!options_.rootBase.empty()) std::filesystem::create_directories(options_.rootBase, error);
+  if (error) {
+    result_.error = "cannot create the root base [" + options_.rootBase + "]: " + error.message();
+    return false;
+  }
+  LoggedErrors logged;
+  if (!ObjectStore::initBackupInterace(options_.rootBase)) {
+    result_.error = "cannot set up the root directory under [" + options_.rootBase + "]";
+    if (!logged.first().empty()) result_.error += ": " + logged.first();
+    return false;
+  }
   return true;
 }
 
@@ -112,10 +129,13 @@ void BackupRun::sendAll() {
 
 uint64_t BackupRun::sendThread(bool isRestartThread) {
   BackupInterfacePtr controller;
+  LoggedErrors logged;
   CUxError error = BackupInterface::getController(makeJobInfo(), controller, isRestartThread);
   if (error.IsError()) {
     std::lock_guard<std::mutex> lock(mutex_);
-    result_.warnings.push_back("getController failed: " + ErrorText(error));
+    const std::string cause = logged.first();
+    result_.warnings.push_back("getController failed: " + ErrorText(error) +
+                               (cause.empty() ? "" : ": " + cause));
     return 0;
   }
   adopt(controller);

@@ -173,6 +173,16 @@ Summary RestoreSummary(const RestoreResult& result) {
   return summary;
 }
 
+Summary CheckSummary(const WalkStats& walk, double seconds) {
+  Summary summary;
+  summary["command"] = "check";
+  summary["ok"] = walk.problems.empty();
+  Summary store = WalkSummary(walk);
+  for (const auto& field : store.items()) summary[field.key()] = field.value();
+  summary["seconds"] = Rounded(seconds);
+  return summary;
+}
+
 Summary DemoSummary(const DemoResult& result) {
   Summary summary;
   summary["command"] = "demo";
