@@ -32,6 +32,7 @@ BackupRun::BackupRun(const BackupOptions& options, ProgressCounters* progress)
 
 BackupResult BackupRun::run() {
   const Clock::time_point start = Clock::now();
+  const ScopedErrorTap tap;  // explains failures the library reports only by a code
   result_ = BackupResult();
   ObjectStore::DiskCache cache(options_.cacheDir);
   std::string error;

@@ -46,7 +46,7 @@ void Route(const char* path, int level) {
     setenv("OBJSTORE_LOG_FILE", path, 1);
   }
   setenv("OBJSTORE_LOG_LEVEL", std::to_string(level).c_str(), 1);
-  g_ptrLogWriter.reset(new ErrorTapWriter(MakeDefaultLogWriter()));
+  g_ptrLogWriter = MakeDefaultLogWriter();
 }
 
 std::string WithoutPrefix(const std::string& text) {
@@ -80,7 +80,15 @@ bool LogRoutedByEnvironment() {
 }
 
 void RouteLogByEnvironment() {
-  g_ptrLogWriter.reset(new ErrorTapWriter(MakeDefaultLogWriter()));
+  g_ptrLogWriter = MakeDefaultLogWriter();
+}
+
+ScopedErrorTap::ScopedErrorTap() : previous_(g_ptrLogWriter) {
+  if (previous_) g_ptrLogWriter.reset(new ErrorTapWriter(previous_));
+}
+
+ScopedErrorTap::~ScopedErrorTap() {
+  g_ptrLogWriter = previous_;
 }
 
 LoggedErrors::LoggedErrors() {

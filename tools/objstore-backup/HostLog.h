@@ -3,8 +3,11 @@
 #ifndef OBJSTORE_HOST_HOSTLOG_H_
 #define OBJSTORE_HOST_HOSTLOG_H_
 
+#include <boost/shared_ptr.hpp>
 #include <string>
 #include <vector>
+
+class CLogWriterInterface;
 
 namespace objstore_host {
 
@@ -20,9 +23,23 @@ bool LogRoutedByEnvironment();
 // Sends the log where OBJSTORE_LOG_FILE and OBJSTORE_LOG_LEVEL say.
 void RouteLogByEnvironment();
 
+// Makes the error records of every thread reach their LoggedErrors while it lives, by wrapping
+// the process-wide writer. Like the Route functions, make it before other threads start, and
+// destroy it after they stopped.
+class ScopedErrorTap {
+ public:
+  ScopedErrorTap();
+  ~ScopedErrorTap();
+  ScopedErrorTap(const ScopedErrorTap&) = delete;
+  ScopedErrorTap& operator=(const ScopedErrorTap&) = delete;
+
+ private:
+  boost::shared_ptr<CLogWriterInterface> previous_;
+};
+
 // Collects the error records (level -1) that the calling thread logs while it lives, so that a
 // failure the library reports only by a code can be explained by what it logged. Only records
-// that go through a writer routed by the functions above are seen. One per thread at a time.
+// written while a ScopedErrorTap lives are seen. One per thread at a time.
 class LoggedErrors {
  public:
   LoggedErrors();
