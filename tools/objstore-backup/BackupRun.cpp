@@ -134,9 +134,13 @@ uint64_t BackupRun::sendThread(bool isRestartThread) {
   CUxError error = BackupInterface::getController(makeJobInfo(), controller, isRestartThread);
   if (error.IsError()) {
     std::lock_guard<std::mutex> lock(mutex_);
+    // The first error the library logged explains a bare code; one that repeats the error's
+    // own message adds nothing.
     const std::string cause = logged.first();
+    const bool explains =
+        !cause.empty() && cause.find(error.GetMessage()) == std::string::npos;
     result_.warnings.push_back("getController failed: " + ErrorText(error) +
-                               (cause.empty() ? "" : ": " + cause));
+                               (explains ? ": " + cause : ""));
     return 0;
   }
   adopt(controller);
@@ -218,7 +222,7 @@ void BackupRun::endJobs() {
   for (const BackupInterfacePtr& controller : controllers_) {
     const Clock::time_point start = Clock::now();
     std::list<std::string> failedList;
-    CUxError error = controller->endBackup(failedList, true);
+    CUxError error = controller->endBackup(failedList, options_.waitForCommits);
     const Clock::time_point end = Clock::now();
     result_.endBackupSeconds += std::chrono::duration<double>(end - start).count();
     if (error.IsError()) result_.error = "endBackup failed: " + ErrorText(error);

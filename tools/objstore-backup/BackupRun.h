@@ -37,6 +37,7 @@ struct BackupOptions {
   uint32_t threads = 2;
   uint32_t resendRounds = 3;            // how often items of failed lists are sent again
   uint64_t highWatermark = UINT64_MAX;  // of the disk cache; UINT64_MAX: no limit
+  bool waitForCommits = true;           // endBackup waits for outstanding commits
 };
 
 struct BackupResult {
