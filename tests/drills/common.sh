@@ -13,14 +13,15 @@ unset OBJSTORE_PIPELINE_FAULTS OBJSTORE_DISKCACHE_FAULTS OBJSTORE_LOG_FILE OBJST
 PASSED=0
 FAILED=0
 
-# Writes a source tree under $1 from seed $2: files from empty to a few MiB (several extents),
-# names with spaces, a nested directory, a symbolic link and an empty directory.
+# Writes a source tree under $1 from seed $2 with $3 files (default 60): files from empty to a
+# few MiB (several extents), names with spaces, a nested directory, a symbolic link and an
+# empty directory.
 make_source() {
-  local dir=$1 seed=$2 i size
+  local dir=$1 seed=$2 files=${3:-60} i size
   RANDOM=$seed
   mkdir -p "$dir/deep/er/est" "$dir/empty dir" "$dir/with space"
   : > "$dir/empty file"
-  for i in $(seq 1 60); do
+  for i in $(seq 1 "$files"); do
     size=$(( (RANDOM * 7 + i * 131) % 20000 ))
     [ $((i % 20)) = 0 ] && size=$(( 1500000 + RANDOM * 40 ))
     head -c "$size" /dev/urandom > "$dir/$( [ $((i % 3)) = 0 ] && echo "deep/er/est/" )f$i"
@@ -41,6 +42,28 @@ run() {
 one_line() {
   local err="$WORK/$1.err"
   [ "$(wc -l < "$err")" = 1 ] && head -c ${#2} "$err" | grep -qF -- "$2"
+}
+
+# Milliseconds since the epoch.
+now_ms() {
+  echo $(($(date +%s%N) / 1000000))
+}
+
+# Starts the program in the background (output as run() keeps it), kills it with SIGKILL after
+# $2 milliseconds and echoes "killed" or, when it ended before, "ended <status>".
+run_and_kill() {
+  local name=$1 delay=$2 pid status=0
+  shift 2
+  "$PROGRAM" "$@" --no-progress > "$WORK/$name.out" 2> "$WORK/$name.err" &
+  pid=$!
+  sleep "$(awk "BEGIN { print $delay / 1000 }")"
+  if kill -KILL "$pid" 2> /dev/null; then
+    wait "$pid" 2> /dev/null
+    echo killed
+  else
+    wait "$pid" || status=$?
+    echo "ended $status"
+  fi
 }
 
 # The ends of a cell or trial: counts it and says why it failed.
