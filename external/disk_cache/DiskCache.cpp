@@ -180,9 +180,8 @@ CUxError DiskCache::writeSegment(const std::string& name, const std::vector<Sect
                     sections.size());
   std::string tmpPath;
   uint64_t size = 0;
-  int writeErrno =
-      WriteSegmentFile(dir_, kTemporaryPrefix + name + "-", sections, sync, &writeBudget_,
-                       &tmpPath, &size);
+  int writeErrno = WriteSegmentFile(dir_, kTemporaryPrefix + name + "-", sections, sync,
+                                    &writeBudget_, &tmpPath, &size);
   if (writeErrno != 0)
     return UX_ERROR(writeErrno, "cannot write segment [%s] in disk cache [%s]: %s", name.c_str(),
                     dir_.c_str(), std::strerror(writeErrno));

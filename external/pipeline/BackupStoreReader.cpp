@@ -51,7 +51,8 @@ void ApplyStreamEnd(const JobManifest& manifest, StoreStreamInfo* stream) {
 void CheckListedStreams(StoreRun* run) {
   for (const StoreStreamEnd& end : run->manifest.streamEnds) {
     bool found = false;
-    for (const StoreStreamInfo& stream : run->streams) found = found || stream.aFileId == end.aFileId;
+    for (const StoreStreamInfo& stream : run->streams)
+      found = found || stream.aFileId == end.aFileId;
     if (!found && end.committed != 0) {
       run->problems.push_back("[" + run->dir + "/" + StoreDataFileName(end.aFileId) +
                               "] is missing: its run ended with " + std::to_string(end.committed) +

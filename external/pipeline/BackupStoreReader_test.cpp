@@ -139,7 +139,8 @@ TEST_F(BackupStoreReaderTest, DamagedStoresAreErrors) {
   std::vector<StoreRun> all = runs();
   ASSERT_EQ(1u, all.size());
   ASSERT_EQ(1u, all[0].problems.size());
-  EXPECT_NE(std::string::npos, all[0].problems[0].find("does not hold a count")) << all[0].problems[0];
+  EXPECT_NE(std::string::npos, all[0].problems[0].find("does not hold a count"))
+      << all[0].problems[0];
 }
 
 TEST_F(BackupStoreReaderTest, RunsAreListedPerJobAndStrayDirectoriesSkipped) {

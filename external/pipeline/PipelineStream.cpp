@@ -237,7 +237,8 @@ CUxError PipelineStream::appendLocked(const StoreRecordHeader& header, const voi
 
 CUxError PipelineStream::appendCommitRecordLocked() {
   unsigned char count[kStoreCommitPayloadBytes];
-  for (size_t i = 0; i < sizeof(count); ++i) count[i] = static_cast<unsigned char>(eofCount_ >> (8 * i));
+  for (size_t i = 0; i < sizeof(count); ++i)
+    count[i] = static_cast<unsigned char>(eofCount_ >> (8 * i));
   return appendLocked(MakeStoreRecordHeader(kStoreRecordCommit, 0, count, sizeof(count)), count);
 }
 

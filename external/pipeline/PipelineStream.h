@@ -112,7 +112,7 @@ class PipelineStream {
   uint64_t committedCount_ = 0;  // eofCount_ at the last commit
   uint64_t bytesSinceCommit_ = 0;
   bool commitRequested_ = false;
-  bool itemOpen_ = false;        // records appended since the last end-of-file record
+  bool itemOpen_ = false;  // records appended since the last end-of-file record
   Clock::time_point lastCommit_;
 
   uint64_t durableCount_ = 0;  // what the committed file says; commit thread only

@@ -25,8 +25,8 @@ class StoreIntegrityTest : public PipelineTest {
     CStreamHandlerPtr handler = stream(job);
     const uint32_t id = handler->getAfileID();
     for (int i = 0; i < 3; ++i) {
-      EXPECT_FALSE(SendItem(handler, "item" + std::to_string(i), std::string(1000, 'a' + i))
-                       .IsError());
+      EXPECT_FALSE(
+          SendItem(handler, "item" + std::to_string(i), std::string(1000, 'a' + i)).IsError());
       EXPECT_FALSE(handler->commitData().IsError());
       EXPECT_TRUE(recorder->waitForSequence(id, std::to_string(i + 1)));
     }
@@ -152,24 +152,23 @@ void AppendItem(const StoreStreamInfo& info) {
 
 INSTANTIATE_TEST_SUITE_P(
     Damage, StoreCountTest,
-    testing::Values(
-        CountDamage{"EndedRunLosesItsCommittedFile", true,
-                    [](const StoreStreamInfo& s) { ::unlink(s.committedPath.c_str()); },
-                    "is missing, but its run ended with 3 committed", 3},
-        CountDamage{"EndedRunCountLowered", true,
-                    [](const StoreStreamInfo& s) { Commit(s, "1\n"); },
-                    "says 1 items, but its run ended with 3 committed", 3},
-        CountDamage{"EndedRunHoldsItemsBeyondItsCount", true, AppendItem,
-                    "holds 1 items beyond the 3 committed", 3},
-        CountDamage{"UnfinishedRunCountLowered", false,
-                    [](const StoreStreamInfo& s) { Commit(s, "1\n"); },
-                    "says 1 items, but the stream's commit records prove 2", 1},
-        CountDamage{"UnfinishedRunLosesItsCommittedFile", false,
-                    [](const StoreStreamInfo& s) { ::unlink(s.committedPath.c_str()); },
-                    "is missing, but the stream's commit records prove 2", 0},
-        CountDamage{"UnfinishedRunCountRaised", false,
-                    [](const StoreStreamInfo& s) { Commit(s, "4\n"); },
-                    "holds only 3 readable whole items of the 4 committed", 3}),
+    testing::Values(CountDamage{"EndedRunLosesItsCommittedFile", true,
+                                [](const StoreStreamInfo& s) { ::unlink(s.committedPath.c_str()); },
+                                "is missing, but its run ended with 3 committed", 3},
+                    CountDamage{"EndedRunCountLowered", true,
+                                [](const StoreStreamInfo& s) { Commit(s, "1\n"); },
+                                "says 1 items, but its run ended with 3 committed", 3},
+                    CountDamage{"EndedRunHoldsItemsBeyondItsCount", true, AppendItem,
+                                "holds 1 items beyond the 3 committed", 3},
+                    CountDamage{"UnfinishedRunCountLowered", false,
+                                [](const StoreStreamInfo& s) { Commit(s, "1\n"); },
+                                "says 1 items, but the stream's commit records prove 2", 1},
+                    CountDamage{"UnfinishedRunLosesItsCommittedFile", false,
+                                [](const StoreStreamInfo& s) { ::unlink(s.committedPath.c_str()); },
+                                "is missing, but the stream's commit records prove 2", 0},
+                    CountDamage{"UnfinishedRunCountRaised", false,
+                                [](const StoreStreamInfo& s) { Commit(s, "4\n"); },
+                                "holds only 3 readable whole items of the 4 committed", 3}),
     [](const testing::TestParamInfo<CountDamage>& info) { return info.param.name; });
 
 TEST_F(StoreIntegrityTest, OlderFormatIsRefusedByName) {

@@ -89,8 +89,9 @@ CUxError StoreStreamReader::open(const StoreStreamInfo& stream) {
                     path, kStoreFormatVersion);
   }
   if (header.version != kStoreFormatVersion) {
-    return UX_ERROR(kPipelineBadStore, "[%s] is in store format %u, which this reader does not know",
-                    path, header.version);
+    return UX_ERROR(kPipelineBadStore,
+                    "[%s] is in store format %u, which this reader does not know", path,
+                    header.version);
   }
   if (header.aFileId != stream.aFileId) {
     return UX_ERROR(kPipelineBadStore, "[%s] holds stream [%u], not [%u]", path, header.aFileId,

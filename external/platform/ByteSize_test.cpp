@@ -9,10 +9,17 @@ TEST(ByteSizeTest, ParsesDecimalSizesWithBinaryUnits) {
     const char* text;
     bool valid;
     uint64_t bytes;
-  } cases[] = {{"0", true, 0},           {"4096", true, 4096},  {"3KiB", true, 3072},
-               {"2MiB", true, 2 << 20},  {"1GiB", true, 1 << 30}, {"", false, 0},
-               {"KiB", false, 0},        {"-1", false, 0},      {"1kb", false, 0},
-               {"1 MiB", false, 0},      {"18446744073709551615", false, 0},
+  } cases[] = {{"0", true, 0},
+               {"4096", true, 4096},
+               {"3KiB", true, 3072},
+               {"2MiB", true, 2 << 20},
+               {"1GiB", true, 1 << 30},
+               {"", false, 0},
+               {"KiB", false, 0},
+               {"-1", false, 0},
+               {"1kb", false, 0},
+               {"1 MiB", false, 0},
+               {"18446744073709551615", false, 0},
                {"17179869184GiB", false, 0}};
   for (const Case& c : cases) {
     uint64_t bytes = 77;

@@ -74,4 +74,3 @@ uint32_t Crc32cExtend(uint32_t crc, const void* data, size_t size) {
   static const ExtendFunction implementation = ChooseImplementation();
   return implementation(crc, data, size);
 }
-

@@ -137,8 +137,7 @@ uint64_t BackupRun::sendThread(bool isRestartThread) {
     // The first error the library logged explains a bare code; one that repeats the error's
     // own message adds nothing.
     const std::string cause = logged.first();
-    const bool explains =
-        !cause.empty() && cause.find(error.GetMessage()) == std::string::npos;
+    const bool explains = !cause.empty() && cause.find(error.GetMessage()) == std::string::npos;
     result_.warnings.push_back("getController failed: " + ErrorText(error) +
                                (explains ? ": " + cause : ""));
     return 0;

@@ -41,8 +41,7 @@ class RestoreTarget {
   bool makeParent(const std::string& path, std::string* error) const;
   Outcome placeFile(const StoredCopy& copy, const std::string& target, std::string* why) const;
   Outcome placeSymlink(const StoredCopy& copy, const std::string& target, std::string* why) const;
-  Outcome placeDirectory(const StoredCopy& copy, const std::string& target,
-                         std::string* why) const;
+  Outcome placeDirectory(const StoredCopy& copy, const std::string& target, std::string* why) const;
   // Whether an existing `target` may be replaced; sets `outcome` when it may not.
   bool mayReplace(const std::string& target, const std::string& difference, Outcome* outcome,
                   std::string* why) const;

@@ -37,7 +37,8 @@ bool Restorer::findLatestCopies() {
                               options_.jobId, false,
                               [this, &copies](const StoredCopy& copy) {
                                 ++copies;
-                                latest_[copy.metadata.path] = CopyPlace(copy.file, copy.item->index);
+                                latest_[copy.metadata.path] =
+                                    CopyPlace(copy.file, copy.item->index);
                               },
                               &stats, false);
   if (!listed) {

@@ -33,9 +33,9 @@ struct RestoreResult {
   uint64_t written = 0;
   uint64_t upToDate = 0;  // already held what the copy holds
   uint64_t bytes = 0;
-  uint64_t superseded = 0;                       // earlier copies that a later one replaced
-  std::vector<std::string> skipped;              // existing files left alone, with the reason
-  std::vector<std::string> temporariesRemoved;   // left by a restore that was killed
+  uint64_t superseded = 0;                      // earlier copies that a later one replaced
+  std::vector<std::string> skipped;             // existing files left alone, with the reason
+  std::vector<std::string> temporariesRemoved;  // left by a restore that was killed
   WalkStats walk;
   std::vector<std::string> problems;
   double seconds = 0;

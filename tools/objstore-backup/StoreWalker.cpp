@@ -33,7 +33,8 @@ std::string DescribeObject(const StoreItem& item) {
   std::string ignored;
   StoreWalker::ReadCopy(item, &copy, &ignored);
   if (copy.guid.empty()) return "an object whose header is unreadable";
-  return "object " + copy.guid + (copy.metadata.path.empty() ? "" : " [" + copy.metadata.path + "]");
+  return "object " + copy.guid +
+         (copy.metadata.path.empty() ? "" : " [" + copy.metadata.path + "]");
 }
 
 std::string ItemLine(const OBJECTOPSAPI::StoreStreamInfo& stream, const StoreItem& item) {
@@ -69,8 +70,8 @@ bool StoreWalker::walk(int64_t jobId, bool allJobs,
 }
 
 void StoreWalker::walkStream(const OBJECTOPSAPI::StoreStreamInfo& stream,
-                             const std::function<void(const StoredCopy&)>& visit,
-                             WalkStats* stats, bool readData) const {
+                             const std::function<void(const StoredCopy&)>& visit, WalkStats* stats,
+                             bool readData) const {
   OBJECTOPSAPI::StoreStreamReader reader;
   CUxError error = reader.open(stream);
   StoreItem item;
@@ -108,8 +109,7 @@ void StoreWalker::walkStream(const OBJECTOPSAPI::StoreStreamInfo& stream,
     stats->problems.push_back("cannot read [" + stream.dataPath + "]: " + ErrorText(error));
     return;
   }
-  stats->problems.insert(stats->problems.end(), reader.problems().begin(),
-                         reader.problems().end());
+  stats->problems.insert(stats->problems.end(), reader.problems().begin(), reader.problems().end());
   for (const auto& entry : uncommitted) {
     if (entry.first < reader.provenCommitted()) {
       stats->problems.push_back(entry.second +
