@@ -47,6 +47,24 @@ void ApplyStreamEnd(const JobManifest& manifest, StoreStreamInfo* stream) {
   }
 }
 
+// Problems for committed files whose data file is missing.
+void CheckCommittedFiles(const std::vector<std::string>& names, StoreRun* run) {
+  const std::string suffix = ".committed";
+  for (const std::string& name : names) {
+    if (name.size() <= suffix.size() ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      continue;
+    }
+    const std::string dataName = name.substr(0, name.size() - suffix.size()) + ".data";
+    uint32_t aFileId = 0;
+    if (ParseStoreDataFileName(dataName, &aFileId) &&
+        !std::binary_search(names.begin(), names.end(), dataName)) {
+      run->problems.push_back("[" + run->dir + "/" + dataName + "] is missing, but [" + run->dir +
+                              "/" + name + "] says items of it are committed");
+    }
+  }
+}
+
 // Problems for streams the manifest of an ended run lists but the run does not hold.
 void CheckListedStreams(StoreRun* run) {
   for (const StoreStreamEnd& end : run->manifest.streamEnds) {
@@ -136,7 +154,11 @@ CUxError BackupStoreReader::ReadRun(const std::string& runDir, StoreRun* run) {
   std::sort(
       run->streams.begin(), run->streams.end(),
       [](const StoreStreamInfo& a, const StoreStreamInfo& b) { return a.aFileId < b.aFileId; });
-  CheckListedStreams(run);
+  if (run->manifest.ended) {
+    CheckListedStreams(run);
+  } else {
+    CheckCommittedFiles(names, run);
+  }
   return CUxError();
 }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 
 #include "PipelineErrors.h"
@@ -170,6 +171,20 @@ INSTANTIATE_TEST_SUITE_P(
                                 [](const StoreStreamInfo& s) { Commit(s, "4\n"); },
                                 "holds only 3 readable whole items of the 4 committed", 3}),
     [](const testing::TestParamInfo<CountDamage>& info) { return info.param.name; });
+
+TEST_F(StoreIntegrityTest, ALostDataFileIsNamedWhetherTheRunEndedOrNot) {
+  for (bool ended : {true, false}) {
+    const StoreStreamInfo info = writeRun(ended);
+    ASSERT_EQ(0, ::unlink(info.dataPath.c_str()));
+    std::vector<StoreRun> all = runs();
+    ASSERT_EQ(1u, all.size());
+    EXPECT_TRUE(all[0].streams.empty());
+    ASSERT_EQ(1u, all[0].problems.size()) << ended;
+    EXPECT_EQ(0u, all[0].problems[0].find("[" + info.dataPath + "] is missing"))
+        << all[0].problems[0];
+    std::filesystem::remove_all(store_);
+  }
+}
 
 TEST_F(StoreIntegrityTest, OlderFormatIsRefusedByName) {
   const StoreStreamInfo info = writeRun(true);
