@@ -79,6 +79,23 @@ void CheckListedStreams(StoreRun* run) {
   }
 }
 
+// A run directory without a manifest whose streams wrote data lost its manifest; one without
+// data is a start that died before it wrote its manifest, or no run at all.
+bool LostItsManifest(const std::string& dir) {
+  int64_t jobId = 0;
+  std::vector<std::string> names;
+  const size_t slash = dir.find_last_of('/');
+  if (!ParseStoreRunDirName(dir.substr(slash + 1), &jobId) ||
+      StoreIo::ListDirectory(dir, &names).IsError()) {
+    return false;
+  }
+  uint32_t aFileId = 0;
+  for (const std::string& name : names) {
+    if (ParseStoreDataFileName(name, &aFileId)) return true;
+  }
+  return false;
+}
+
 bool RunOrder(const StoreRun& a, const StoreRun& b) {
   if (a.manifest.jobId != b.manifest.jobId) return a.manifest.jobId < b.manifest.jobId;
   if (a.manifest.startTime != b.manifest.startTime) {
@@ -102,10 +119,8 @@ CUxError BackupStoreReader::listRuns(std::vector<StoreRun>* runs) const {
   if (error.IsError()) return error;
   for (const std::string& name : names) {
     std::string dir = storeDir_ + "/" + name;
-    int64_t jobId = 0;
     if (!StoreIo::IsDirectory(dir)) continue;
-    if (::access((dir + "/" + kStoreManifestName).c_str(), F_OK) != 0 &&
-        !ParseStoreRunDirName(name, &jobId)) {
+    if (::access((dir + "/" + kStoreManifestName).c_str(), F_OK) != 0 && !LostItsManifest(dir)) {
       OBJSTORE_LOG(-1, "WARN: [%s] has no job manifest; skipped", dir.c_str());
       continue;
     }

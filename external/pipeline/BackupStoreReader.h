@@ -65,8 +65,9 @@ class BackupStoreReader {
   const std::string& storeDir() const { return storeDir_; }
 
   // Every run in the store, ordered by job id, then start time. A missing store has no runs.
-  // Directories that are not runs (no manifest, and a name that is not "<jobId>.<runId>") are
-  // skipped with a warning in the log. A damaged run is listed with its problems; only a store
+  // Directories without a manifest are skipped with a warning in the log (not a run, or a start
+  // that died before it wrote its manifest), unless a stream of theirs holds data: then the
+  // manifest was lost, and the run is listed with that problem. A damaged run is listed with its problems; only a store
   // that cannot be listed is an error.
   CUxError listRuns(std::vector<StoreRun>* runs) const;
   // The runs of one job id, oldest first.

@@ -186,6 +186,19 @@ TEST_F(StoreIntegrityTest, ALostDataFileIsNamedWhetherTheRunEndedOrNot) {
   }
 }
 
+TEST_F(StoreIntegrityTest, ALostManifestIsNamedButAStartThatDiedEarlyIsNoRun) {
+  const StoreStreamInfo info = writeRun(true);
+  const std::string runDir = info.dataPath.substr(0, info.dataPath.rfind('/'));
+  ASSERT_EQ(0, ::unlink((runDir + "/MANIFEST").c_str()));
+  ASSERT_EQ(0, ::mkdir((store_ + "/7.died-at-once").c_str(), 0777));
+  std::vector<StoreRun> all = runs();
+  ASSERT_EQ(1u, all.size());
+  EXPECT_EQ(7, all[0].manifest.jobId);  // from the directory's name
+  ASSERT_EQ(1u, all[0].problems.size());
+  EXPECT_NE(std::string::npos, all[0].problems[0].find("MANIFEST] failed")) << all[0].problems[0];
+  EXPECT_EQ(1u, all[0].streams.size());  // its data is still read
+}
+
 TEST_F(StoreIntegrityTest, OlderFormatIsRefusedByName) {
   const StoreStreamInfo info = writeRun(true);
   std::string bytes = objstore_testing::ReadFile(info.dataPath);
