@@ -67,8 +67,8 @@ class BackupStoreReader {
   // Every run in the store, ordered by job id, then start time. A missing store has no runs.
   // Directories without a manifest are skipped with a warning in the log (not a run, or a start
   // that died before it wrote its manifest), unless a stream of theirs holds data: then the
-  // manifest was lost, and the run is listed with that problem. A damaged run is listed with its problems; only a store
-  // that cannot be listed is an error.
+  // manifest was lost, and the run is listed with that problem. A damaged run is listed with its
+  // problems; only a store that cannot be listed is an error.
   CUxError listRuns(std::vector<StoreRun>* runs) const;
   // The runs of one job id, oldest first.
   CUxError listRunsOfJob(int64_t jobId, std::vector<StoreRun>* runs) const;
