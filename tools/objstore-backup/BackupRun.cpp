@@ -90,7 +90,7 @@ bool BackupRun::setUpRoot() {
   std::error_code error;
   if (!options_.rootBase.empty() && std::filesystem::exists(options_.rootBase, error) &&
       !std::filesystem::is_directory(options_.rootBase, error)) {
-    result_.error = "the root base [" + options_.rootBase + "] is not a directory";
+    result_.error = "the root base [" + options_.rootBase + "] (--root) is not a directory";
     return false;
   }
   if (!options_.rootBase.empty()) std::filesystem::create_directories(options_.rootBase, error);

@@ -151,7 +151,7 @@ TEST_F(BackupRunTest, RootFailuresNameTheirCause) {
   onAFile.rootBase = dir_.sub("a-file");
   ASSERT_TRUE(objstore_testing::WriteFile(onAFile.rootBase, "not a directory"));
   BackupResult result = BackupRun(onAFile, nullptr).run();
-  EXPECT_EQ("the root base [" + onAFile.rootBase + "] is not a directory", result.error);
+  EXPECT_EQ("the root base [" + onAFile.rootBase + "] (--root) is not a directory", result.error);
 
   // The job's JOB_INFO on a device that is always full plays a full disk under the root.
   const std::string jobDir = dir_.sub("root/OBJECTSTORE/43");
