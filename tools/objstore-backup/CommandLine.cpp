@@ -220,6 +220,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         "The object store's backup host: ingest objects into a disk cache, back them "
         "up through the object-store backup interface, verify and restore them.",
         kProgram);
+    app.set_version_flag("--version", std::string(kProgram) + " " + OBJSTORE_VERSION);
     app.require_subcommand(1);
     app.fallthrough(false);
     Parsed parsed;

@@ -108,6 +108,14 @@ TEST(CommandLineTest, HelpOfEveryCommandSucceeds) {
   }
 }
 
+TEST(CommandLineTest, VersionIsOneLineOnStandardOutput) {
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(0, RunCommandLine({"--version"}, out, err));
+  EXPECT_EQ(0u, out.str().rfind("objstore-backup 1.", 0)) << out.str();
+  EXPECT_EQ("", err.str());
+}
+
 TEST(CommandLineTest, SmallDemoRestoresEveryObject) {
   objstore_testing::TempDir dir;
   std::ostringstream out;
