@@ -49,17 +49,18 @@ now_ms() {
   echo $(($(date +%s%N) / 1000000))
 }
 
-# Starts the program in the background (output as run() keeps it), kills it with SIGKILL after
-# $2 milliseconds and echoes "killed" or, when it ended before, "ended <status>".
+# Starts the program in the background (output as run() keeps it), sends it SIGKILL (or the
+# signal in $SIGNAL) after $2 milliseconds and echoes "killed <status>" or, when it ended
+# before, "ended <status>".
 run_and_kill() {
   local name=$1 delay=$2 pid status=0
   shift 2
   "$PROGRAM" "$@" --no-progress > "$WORK/$name.out" 2> "$WORK/$name.err" &
   pid=$!
   sleep "$(awk "BEGIN { print $delay / 1000 }")"
-  if kill -KILL "$pid" 2> /dev/null; then
-    wait "$pid" 2> /dev/null
-    echo killed
+  if kill -"${SIGNAL:-KILL}" "$pid" 2> /dev/null; then
+    wait "$pid" 2> /dev/null || status=$?
+    echo "killed $status"
   else
     wait "$pid" || status=$?
     echo "ended $status"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Kill trials: backup, ingest and restore are each killed with SIGKILL at random moments drawn
 # from a seed, then run again; the rerun must succeed and the backup must verify, restore
-# identical and show no damage. A kill may land after the command has ended; the trial still
+# identical and show no damage. Restore is also interrupted with SIGINT (Ctrl-C): it must stop
+# with one line saying so and leave no temporary file. A kill may land after the command has ended; the trial still
 # counts, and the summary says how many kills landed mid-run.
 # Usage: kill_trials.sh [--trials N] [--seed S]   (default 10 trials per command, seed 1)
 cd "$(dirname "$0")/../.."
@@ -36,7 +37,7 @@ duration_of() {
 # Trials run in subshells: kills that landed are counted in a file.
 note_kill() {
   case $1 in
-    killed) echo >> "$WORK/landed" ;;
+    killed*) echo >> "$WORK/landed" ;;
     "ended 0") ;;
     *) echo "the killed command $1 before its kill"; return 1 ;;
   esac
@@ -72,6 +73,24 @@ restore_trial() {
   diff -r "$WORK/src" "$target" > "$WORK/restore-$t.diff" 2>&1 || echo "restored tree differs"
 }
 
+# Ctrl-C: restore stops between two objects, says so and leaves no temporary file.
+interrupt_trial() {
+  local t=$1 delay=$2 target=$WORK/interrupt-$1 outcome
+  outcome=$(SIGNAL=INT run_and_kill "interrupt-$t" "$delay" restore --store "$WORK/store" --job 8 --to "$target")
+  case $outcome in
+    "killed 1")
+      echo >> "$WORK/landed"
+      one_line "interrupt-$t" "objstore-backup: restore failed: interrupted after " \
+        || { echo "the interrupted restore did not say so in one line"; return; } ;;
+    # Done before the signal, or signalled before it could install its handler.
+    "ended 0" | "killed 0" | "killed 130") ;;
+    *) echo "the interrupted restore $outcome"; return ;;
+  esac
+  [ -z "$(find "$target" -name '*.objstore-restore-*' 2> /dev/null)" ] || { echo "a temporary file is left"; return; }
+  run "interrupt-$t-rerun" restore --store "$WORK/store" --job 8 --to "$target" || { echo "the rerun of restore failed"; return; }
+  diff -r "$WORK/src" "$target" > "$WORK/interrupt-$t.diff" 2>&1 || echo "restored tree differs"
+}
+
 # Runs $TRIALS trials of kind $1, drawing kill moments up to $2 ms (here: trials run in
 # subshells, whose draws would not follow the seed).
 trials() {
@@ -98,5 +117,6 @@ echo "  unkilled: backup ${BACKUP_MS} ms, ingest ${INGEST_MS} ms, restore ${REST
 trials backup "$BACKUP_MS"
 trials ingest "$INGEST_MS"
 trials restore "$RESTORE_MS"
-echo "  kills that landed mid-run: $(cat "$WORK/landed" 2> /dev/null | wc -l) of $((3 * TRIALS))"
+trials interrupt "$RESTORE_MS"
+echo "  kills that landed mid-run: $(cat "$WORK/landed" 2> /dev/null | wc -l) of $((4 * TRIALS))"
 summary "kill-trials"

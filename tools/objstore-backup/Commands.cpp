@@ -1,5 +1,8 @@
 #include "Commands.h"
 
+#include <signal.h>
+
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -16,6 +19,34 @@ namespace objstore_host {
 namespace {
 
 const char kProgram[] = "objstore-backup";
+
+// While it lives, SIGINT and SIGTERM set Flag() instead of ending the process.
+class ScopedInterrupt {
+ public:
+  ScopedInterrupt() {
+    Flag() = false;
+    struct sigaction action = {};
+    action.sa_handler = [](int) { Flag() = true; };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previousInt_);
+    sigaction(SIGTERM, &action, &previousTerm_);
+  }
+  ~ScopedInterrupt() {
+    sigaction(SIGINT, &previousInt_, nullptr);
+    sigaction(SIGTERM, &previousTerm_, nullptr);
+  }
+  ScopedInterrupt(const ScopedInterrupt&) = delete;
+  ScopedInterrupt& operator=(const ScopedInterrupt&) = delete;
+
+  static std::atomic<bool>& Flag() {
+    static std::atomic<bool> flag{false};
+    return flag;
+  }
+
+ private:
+  struct sigaction previousInt_;
+  struct sigaction previousTerm_;
+};
 
 // The library's log: where the user said, else where the environment says, else `defaultFile`,
 // else errors only on standard error (so that the terminal stays readable). False, with the
@@ -177,8 +208,12 @@ int RunRestoreCommand(const RestoreOptions& options, const CommonOptions& common
   ProgressCounters progress;
   RestoreResult result;
   {
+    // Ctrl-C stops the restore between two objects, so that no temporary file is left behind.
+    const ScopedInterrupt interrupt;
+    RestoreOptions interruptible = options;
+    interruptible.interrupt = &ScopedInterrupt::Flag();
     ProgressReporter reporter("restore", progress, Style(common), err, false);
-    result = Restorer(options, &progress).run();
+    result = Restorer(interruptible, &progress).run();
   }
   std::vector<std::string> lines = result.problems;
   lines.insert(lines.end(), result.walk.problems.begin(), result.walk.problems.end());
@@ -187,6 +222,11 @@ int RunRestoreCommand(const RestoreOptions& options, const CommonOptions& common
   if (!result.skipped.empty()) {
     failure += std::string(failure.empty() ? "" : "; ") + std::to_string(result.skipped.size()) +
                " existing files not replaced" + FirstOf(result.skipped);
+  }
+  if (result.interrupted) {
+    failure = "interrupted after " + std::to_string(result.objects) +
+              " objects; run it again to complete the tree" +
+              (failure.empty() ? "" : " (" + failure + ")");
   }
   return Finish(RestoreSummary(result), failure, common, out, err);
 }

@@ -19,12 +19,14 @@ RestoreResult Restorer::run() {
     } else {
       result_.temporariesRemoved = target.removeStaleTemporaries(&result_.problems);
       if (progress_ != nullptr) progress_->totalItems = latest_.size();
-      StoreWalker(options_.storeDir)
-          .walk(
-              options_.jobId, false,
-              [this, &target](const StoredCopy& copy) { restore(copy, target); }, &result_.walk);
+      StoreWalker walker(options_.storeDir);
+      walker.stopWhen(options_.interrupt);
+      walker.walk(
+          options_.jobId, false, [this, &target](const StoredCopy& copy) { restore(copy, target); },
+          &result_.walk);
     }
   }
+  result_.interrupted = options_.interrupt != nullptr && options_.interrupt->load();
   result_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result_;
 }
@@ -32,8 +34,9 @@ RestoreResult Restorer::run() {
 bool Restorer::findLatestCopies() {
   WalkStats stats;
   uint64_t copies = 0;
-  const bool listed = StoreWalker(options_.storeDir)
-                          .walk(
+  StoreWalker walker(options_.storeDir);
+  walker.stopWhen(options_.interrupt);
+  const bool listed = walker.walk(
                               options_.jobId, false,
                               [this, &copies](const StoredCopy& copy) {
                                 ++copies;
@@ -45,6 +48,7 @@ bool Restorer::findLatestCopies() {
     result_.problems = stats.problems;
     return false;
   }
+  if (options_.interrupt != nullptr && options_.interrupt->load()) return false;
   if (stats.runs == 0) {
     result_.problems.push_back("the store [" + options_.storeDir + "] holds no run of job " +
                                std::to_string(options_.jobId));

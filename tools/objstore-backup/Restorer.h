@@ -10,6 +10,7 @@
 #ifndef OBJSTORE_HOST_RESTORER_H_
 #define OBJSTORE_HOST_RESTORER_H_
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -26,6 +27,8 @@ struct RestoreOptions {
   int64_t jobId = 1;
   std::string targetDir;   // created when missing
   bool overwrite = false;  // replace existing files that differ
+  // When set (by a signal handler, say), the restore stops after the object it is writing.
+  const std::atomic<bool>* interrupt = nullptr;
 };
 
 struct RestoreResult {
@@ -38,9 +41,12 @@ struct RestoreResult {
   std::vector<std::string> temporariesRemoved;  // left by a restore that was killed
   WalkStats walk;
   std::vector<std::string> problems;
+  bool interrupted = false;  // stopped early; a rerun completes the tree
   double seconds = 0;
 
-  bool ok() const { return problems.empty() && walk.problems.empty() && skipped.empty(); }
+  bool ok() const {
+    return problems.empty() && walk.problems.empty() && skipped.empty() && !interrupted;
+  }
 };
 
 class Restorer {

@@ -3,6 +3,7 @@
 // restore still brings back every object it can prove intact.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -11,6 +12,7 @@
 
 #include "CommandLine.h"
 #include "HostTestTree.h"
+#include "Restorer.h"
 #include "TestSupport.h"
 #include "TreeCompare.h"
 
@@ -151,6 +153,20 @@ TEST_F(StoreDamageTest, AJobTheStoreDoesNotHoldIsNamedAndNothingIsCreated) {
   EXPECT_EQ("objstore-backup: verify failed: the store [" + dir_.sub("store") +
                 "] holds no run of job 77\n",
             verified.err);
+}
+
+TEST_F(StoreDamageTest, AnInterruptedRestoreStopsAndSaysSo) {
+  std::atomic<bool> interrupt{true};
+  RestoreOptions options;
+  options.storeDir = dir_.sub("store");
+  options.jobId = 5;
+  options.targetDir = dir_.sub("restored");
+  options.interrupt = &interrupt;
+  const RestoreResult result = Restorer(options, nullptr).run();
+  EXPECT_TRUE(result.interrupted);
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(0u, result.objects);
+  EXPECT_FALSE(objstore_testing::PathExists(dir_.sub("restored")));
 }
 
 TEST_F(StoreDamageTest, ARerunCleansUpAndNeverClobbers) {

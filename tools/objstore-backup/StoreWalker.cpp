@@ -61,6 +61,7 @@ bool StoreWalker::walk(int64_t jobId, bool allJobs,
                      return a.manifest.startTime < b.manifest.startTime;
                    });
   for (const OBJECTOPSAPI::StoreRun& run : runs) {
+    if (stopped()) break;
     ++stats->runs;
     stats->problems.insert(stats->problems.end(), run.problems.begin(), run.problems.end());
     for (const OBJECTOPSAPI::StoreStreamInfo& stream : run.streams)
@@ -79,7 +80,7 @@ void StoreWalker::walkStream(const OBJECTOPSAPI::StoreStreamInfo& stream,
   // Uncommitted items, in case the stream's commit records prove some of them committed.
   std::vector<std::pair<uint64_t, std::string>> uncommitted;
   if (!error.IsError()) error = reader.next(&item, &more, readData);
-  for (; !error.IsError() && more; error = reader.next(&item, &more, readData)) {
+  for (; !error.IsError() && more && !stopped(); error = reader.next(&item, &more, readData)) {
     if (!item.damage.empty()) {
       ++stats->damagedCopies;
       stats->problems.push_back(ItemLine(stream, item) + (item.committed ? "" : " (uncommitted)") +

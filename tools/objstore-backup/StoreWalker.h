@@ -8,6 +8,7 @@
 #ifndef OBJSTORE_HOST_STOREWALKER_H_
 #define OBJSTORE_HOST_STOREWALKER_H_
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -47,6 +48,10 @@ class StoreWalker {
  public:
   explicit StoreWalker(const std::string& storeDir);
 
+  // From now on, a walk stops at the next item once `*flag` is true (null: never). The flag may
+  // be set by another thread or a signal handler.
+  void stopWhen(const std::atomic<bool>* flag) { stop_ = flag; }
+
   // Visits the intact committed copies of job `jobId`, or of every job when `allJobs` (runs
   // ordered by start time). With `readData` false the copies carry no data bytes, and damage to
   // data goes unnoticed. False when the store cannot be listed; the reason is in
@@ -64,7 +69,10 @@ class StoreWalker {
                   const std::function<void(const StoredCopy&)>& visit, WalkStats* stats,
                   bool readData) const;
 
+  bool stopped() const { return stop_ != nullptr && stop_->load(); }
+
   std::string storeDir_;
+  const std::atomic<bool>* stop_ = nullptr;
 };
 
 }  // namespace objstore_host
