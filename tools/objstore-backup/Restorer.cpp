@@ -37,13 +37,12 @@ bool Restorer::findLatestCopies() {
   StoreWalker walker(options_.storeDir);
   walker.stopWhen(options_.interrupt);
   const bool listed = walker.walk(
-                              options_.jobId, false,
-                              [this, &copies](const StoredCopy& copy) {
-                                ++copies;
-                                latest_[copy.metadata.path] =
-                                    CopyPlace(copy.file, copy.item->index);
-                              },
-                              &stats, false);
+      options_.jobId, false,
+      [this, &copies](const StoredCopy& copy) {
+        ++copies;
+        latest_[copy.metadata.path] = CopyPlace(copy.file, copy.item->index);
+      },
+      &stats, false);
   if (!listed) {
     result_.problems = stats.problems;
     return false;
