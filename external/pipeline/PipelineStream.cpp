@@ -183,9 +183,6 @@ CUxError PipelineStream::checkUsableLocked() const {
 CUxError PipelineStream::send(PipelineFaults::Op op, uint32_t type, uint32_t kind,
                               const void* bytes, uint64_t length) {
   const CUxError injected = PipelineFaults::Check(op, aFileId_);
-  // The checksum is made before the lock: the commit thread need not wait for it.
-  const StoreRecordHeader header =
-      injected.IsError() ? StoreRecordHeader() : MakeStoreRecordHeader(type, kind, bytes, length);
   CUxError error;
   bool wake = false;
   {
@@ -194,7 +191,7 @@ CUxError PipelineStream::send(PipelineFaults::Op op, uint32_t type, uint32_t kin
       if (type == kStoreRecordEof) wake = abandonOpenItemLocked();
     } else {
       error = checkUsableLocked();
-      if (!error.IsError()) error = appendLocked(header, bytes);
+      if (!error.IsError()) error = appendLocked(type, kind, bytes, length);
       if (!error.IsError()) {
         bytesSinceCommit_ += length;
         itemOpen_ = type != kStoreRecordEof;
@@ -210,15 +207,14 @@ bool PipelineStream::abandonOpenItemLocked() {
   // An item left without its end-of-file record is ended as abandoned: it counts like a failed
   // item and never merges with the next one.
   if (!itemOpen_ || checkUsableLocked().IsError()) return false;
-  if (appendLocked(MakeStoreRecordHeader(kStoreRecordAbandon, 0, nullptr, 0), nullptr).IsError()) {
-    return false;
-  }
+  if (appendLocked(kStoreRecordAbandon, 0, nullptr, 0).IsError()) return false;
   itemOpen_ = false;
   return countItemLocked();
 }
 
-CUxError PipelineStream::appendLocked(const StoreRecordHeader& header, const void* payload) {
-  const uint64_t length = header.length;
+CUxError PipelineStream::appendLocked(uint32_t type, uint32_t kind, const void* payload,
+                                      uint64_t length) {
+  StoreRecordHeader header = MakeStoreRecordHeader(type, kind, payload, length);
   if (length >= kDirectWriteBytes) {
     CUxError error = flushLocked();
     if (error.IsError()) return error;
@@ -239,7 +235,7 @@ CUxError PipelineStream::appendCommitRecordLocked() {
   unsigned char count[kStoreCommitPayloadBytes];
   for (size_t i = 0; i < sizeof(count); ++i)
     count[i] = static_cast<unsigned char>(eofCount_ >> (8 * i));
-  return appendLocked(MakeStoreRecordHeader(kStoreRecordCommit, 0, count, sizeof(count)), count);
+  return appendLocked(kStoreRecordCommit, 0, count, sizeof(count));
 }
 
 CUxError PipelineStream::flushLocked() {

@@ -26,7 +26,6 @@
 #include "JobManifest.h"
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
-#include "StoreFormat.h"
 
 namespace OBJECTOPSAPI {
 
@@ -67,17 +66,16 @@ class PipelineStream {
   // count. `count` receives it; `advanced` says whether it grew.
   CUxError commit(uint64_t* count, bool* advanced);
 
+  // Writes out the buffer (without syncing) and closes the file; later calls fail with
+  // kPipelineJobEnded. For the end of the job, once the commit thread has stopped.
+  void close();
   // The stream's committed count and whether a write failed, for the job's manifest. Call it
   // once the commit thread has stopped.
   StoreStreamEnd endState();
 
-  // Writes out the buffer (without syncing) and closes the file; later calls fail with
-  // kPipelineJobEnded. For the end of the job, once the commit thread has stopped.
-  void close();
-
  private:
   CUxError checkUsableLocked() const;
-  CUxError appendLocked(const StoreRecordHeader& header, const void* payload);
+  CUxError appendLocked(uint32_t type, uint32_t kind, const void* payload, uint64_t length);
   // The record that proves the count the commit under way is about to record.
   CUxError appendCommitRecordLocked();
   CUxError flushLocked();
@@ -112,7 +110,7 @@ class PipelineStream {
   uint64_t committedCount_ = 0;  // eofCount_ at the last commit
   uint64_t bytesSinceCommit_ = 0;
   bool commitRequested_ = false;
-  bool itemOpen_ = false;  // records appended since the last end-of-file record
+  bool itemOpen_ = false;        // records appended since the last end-of-file record
   Clock::time_point lastCommit_;
 
   uint64_t durableCount_ = 0;  // what the committed file says; commit thread only
