@@ -17,7 +17,9 @@ for corpus in fuzz/corpus/*/; do
   harness=$build/fuzz/${name}_fuzz
   scratch=$(mktemp -d)
   cp "$corpus"* "$scratch"/
-  if "$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  # The harness's own files: libFuzzer may end without running exit handlers.
+  files=$(mktemp -d)
+  if TMPDIR=$files "$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$findings/$name-" "$scratch" > "$findings/$name.log" 2>&1; then
     echo "  ok    $name: $(grep -o 'stat::number_of_executed_units: [0-9]*' "$findings/$name.log" \
       | grep -o '[0-9]*$' || echo '?') runs, corpus of $(ls "$scratch" | wc -l)"
@@ -27,7 +29,7 @@ for corpus in fuzz/corpus/*/; do
     tail -30 "$findings/$name.log" | sed 's/^/        /'
     failed=$((failed + 1))
   fi
-  rm -rf "$scratch"
+  rm -rf "$scratch" "$files"
 done
 echo "fuzzers: $passed passed, $failed failed"
 [ "$failed" = 0 ]
