@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
+#include "ByteSize.h"
 #include "LogWriter.h"
 #include "SegmentFile.h"
 
@@ -62,6 +64,7 @@ class ScopedDir {
 }  // namespace
 
 DiskCache::DiskCache(const std::string& dir) : dir_(dir) {
+  applyFaultsFromEnvironment();
   int error = CreateDirectories(dir_);
   if (error != 0) {
     openErrno_ = error;
@@ -177,8 +180,8 @@ CUxError DiskCache::writeSegment(const std::string& name, const std::vector<Sect
                     sections.size());
   std::string tmpPath;
   uint64_t size = 0;
-  int writeErrno =
-      WriteSegmentFile(dir_, kTemporaryPrefix + name + "-", sections, sync, &tmpPath, &size);
+  int writeErrno = WriteSegmentFile(dir_, kTemporaryPrefix + name + "-", sections, sync,
+                                    &writeBudget_, &tmpPath, &size);
   if (writeErrno != 0)
     return UX_ERROR(writeErrno, "cannot write segment [%s] in disk cache [%s]: %s", name.c_str(),
                     dir_.c_str(), std::strerror(writeErrno));
@@ -247,6 +250,31 @@ bool DiskCache::hasSegment(const std::string& name) const {
   struct stat info;
   return NameProblem(name) == nullptr && ::stat(segmentPath(name).c_str(), &info) == 0 &&
          S_ISREG(info.st_mode);
+}
+
+bool DiskCache::ParseFaults(const std::string& spec, uint64_t* diskFullAfter, std::string* why) {
+  const std::string prefix = "diskFullAfter=";
+  if (spec.compare(0, prefix.size(), prefix) != 0) {
+    *why = "the disk cache knows one fault, diskFullAfter=<size>";
+    return false;
+  }
+  if (!ParseByteSize(spec.substr(prefix.size()), diskFullAfter)) {
+    *why = "the size is not a number of bytes, KiB, MiB or GiB, e.g. 4096 or 2MiB";
+    return false;
+  }
+  return true;
+}
+
+void DiskCache::applyFaultsFromEnvironment() {
+  const char* spec = std::getenv("OBJSTORE_DISKCACHE_FAULTS");
+  if (spec == nullptr || *spec == '\0') return;
+  uint64_t limit = 0;
+  std::string why;
+  if (!ParseFaults(spec, &limit, &why)) {
+    OBJSTORE_LOG(-1, "ERROR: ignoring OBJSTORE_DISKCACHE_FAULTS [%s]: %s", spec, why.c_str());
+    return;
+  }
+  writeBudget_.setLimit(limit);
 }
 
 void DiskCache::setHighWatermark(uint64_t bytes) {

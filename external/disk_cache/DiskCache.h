@@ -20,6 +20,7 @@
 #include "OpenSegmentInfo.h"
 #include "OpenSegmentMap.h"
 #include "SectionV.h"
+#include "WriteBudget.h"
 
 namespace ObjectStore {
 
@@ -71,6 +72,14 @@ class DiskCache {
   uint64_t highWatermark() const;
   uint64_t usedBytes() const;
 
+  // What segment writes may still put on the disk before they fail with ENOSPC, as on a full
+  // disk (unlimited unless set). The environment variable OBJSTORE_DISKCACHE_FAULTS with the
+  // value "diskFullAfter=<size>" sets it when the cache is opened.
+  WriteBudget& writeBudget() { return writeBudget_; }
+  // Reads a fault plan of the disk cache: "diskFullAfter=<size>" (bytes, KiB, MiB or GiB).
+  // False, with the reason in `why`, for anything else.
+  static bool ParseFaults(const std::string& spec, uint64_t* diskFullAfter, std::string* why);
+
   // Segment map, used by AutoOpenSegment. openSegment returns the one entry for `name` (made on
   // first open; the segment need not exist) and counts the opening; closeSegment undoes one
   // opening and frees the entry after the last. Never null; null is ignored by closeSegment.
@@ -81,6 +90,7 @@ class DiskCache {
  private:
   std::string segmentPath(const std::string& name) const;
   void scanDirectory();
+  void applyFaultsFromEnvironment();
   CUxError checkUsable(const std::string& name) const;
   CUxError readError(const std::string& name, int error) const;
   CUxError installSegment(const std::string& name, const std::string& tmpPath, uint64_t size);
@@ -94,6 +104,7 @@ class DiskCache {
   std::mutex storeMutex_;
   std::map<std::string, uint64_t> segmentBytes_;  // guarded by storeMutex_
   OpenSegmentMap openSegments_;
+  WriteBudget writeBudget_;
 };
 
 }  // namespace ObjectStore

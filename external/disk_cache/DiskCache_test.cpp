@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <set>
@@ -174,6 +175,39 @@ TEST_F(DiskCacheTest, WatermarkFollowsUsedBytes) {
   ASSERT_FALSE(cache_.removeSegment("b").IsError());
   EXPECT_EQ(0u, cache_.usedBytes());
   EXPECT_FALSE(cache_.hasSegment("a"));
+}
+
+TEST_F(DiskCacheTest, AFullDiskFailsTheWriteAndKeepsTheOlderSegment) {
+  const std::vector<SectionV> old = {MakeSection(1, "old")};
+  ASSERT_FALSE(cache_.writeSegment("a", old).IsError());
+  const uint64_t used = cache_.usedBytes();
+  cache_.writeBudget().setLimit(100);
+  const CUxError error = cache_.writeSegment("a", {MakeSection(1, std::string(1000, 'n'))});
+  EXPECT_EQ(static_cast<uint32_t>(ENOSPC), error.GetErrorCode());
+  EXPECT_NE(std::string::npos, error.GetMessage().find("No space left on device"));
+  std::vector<SectionV> sections;
+  ASSERT_FALSE(read("a", &sections).IsError());
+  ExpectSameSections(old, sections);
+  EXPECT_EQ(used, cache_.usedBytes());
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) files += entry.exists();
+  EXPECT_EQ(1u, files);  // no temporary left behind
+}
+
+TEST(DiskCacheFaultsTest, PlanFromTheEnvironmentAndItsSyntax) {
+  uint64_t limit = 0;
+  std::string why;
+  EXPECT_TRUE(DiskCache::ParseFaults("diskFullAfter=2KiB", &limit, &why));
+  EXPECT_EQ(2048u, limit);
+  EXPECT_FALSE(DiskCache::ParseFaults("sendHeader=1", &limit, &why));
+  EXPECT_EQ("the disk cache knows one fault, diskFullAfter=<size>", why);
+  EXPECT_FALSE(DiskCache::ParseFaults("diskFullAfter=-1", &limit, &why));
+
+  TempDir tmp;
+  objstore_testing::ScopedEnv faults("OBJSTORE_DISKCACHE_FAULTS", "diskFullAfter=10");
+  DiskCache cache(tmp.sub("cache"));
+  EXPECT_EQ(static_cast<uint32_t>(ENOSPC),
+            cache.writeSegment("a", {MakeSection(1, "twenty bytes of data")}).GetErrorCode());
 }
 
 TEST(DiskCacheOpenTest, UnusableDirectoryIsReported) {

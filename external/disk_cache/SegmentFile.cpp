@@ -68,6 +68,14 @@ int WriteFully(int fd, const char* buffer, size_t size) {
   return 0;
 }
 
+// Every byte comes from `budget`: past it, what fits is written and ENOSPC returned, as on a
+// full disk.
+int WriteFully(int fd, const char* buffer, size_t size, WriteBudget* budget) {
+  const size_t granted = budget->take(size);
+  const int error = WriteFully(fd, buffer, granted);
+  return error != 0 || granted == size ? error : ENOSPC;
+}
+
 // Reads `size` bytes at the current position into `buffer`; a short file is damage.
 int ReadExactly(int fd, char* buffer, size_t size, std::string* problem) {
   size_t done = 0;
@@ -115,7 +123,8 @@ int ReadHeadAndTable(int fd, uint64_t fileSize, std::vector<char>* head, Segment
   return 0;
 }
 
-int WriteSegment(int fd, const std::vector<SectionV>& sections, uint64_t* size) {
+int WriteSegment(int fd, const std::vector<SectionV>& sections, WriteBudget* budget,
+                 uint64_t* size) {
   std::vector<char> pending = EncodeSegmentHead(sections);
   *size = pending.size();
   for (const SectionV& section : sections) {
@@ -124,17 +133,18 @@ int WriteSegment(int fd, const std::vector<SectionV>& sections, uint64_t* size) 
       pending.insert(pending.end(), section.data.begin(), section.data.end());
       continue;
     }
-    int error = WriteFully(fd, pending.data(), pending.size());
-    if (error == 0) error = WriteFully(fd, section.data.data(), section.data.size());
+    int error = WriteFully(fd, pending.data(), pending.size(), budget);
+    if (error == 0) error = WriteFully(fd, section.data.data(), section.data.size(), budget);
     if (error != 0) return error;
     pending.clear();
   }
-  return WriteFully(fd, pending.data(), pending.size());
+  return WriteFully(fd, pending.data(), pending.size(), budget);
 }
 
-int WriteSyncClose(ScopedFd* fd, const std::vector<SectionV>& sections, bool sync, uint64_t* size) {
+int WriteSyncClose(ScopedFd* fd, const std::vector<SectionV>& sections, bool sync,
+                   WriteBudget* budget, uint64_t* size) {
   int error = ::fchmod(fd->get(), 0644) == 0 ? 0 : errno;
-  if (error == 0) error = WriteSegment(fd->get(), sections, size);
+  if (error == 0) error = WriteSegment(fd->get(), sections, budget, size);
   if (error == 0 && sync && ::fsync(fd->get()) != 0) error = errno;
   int closeError = fd->close();
   return error != 0 ? error : closeError;
@@ -163,12 +173,12 @@ int ReadSegmentFile(const std::string& path, std::vector<SectionV>* sections,
 }
 
 int WriteSegmentFile(const std::string& dir, const std::string& prefix,
-                     const std::vector<SectionV>& sections, bool sync, std::string* path,
-                     uint64_t* size) {
+                     const std::vector<SectionV>& sections, bool sync, WriteBudget* budget,
+                     std::string* path, uint64_t* size) {
   std::string name = dir + "/" + prefix + "XXXXXX";
   ScopedFd fd(::mkostemp(&name[0], O_CLOEXEC));
   if (fd.get() < 0) return errno;
-  int error = WriteSyncClose(&fd, sections, sync, size);
+  int error = WriteSyncClose(&fd, sections, sync, budget, size);
   if (error != 0) {
     ::unlink(name.c_str());
     return error;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "SectionV.h"
+#include "WriteBudget.h"
 
 namespace ObjectStore {
 
@@ -19,10 +20,11 @@ int ReadSegmentFile(const std::string& path, std::vector<SectionV>* sections, st
 
 // Writes `sections` as a segment file into a new file in `dir` whose name starts with `prefix`
 // (mode 0644), syncs it to disk when `sync`, and sets `path` and `size` to the file written.
-// Nothing is left behind on failure.
+// Every byte written comes from `budget`; past it the write fails with ENOSPC. Nothing is left
+// behind on failure.
 int WriteSegmentFile(const std::string& dir, const std::string& prefix,
-                     const std::vector<SectionV>& sections, bool sync, std::string* path,
-                     uint64_t* size);
+                     const std::vector<SectionV>& sections, bool sync, WriteBudget* budget,
+                     std::string* path, uint64_t* size);
 
 // Syncs directory `dir`, making renames and removals in it durable.
 int SyncDirectory(const std::string& dir);

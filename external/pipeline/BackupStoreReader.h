@@ -36,14 +36,25 @@ namespace OBJECTOPSAPI {
 
 struct StoreStreamInfo {
   uint32_t aFileId = 0;
-  std::string dataPath;         // the stream's data file
-  uint64_t committedCount = 0;  // items 0 .. committedCount-1 are committed
+  std::string dataPath;       // the stream's data file
+  std::string committedPath;  // its committed file
+  // Items 0 .. committedCount-1 are committed: the count the manifest of an ended run recorded
+  // for the stream, else what its committed file says (0 when there is none).
+  uint64_t committedCount = 0;
+  bool hasCommittedFile = false;
+  uint64_t committedFileCount = 0;  // what the committed file says
+  bool runEnded = false;            // the run's manifest says it ended ...
+  bool endRecorded = false;         // ... and lists this stream
+  StoreStreamEnd end;               // what it lists
 };
 
 struct StoreRun {
   std::string dir;  // the run directory
-  JobManifest manifest;
+  JobManifest manifest;  // when it cannot be read: only jobId, from the directory's name
   std::vector<StoreStreamInfo> streams;  // by aFile ID, ascending
+  // Damage that concerns the run as a whole (an unreadable manifest or committed file, a stream
+  // the manifest lists whose data file is missing), one line each naming the file.
+  std::vector<std::string> problems;
 };
 
 class BackupStoreReader {
@@ -54,13 +65,16 @@ class BackupStoreReader {
   const std::string& storeDir() const { return storeDir_; }
 
   // Every run in the store, ordered by job id, then start time. A missing store has no runs.
-  // Directories that are not runs (no manifest) are skipped with a warning in the log; a
-  // damaged manifest or committed count is an error.
+  // Directories without a manifest are skipped with a warning in the log (not a run, or a start
+  // that died before it wrote its manifest), unless a stream of theirs holds data: then the
+  // manifest was lost, and the run is listed with that problem. A damaged run is listed with its
+  // problems; only a store that cannot be listed is an error.
   CUxError listRuns(std::vector<StoreRun>* runs) const;
   // The runs of one job id, oldest first.
   CUxError listRunsOfJob(int64_t jobId, std::vector<StoreRun>* runs) const;
 
-  // Reads one run directory.
+  // Reads one run directory; damage goes into run->problems. Errors: the directory cannot be
+  // listed.
   static CUxError ReadRun(const std::string& runDir, StoreRun* run);
 
  private:

@@ -97,10 +97,10 @@ TEST_F(BackupStoreReaderTest, CutTailEndsAfterTheLastWholeItem) {
   StoreStreamInfo info = runs()[0].streams[0];
 
   // An unfinished item, then a record whose payload is cut short.
-  StoreRecordHeader header = {kStoreRecordMetaData, 1, 2};
+  StoreRecordHeader header = MakeStoreRecordHeader(kStoreRecordMetaData, 1, "xy", 2);
   Append(info.dataPath, &header, sizeof(header));
   Append(info.dataPath, "xy", 2);
-  header.length = 100;
+  header = MakeStoreRecordHeader(kStoreRecordData, 0, std::string(100, 'z').data(), 100);
   Append(info.dataPath, &header, sizeof(header));
   Append(info.dataPath, "short", 5);
 
@@ -130,14 +130,17 @@ TEST_F(BackupStoreReaderTest, DamagedStoresAreErrors) {
   info.aFileId += 1;  // another stream's header
   EXPECT_EQ(kPipelineBadStore, StoreStreamReader::ReadAll(info, &stored).GetErrorCode());
   info.aFileId -= 1;
-  StoreRecordHeader unknown = {99, 0, 0};
+  StoreRecordHeader unknown = MakeStoreRecordHeader(99, 0, nullptr, 0);
   Append(info.dataPath, &unknown, sizeof(unknown));
   EXPECT_EQ(kPipelineBadStore, StoreStreamReader::ReadAll(info, &stored).GetErrorCode());
 
-  ASSERT_TRUE(objstore_testing::WriteFile(
-      runs()[0].dir + "/" + StoreCommittedFileName(info.aFileId), "x1\n"));
-  std::vector<StoreRun> all;
-  EXPECT_EQ(kPipelineBadStore, BackupStoreReader(store_).listRuns(&all).GetErrorCode());
+  // A damaged run is listed with its problem; the store as a whole still reads.
+  ASSERT_TRUE(objstore_testing::WriteFile(info.committedPath, "x1\n"));
+  std::vector<StoreRun> all = runs();
+  ASSERT_EQ(1u, all.size());
+  ASSERT_EQ(1u, all[0].problems.size());
+  EXPECT_NE(std::string::npos, all[0].problems[0].find("does not hold a count"))
+      << all[0].problems[0];
 }
 
 TEST_F(BackupStoreReaderTest, RunsAreListedPerJobAndStrayDirectoriesSkipped) {
@@ -165,12 +168,38 @@ TEST(JobManifestTest, TextRoundTripsWithAwkwardCharacters) {
   manifest.configNumbers = {0, 7};
   manifest.ended = true;
   manifest.endStatus = 2;
+  manifest.streamEnds = {{4, 10, false}, {9, 0, true}};
   OBJECTOPSAPI::JobManifest back;
-  ASSERT_FALSE(back.parse(manifest.serialize()).IsError());
-  EXPECT_EQ(manifest.serialize(), back.serialize());
+  const std::string text = manifest.serialize();
+  ASSERT_FALSE(back.parse(text).IsError());
+  EXPECT_EQ(text, back.serialize());
   EXPECT_EQ("a=b\\n\nc\r", back.configText1);
-  EXPECT_TRUE(back.parse("something else\n").IsError());
-  EXPECT_TRUE(back.parse("objstore-pipeline-manifest 1\njobId=x\n").IsError());
+  ASSERT_EQ(2u, back.streamEnds.size());
+  EXPECT_EQ(10u, back.streamEnds[0].committed);
+  EXPECT_TRUE(back.streamEnds[1].broken);
+}
+
+TEST(JobManifestTest, DamagedOrOlderTextIsRefusedWithTheReason) {
+  OBJECTOPSAPI::JobManifest manifest;
+  manifest.jobId = 12;
+  const std::string text = manifest.serialize();
+  std::string flipped = text;
+  flipped[text.find("jobId=12") + 6] = '3';
+  struct Case {
+    std::string text;
+    const char* reason;
+  } cases[] = {
+      {flipped, "fails its checksum"},
+      {text.substr(0, text.rfind("crc32c=")), "without its checksum line"},
+      {"objstore-pipeline-manifest 1\njobId=12\n", "store format 1"},
+      {"something else\n", "not a pipeline job manifest"},
+  };
+  for (const Case& c : cases) {
+    OBJECTOPSAPI::JobManifest back;
+    const CUxError error = back.parse(c.text);
+    EXPECT_EQ(kPipelineBadStore, error.GetErrorCode()) << c.reason;
+    EXPECT_NE(std::string::npos, error.GetMessage().find(c.reason)) << error.GetMessage();
+  }
 }
 
 }  // namespace

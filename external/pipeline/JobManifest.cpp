@@ -1,10 +1,12 @@
 #include "JobManifest.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <sstream>
 
+#include "Crc32c.h"
 #include "PipelineErrors.h"
 #include "StoreFormat.h"
 #include "StoreIo.h"
@@ -13,7 +15,10 @@ namespace OBJECTOPSAPI {
 
 namespace {
 
-const char* const kFirstLine = "objstore-pipeline-manifest 1";
+const char* const kFirstLine = "objstore-pipeline-manifest 2";
+const char* const kFormatOneLine = "objstore-pipeline-manifest 1";
+const std::string kCrcName = "crc32c=";
+const char kBroken[] = "broken";
 
 std::string Escape(const std::string& text) {
   std::string out;
@@ -85,6 +90,61 @@ bool ToNumbers(const std::string& text, std::list<uint64_t>* out) {
   return true;
 }
 
+std::string CrcLine(const std::string& text) {
+  char hex[16];
+  std::snprintf(hex, sizeof(hex), "%08x", Crc32c(text.data(), text.size()));
+  return kCrcName + hex + "\n";
+}
+
+// "<aFileId>:<committed>[:broken]" joined by commas.
+std::string JoinStreamEnds(const std::vector<StoreStreamEnd>& ends) {
+  std::string out;
+  for (const StoreStreamEnd& end : ends) {
+    if (!out.empty()) out += ',';
+    out += std::to_string(end.aFileId) + ":" + std::to_string(end.committed);
+    if (end.broken) out += std::string(":") + kBroken;
+  }
+  return out;
+}
+
+bool ToStreamEnds(const std::string& text, std::vector<StoreStreamEnd>* out) {
+  out->clear();
+  std::stringstream stream(text);
+  std::string part;
+  while (std::getline(stream, part, ',')) {
+    std::stringstream fields(part);
+    std::string id, committed, flag;
+    uint64_t aFileId = 0;
+    StoreStreamEnd end;
+    if (!std::getline(fields, id, ':') || !std::getline(fields, committed, ':') ||
+        !ToUnsigned(id, &aFileId) || aFileId == 0 || aFileId > UINT32_MAX ||
+        !ToUnsigned(committed, &end.committed)) {
+      return false;
+    }
+    end.aFileId = static_cast<uint32_t>(aFileId);
+    if (std::getline(fields, flag, ':')) {
+      if (flag != kBroken || std::getline(fields, flag, ':')) return false;
+      end.broken = true;
+    }
+    out->push_back(end);
+  }
+  return true;
+}
+
+// Splits off and checks the last line, the checksum of the text before it.
+CUxError CheckCrcLine(const std::string& text, std::string* body) {
+  const size_t start = text.rfind('\n', text.size() >= 2 ? text.size() - 2 : 0);
+  const size_t lineStart = start == std::string::npos ? 0 : start + 1;
+  *body = text.substr(0, lineStart);
+  if (text.compare(lineStart, kCrcName.size(), kCrcName) != 0) {
+    return UX_ERROR(kPipelineBadStore, "job manifest without its checksum line (cut short?)");
+  }
+  if (text.substr(lineStart) != CrcLine(*body)) {
+    return UX_ERROR(kPipelineBadStore, "job manifest fails its checksum");
+  }
+  return CUxError();
+}
+
 typedef std::map<std::string, std::string> Fields;
 
 // Each Take* leaves the field alone when the name is absent and fails on a malformed value.
@@ -145,17 +205,31 @@ std::string JobManifest::serialize() const {
       << "archiveFlags=" << archiveFlags << "\n";
   if (ended)
     out << "endStatus=" << endStatus << "\n"
-        << "endTime=" << endTime << "\n";
-  return out.str();
+        << "endTime=" << endTime << "\n"
+        << "streams=" << JoinStreamEnds(streamEnds) << "\n";
+  const std::string body = out.str();
+  return body + CrcLine(body);
 }
 
 CUxError JobManifest::parse(const std::string& text) {
+  std::string body;
   std::stringstream stream(text);
   std::string line;
   if (!std::getline(stream, line) || line != kFirstLine) {
-    return UX_ERROR(kPipelineBadStore, "not a pipeline job manifest (first line [%s])",
+    if (line == kFormatOneLine) {
+      return UX_ERROR(kPipelineBadStore,
+                      "written in store format 1, whose records carry no checksums; this "
+                      "reader reads format %u only",
+                      kStoreFormatVersion);
+    }
+    return UX_ERROR(kPipelineBadStore, "not a pipeline job manifest (first line [%.80s])",
                     line.c_str());
   }
+  CUxError error = CheckCrcLine(text, &body);
+  if (error.IsError()) return error;
+  stream.str(body);
+  stream.clear();
+  std::getline(stream, line);
   Fields fields;
   while (std::getline(stream, line)) {
     size_t equals = line.find('=');
@@ -177,7 +251,8 @@ CUxError JobManifest::parse(const std::string& text) {
                TakeUnsigned(fields, "archiveFlags", &archiveFlags) &&
                TakeInt32(fields, "endStatus", &endStatus) &&
                TakeSigned(fields, "endTime", &endTime) &&
-               ToNumbers(fields["configNumbers"], &configNumbers);
+               ToNumbers(fields["configNumbers"], &configNumbers) &&
+               ToStreamEnds(fields["streams"], &streamEnds);
   if (!valid) return UX_ERROR(kPipelineBadStore, "malformed value in job manifest");
   return CUxError();
 }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "ByteSize.h"
 #include "LogWriter.h"
 #include "PipelineErrors.h"
 #include "PipelineJob.h"
@@ -32,6 +33,7 @@ std::atomic<uint32_t> gFlowWindow{0};
 std::atomic<bool> gHasHook{false};
 PipelineFaults::CallHook gHook;  // guarded by gMutex
 std::once_flag gEnvironmentOnce;
+WriteBudget gStoreWriteBudget;
 
 const char* const kOpNames[PipelineFaults::kOpCount] = {
     "sendHeader", "sendMetaData",     "sendUserBufData", "sendEof",
@@ -42,6 +44,7 @@ struct ParsedPlan {
   bool manualCommit = false;
   uint32_t commitDelayMs = 0;
   uint32_t flowWindow = 0;
+  uint64_t diskFullAfter = WriteBudget::kUnlimited;
 };
 
 std::string Trim(const std::string& text) {
@@ -73,8 +76,14 @@ bool ParseOp(const std::string& name, PipelineFaults::Op* out) {
   return false;
 }
 
-// One rule: <op>[@<aFileId>][=<n>[+]].
-bool ParseRule(const std::string& token, Rule* rule) {
+std::string OpList(int first, int last) {
+  std::string list;
+  for (int i = first; i <= last; ++i) list += std::string(i == first ? "" : ", ") + kOpNames[i];
+  return list;
+}
+
+// One rule: <op>[@<aFileId>][=<n>[+]]. Returns why it is not one, or "" when it is.
+std::string ParseRule(const std::string& token, Rule* rule) {
   size_t equals = token.find('=');
   std::string head = token.substr(0, equals);
   std::string count = equals == std::string::npos ? "" : token.substr(equals + 1);
@@ -82,67 +91,109 @@ bool ParseRule(const std::string& token, Rule* rule) {
   std::string name = head.substr(0, at);
 
   *rule = Rule{PipelineFaults::kSendHeader, PipelineFaults::kAnyStream, 0, false, false, 0, token};
-  if (!ParseOp(name, &rule->op)) return false;
+  if (!ParseOp(name, &rule->op)) {
+    return "unknown operation [" + name + "]; the operations are " +
+           OpList(0, PipelineFaults::kOpCount - 1) +
+           ", and the settings manualCommit, commitDelay=<ms>, flowWindow=<n>, "
+           "diskFullAfter=<size>";
+  }
   if (at != std::string::npos) {
-    // Only sends and commits happen on a stream.
-    if (rule->op > PipelineFaults::kCommitData) return false;
+    if (rule->op > PipelineFaults::kCommitData) {
+      return name + " has no stream: @<aFileId> only applies to " +
+             OpList(0, PipelineFaults::kCommitData);
+    }
     uint64_t id = 0;
-    if (!ParseNumber(head.substr(at + 1), &id) || id == 0 || id > UINT32_MAX) return false;
+    if (!ParseNumber(head.substr(at + 1), &id) || id == 0 || id > UINT32_MAX) {
+      return "aFile ID [" + head.substr(at + 1) + "] is not a number from 1 to 4294967295";
+    }
     rule->aFileId = static_cast<uint32_t>(id);
   }
-  if (equals == std::string::npos) return true;
+  if (equals == std::string::npos) return "";
   if (!count.empty() && count.back() == '+') {
     rule->andLater = true;
     count.pop_back();
   }
-  return ParseNumber(count, &rule->n) && rule->n > 0;
+  if (!ParseNumber(count, &rule->n) || rule->n == 0) {
+    return "call number [" + count + "] is not a number from 1 to 9999999999999999999";
+  }
+  return "";
 }
 
-// Parses "<prefix><n>" with n a number up to UINT32_MAX; false when `token` has another prefix.
-bool ParseSetting(const std::string& token, const std::string& prefix, bool* valid, uint32_t* out) {
+// Parses "<prefix><n>" with n a number from `least` to UINT32_MAX into `out`. Returns false
+// when `token` has another prefix; otherwise `problem` says what is wrong ("" when nothing).
+bool ParseSetting(const std::string& token, const std::string& prefix, uint32_t least,
+                  const char* what, uint32_t* out, std::string* problem) {
   if (token.compare(0, prefix.size(), prefix) != 0) return false;
   uint64_t value = 0;
-  *valid = ParseNumber(token.substr(prefix.size()), &value) && value <= UINT32_MAX;
-  *out = static_cast<uint32_t>(value);
+  if (!ParseNumber(token.substr(prefix.size()), &value) || value < least || value > UINT32_MAX) {
+    *problem = std::string("the ") + what + " is not a number from " + std::to_string(least) +
+               " to 4294967295";
+  } else {
+    *out = static_cast<uint32_t>(value);
+    problem->clear();
+  }
   return true;
 }
 
-bool ParseToken(const std::string& token, ParsedPlan* plan) {
+// Splits a trailing ":throw" off `text`; true when there was one.
+bool TakeThrowSuffix(std::string* text) {
+  const std::string suffix = ":throw";
+  if (text->size() <= suffix.size() ||
+      text->compare(text->size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return false;
+  }
+  text->resize(text->size() - suffix.size());
+  return true;
+}
+
+// Returns why `token` is no rule or setting, or "" when it is one.
+std::string ParseToken(const std::string& token, ParsedPlan* plan) {
   if (token == "manualCommit") {
     plan->manualCommit = true;
-    return true;
+    return "";
   }
-  bool valid = false;
-  if (ParseSetting(token, "commitDelay=", &valid, &plan->commitDelayMs)) return valid;
-  if (ParseSetting(token, "flowWindow=", &valid, &plan->flowWindow)) {
-    return valid && plan->flowWindow > 0;
+  std::string problem;
+  if (ParseSetting(token, "commitDelay=", 0, "delay in milliseconds", &plan->commitDelayMs,
+                   &problem)) {
+    return problem;
   }
-  const std::string throwSuffix = ":throw";
+  if (ParseSetting(token, "flowWindow=", 1, "window", &plan->flowWindow, &problem)) {
+    return problem;
+  }
+  const std::string diskFullPrefix = "diskFullAfter=";
+  if (token.compare(0, diskFullPrefix.size(), diskFullPrefix) == 0) {
+    if (!ParseByteSize(token.substr(diskFullPrefix.size()), &plan->diskFullAfter)) {
+      return "the size is not a number of bytes, KiB, MiB or GiB, e.g. 4096 or 2MiB";
+    }
+    return "";
+  }
   std::string text = token;
-  bool throws = false;
-  if (text.size() > throwSuffix.size() &&
-      text.compare(text.size() - throwSuffix.size(), throwSuffix.size(), throwSuffix) == 0) {
-    throws = true;
-    text.resize(text.size() - throwSuffix.size());
-  }
+  const bool throws = TakeThrowSuffix(&text);
   Rule rule;
-  if (!ParseRule(text, &rule)) return false;
+  problem = ParseRule(text, &rule);
+  if (!problem.empty()) return problem;
   rule.throws = throws;
   rule.text = token;
   plan->rules.push_back(rule);
-  return true;
+  return "";
 }
 
 CUxError InstallSpec(const std::string& spec) {
   ParsedPlan plan;
   size_t start = 0;
-  while (start <= spec.size()) {
+  while (!spec.empty() && start <= spec.size()) {
     size_t comma = spec.find(',', start);
     if (comma == std::string::npos) comma = spec.size();
     std::string token = Trim(spec.substr(start, comma - start));
-    if (!token.empty() && !ParseToken(token, &plan)) {
-      return UX_ERROR(kPipelineInvalidArgument, "bad fault rule [%s] in [%s]", token.c_str(),
+    if (token.empty()) {
+      return UX_ERROR(kPipelineInvalidArgument,
+                      "empty fault rule in [%s]: rules are separated by single commas",
                       spec.c_str());
+    }
+    const std::string problem = ParseToken(token, &plan);
+    if (!problem.empty()) {
+      return UX_ERROR(kPipelineInvalidArgument, "bad fault rule [%s]: %s", token.c_str(),
+                      problem.c_str());
     }
     start = comma + 1;
   }
@@ -157,6 +208,7 @@ CUxError InstallSpec(const std::string& spec) {
   gManualCommit = plan.manualCommit;
   gCommitDelayMs = plan.commitDelayMs;
   gFlowWindow = plan.flowWindow;
+  gStoreWriteBudget.setLimit(plan.diskFullAfter);
   if (!spec.empty()) OBJSTORE_LOG(1, "INFO: pipeline fault plan set to [%s]", spec.c_str());
   return CUxError();
 }
@@ -218,6 +270,7 @@ void PipelineFaults::Clear() {
   gFlowWindow = 0;
   gHook = nullptr;
   gHasHook = false;
+  gStoreWriteBudget.setLimit(WriteBudget::kUnlimited);
 }
 
 void PipelineFaults::FailCall(Op op, uint64_t n, uint32_t aFileId, bool andLater, bool throws) {
@@ -252,6 +305,11 @@ void PipelineFaults::SetManualCommit(bool manual) {
 void PipelineFaults::SetCommitDelayMs(uint32_t milliseconds) {
   LoadEnvironmentOnce();
   gCommitDelayMs = milliseconds;
+}
+
+WriteBudget& PipelineFaults::StoreWriteBudget() {
+  LoadEnvironmentOnce();
+  return gStoreWriteBudget;
 }
 
 bool PipelineFaults::ManualCommit() {

@@ -17,6 +17,8 @@
 //                        commitUpdate (n >= 1; with 1 every end-of-file waits for its own
 //                        commit). A sendEof that has to wait asks the commit thread for a
 //                        commit. Not with manualCommit, which stops the commits it waits for.
+//   diskFullAfter=<size> the backup store's disk is full once the process has written this
+//                        many more bytes into it (a number of bytes, or with KiB, MiB, GiB)
 // where <op> is one of sendHeader, sendMetaData, sendUserBufData, sendEof, commitData,
 // getStreamHandler, getController, endBackup. Example:
 //   OBJSTORE_PIPELINE_FAULTS="sendHeader=3,sendEof@2=1,getStreamHandler=2,getController=1"
@@ -41,6 +43,7 @@
 #include <string>
 
 #include "CUxError.h"
+#include "WriteBudget.h"
 
 namespace OBJECTOPSAPI {
 
@@ -74,7 +77,8 @@ class PipelineFaults {
   static CUxError Install(const std::string& spec);
   // Replaces the plan with what OBJSTORE_PIPELINE_FAULTS says (nothing when unset).
   static CUxError InstallFromEnvironment();
-  // Removes every rule, manual commit mode, the commit delay, the flow window and the hook.
+  // Removes every rule, manual commit mode, the commit delay, the flow window, the hook and the
+  // store's disk limit.
   static void Clear();
 
   // Adds a rule: fail the n-th call of `op` (n = 0: every call), and with `andLater` every call
@@ -86,6 +90,9 @@ class PipelineFaults {
   // 0 switches flow control off.
   static void SetFlowWindow(uint32_t items);
   static void SetCallHook(CallHook hook);
+
+  // What the process may still write into the backup store (diskFullAfter).
+  static WriteBudget& StoreWriteBudget();
 
   static bool ManualCommit();
   static uint32_t CommitDelayMs();

@@ -16,17 +16,43 @@ TEST_F(PipelineFaultsTest, SpecSyntax) {
                         "getController,endBackup,getStreamHandler=2",
                         "sendMetaData@7,sendUserBufData=1+",
                         "flowWindow=1,commitDelay=2",
-                        "sendEof=2:throw,sendHeader@3=1+:throw"};
+                        "sendEof=2:throw,sendHeader@3=1+:throw",
+                        "diskFullAfter=0",
+                        "diskFullAfter=64KiB"};
   for (const char* spec : good) {
     EXPECT_FALSE(PipelineFaults::Install(spec).IsError()) << spec;
   }
-  const char* bad[] = {"sendheader",     "sendHeader=0",   "sendHeader=x",
-                       "sendEof@0",      "sendEof@=1",     "commitDelay=",
-                       "sendHeader=1++", "manualCommit=1", "sendHeader@4294967296",
-                       "endBackup@1",    "flowWindow=0",   "flowWindow=",
-                       "sendEof:thrown", ":throw",         "flowWindow=1,manualCommit"};
-  for (const char* spec : bad) {
-    EXPECT_EQ(kPipelineInvalidArgument, PipelineFaults::Install(spec).GetErrorCode()) << spec;
+  // Every refusal says why, in one line.
+  const struct {
+    const char* spec;
+    const char* reason;
+  } bad[] = {
+      {"sendheader", "unknown operation [sendheader]; the operations are sendHeader,"},
+      {"sendHeader=0", "call number [0] is not a number from 1 to"},
+      {"sendHeader=x", "call number [x]"},
+      {"sendEof@0", "aFile ID [0] is not a number from 1 to 4294967295"},
+      {"sendEof@=1", "aFile ID []"},
+      {"commitDelay=", "not a number from 0 to 4294967295"},
+      {"sendHeader=1++", "call number [1+]"},
+      {"manualCommit=1", "unknown operation [manualCommit]"},
+      {"sendHeader@4294967296", "aFile ID [4294967296]"},
+      {"endBackup@1", "endBackup has no stream: @<aFileId> only applies to sendHeader,"},
+      {"getStreamHandler@1=3", "getStreamHandler has no stream"},
+      {"diskFullAfter=1TB", "not a number of bytes, KiB, MiB or GiB"},
+      {",,,", "empty fault rule in [,,,]"},
+      {"sendHeader,", "empty fault rule"},
+      {" ", "empty fault rule"},
+      {"flowWindow=0", "the window is not a number from 1 to 4294967295"},
+      {"flowWindow=", "the window is not a number from 1"},
+      {"sendEof:thrown", "unknown operation [sendEof:thrown]"},
+      {":throw", "unknown operation [:throw]"},
+      {"flowWindow=1,manualCommit", "flowWindow waits for commits, and manualCommit stops them"},
+  };
+  for (const auto& c : bad) {
+    const CUxError error = PipelineFaults::Install(c.spec);
+    EXPECT_EQ(kPipelineInvalidArgument, error.GetErrorCode()) << c.spec;
+    EXPECT_NE(std::string::npos, error.GetMessage().find(c.reason)) << error.GetMessage();
+    EXPECT_EQ(std::string::npos, error.GetMessage().find('\n')) << error.GetMessage();
   }
   EXPECT_FALSE(PipelineFaults::ManualCommit());  // the bad specs changed nothing
   EXPECT_EQ(0u, PipelineFaults::FlowWindow());

@@ -194,6 +194,8 @@ CUxError PipelineJob::end(KAJobStatus status) {
   stopCommitThread(true);
   closeStreams();
   Unregister(streams());
+  std::vector<StoreStreamEnd> ends;
+  for (const StreamPtr& stream : streams()) ends.push_back(stream->endState());
 
   JobManifest manifest;
   CCommitHandlerPtr handler;
@@ -203,6 +205,7 @@ CUxError PipelineJob::end(KAJobStatus status) {
     manifest_.ended = true;
     manifest_.endStatus = status;
     manifest_.endTime = static_cast<int64_t>(std::time(nullptr));
+    manifest_.streamEnds = ends;
     manifest = manifest_;
     handler.swap(callback_);
   }

@@ -192,7 +192,8 @@ CUxError PipelineStream::commit(uint64_t* count, bool* advanced) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return UX_ERROR(kPipelineJobEnded, "stream [%u] is closed", aFileId_);
     if (broken_.IsError()) return broken_;
-    CUxError error = flushLocked();
+    CUxError error = eofCount_ == committedCount_ ? CUxError() : appendCommitRecordLocked();
+    if (!error.IsError()) error = flushLocked();
     if (error.IsError()) return error;
     snapshot = eofCount_;
     committedCount_ = snapshot;
@@ -220,6 +221,15 @@ CUxError PipelineStream::commit(uint64_t* count, bool* advanced) {
   durableCount_ = snapshot;
   *count = snapshot;
   return CUxError();
+}
+
+StoreStreamEnd PipelineStream::endState() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  StoreStreamEnd end;
+  end.aFileId = aFileId_;
+  end.committed = durableCount_;
+  end.broken = broken_.IsError();
+  return end;
 }
 
 void PipelineStream::close() {
@@ -255,7 +265,7 @@ CUxError PipelineStream::send(PipelineFaults::Op op, uint32_t type, uint32_t kin
 
 CUxError PipelineStream::appendLocked(uint32_t type, uint32_t kind, const void* payload,
                                       uint64_t length) {
-  StoreRecordHeader header = {type, kind, length};
+  StoreRecordHeader header = MakeStoreRecordHeader(type, kind, payload, length);
   if (length >= kDirectWriteBytes) {
     CUxError error = flushLocked();
     if (error.IsError()) return error;
@@ -270,6 +280,13 @@ CUxError PipelineStream::appendLocked(uint32_t type, uint32_t kind, const void* 
   if (length != 0) std::memcpy(buffer_.get() + buffered_, payload, length);
   buffered_ += length;
   return CUxError();
+}
+
+CUxError PipelineStream::appendCommitRecordLocked() {
+  unsigned char count[kStoreCommitPayloadBytes];
+  for (size_t i = 0; i < sizeof(count); ++i)
+    count[i] = static_cast<unsigned char>(eofCount_ >> (8 * i));
+  return appendLocked(kStoreRecordCommit, 0, count, sizeof(count));
 }
 
 CUxError PipelineStream::flushLocked() {

@@ -24,6 +24,7 @@
 #include "CUxError.h"
 #include "CXFileHeader.h"
 #include "CommitSignal.h"
+#include "JobManifest.h"
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
 
@@ -74,10 +75,15 @@ class PipelineStream {
   // Writes out the buffer (without syncing) and closes the file; later calls fail with
   // kPipelineJobEnded. For the end of the job, once the commit thread has stopped.
   void close();
+  // The stream's committed count and whether a write failed, for the job's manifest. Call it
+  // once the commit thread has stopped.
+  StoreStreamEnd endState();
 
  private:
   CUxError checkUsableLocked() const;
   CUxError appendLocked(uint32_t type, uint32_t kind, const void* payload, uint64_t length);
+  // The record that proves the count the commit under way is about to record.
+  CUxError appendCommitRecordLocked();
   CUxError flushLocked();
   CUxError writeDirectLocked(const void* header, const void* payload, uint64_t length);
   // Cuts the file back to its last whole write and makes the stream unusable.

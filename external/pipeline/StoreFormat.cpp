@@ -1,11 +1,41 @@
 #include "StoreFormat.h"
 
+#include <cstddef>
+
+#include "Crc32c.h"
+
 namespace OBJECTOPSAPI {
 
 namespace {
+
 const std::string kPrefix = "stream-";
 const std::string kDataSuffix = ".data";
+constexpr size_t kHeaderCrcCovers = offsetof(StoreRecordHeader, headerCrc);
+
+// A whole decimal number of at most `maxDigits` digits; false on anything else.
+bool ParseDigits(const std::string& digits, size_t maxDigits, uint64_t* value) {
+  if (digits.empty() || digits.size() > maxDigits) return false;
+  *value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    *value = *value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return true;
+}
+
 }  // namespace
+
+StoreRecordHeader MakeStoreRecordHeader(uint32_t type, uint32_t kind, const void* payload,
+                                        uint64_t length) {
+  StoreRecordHeader header = {type, kind, length, 0, 0};
+  header.payloadCrc = length == 0 ? 0 : Crc32c(payload, length);
+  header.headerCrc = Crc32c(&header, kHeaderCrcCovers);
+  return header;
+}
+
+bool StoreRecordHeaderIntact(const StoreRecordHeader& header) {
+  return header.headerCrc == Crc32c(&header, kHeaderCrcCovers);
+}
 
 std::string StoreDataFileName(uint32_t aFileId) {
   return kPrefix + std::to_string(aFileId) + kDataSuffix;
@@ -21,16 +51,25 @@ bool ParseStoreDataFileName(const std::string& name, uint32_t* aFileId) {
   if (name.compare(name.size() - kDataSuffix.size(), kDataSuffix.size(), kDataSuffix) != 0) {
     return false;
   }
-  std::string digits =
-      name.substr(kPrefix.size(), name.size() - kPrefix.size() - kDataSuffix.size());
-  if (digits.size() > 10) return false;
   uint64_t value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
+  if (!ParseDigits(name.substr(kPrefix.size(), name.size() - kPrefix.size() - kDataSuffix.size()),
+                   10, &value) ||
+      value == 0 || value > UINT32_MAX) {
+    return false;
   }
-  if (value == 0 || value > UINT32_MAX) return false;
   *aFileId = static_cast<uint32_t>(value);
+  return true;
+}
+
+bool ParseStoreRunDirName(const std::string& name, int64_t* jobId) {
+  const size_t dot = name.find('.');
+  if (dot == std::string::npos || dot + 1 == name.size()) return false;
+  const bool negative = name[0] == '-';
+  uint64_t value = 0;
+  if (!ParseDigits(name.substr(negative ? 1 : 0, dot - (negative ? 1 : 0)), 18, &value)) {
+    return false;
+  }
+  *jobId = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "PipelineErrors.h"
+#include "PipelineFaults.h"
 
 namespace OBJECTOPSAPI {
 
@@ -39,23 +40,7 @@ CUxError SyncDirectory(const std::string& dir) {
   return CUxError();
 }
 
-}  // namespace
-
-CUxError StoreIo::MakeDirs(const std::string& path) {
-  if (path.empty()) return UX_ERROR(kPipelineInvalidArgument, "empty directory path");
-  if (IsDirectory(path)) return CUxError();
-  std::string parent = ParentOf(path);
-  if (parent != path && parent != "." && parent != "/") {
-    CUxError error = MakeDirs(parent);
-    if (error.IsError()) return error;
-  }
-  if (::mkdir(path.c_str(), 0777) != 0 && !(errno == EEXIST && IsDirectory(path))) {
-    return IoError(UX_CODE_LOCATION, "mkdir", path, errno);
-  }
-  return CUxError();
-}
-
-CUxError StoreIo::WriteAll(int fd, struct iovec* iov, int count, const std::string& path) {
+CUxError WriteVector(int fd, struct iovec* iov, int count, const std::string& path) {
   while (count > 0) {
     ssize_t written = ::writev(fd, iov, std::min(count, IOV_MAX));
     if (written < 0) {
@@ -74,6 +59,45 @@ CUxError StoreIo::WriteAll(int fd, struct iovec* iov, int count, const std::stri
     }
   }
   return CUxError();
+}
+
+// Shortens the vector to its first `bytes` bytes, as a disk that fills up part way through a
+// write takes only what fits; returns the new count.
+int CutToBudget(struct iovec* iov, int count, uint64_t bytes) {
+  int kept = 0;
+  for (; kept < count && bytes > 0; ++kept) {
+    if (iov[kept].iov_len > bytes) iov[kept].iov_len = bytes;
+    bytes -= iov[kept].iov_len;
+  }
+  return kept;
+}
+
+}  // namespace
+
+CUxError StoreIo::MakeDirs(const std::string& path) {
+  if (path.empty()) return UX_ERROR(kPipelineInvalidArgument, "empty directory path");
+  if (IsDirectory(path)) return CUxError();
+  std::string parent = ParentOf(path);
+  if (parent != path && parent != "." && parent != "/") {
+    CUxError error = MakeDirs(parent);
+    if (error.IsError()) return error;
+  }
+  if (::mkdir(path.c_str(), 0777) != 0 && !(errno == EEXIST && IsDirectory(path))) {
+    return IoError(UX_CODE_LOCATION, "mkdir", path, errno);
+  }
+  return CUxError();
+}
+
+CUxError StoreIo::WriteAll(int fd, struct iovec* iov, int count, const std::string& path) {
+  uint64_t wanted = 0;
+  for (int i = 0; i < count; ++i) wanted += iov[i].iov_len;
+  const uint64_t granted = PipelineFaults::StoreWriteBudget().take(wanted);
+  if (granted < wanted) count = CutToBudget(iov, count, granted);
+  CUxError error = WriteVector(fd, iov, count, path);
+  if (!error.IsError() && granted < wanted) {
+    return IoError(UX_CODE_LOCATION, "write to", path, ENOSPC);
+  }
+  return error;
 }
 
 CUxError StoreIo::ReplaceFileDurably(const std::string& path, const std::string& content) {

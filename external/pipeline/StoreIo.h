@@ -17,7 +17,9 @@ class StoreIo {
  public:
   // Creates `path` and its missing parents; an existing directory is fine.
   static CUxError MakeDirs(const std::string& path);
-  // Writes all of `iov` to `fd`, retrying short writes and interruptions.
+  // Writes all of `iov` to `fd`, retrying short writes and interruptions. Every byte comes from
+  // the store's write budget (PipelineFaults::StoreWriteBudget): past it, what fits is written
+  // and the call fails with ENOSPC's text, as on a full disk.
   static CUxError WriteAll(int fd, struct iovec* iov, int count, const std::string& path);
   // Replaces `path` with `content` so that a crash leaves the old or the new file, and the new
   // one is on disk when this returns: temporary file, fsync, rename, fsync of the directory.

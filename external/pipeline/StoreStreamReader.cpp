@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "Crc32c.h"
 #include "PipelineErrors.h"
 
 namespace OBJECTOPSAPI {
@@ -21,6 +22,28 @@ bool IsSectionType(uint32_t type) {
   return type == kStoreRecordHeader || type == kStoreRecordMetaData || type == kStoreRecordData;
 }
 
+const char* RecordName(uint32_t type) {
+  switch (type) {
+    case kStoreRecordHeader:
+      return "header";
+    case kStoreRecordMetaData:
+      return "metadata";
+    case kStoreRecordData:
+      return "data";
+    case kStoreRecordEof:
+      return "end-of-file";
+    case kStoreRecordAbandon:
+      return "abandon";
+    case kStoreRecordCommit:
+      return "commit";
+  }
+  return "unknown";
+}
+
+std::string Number(uint64_t value) {
+  return std::to_string(value);
+}
+
 }  // namespace
 
 StoreStreamReader::~StoreStreamReader() {
@@ -32,7 +55,9 @@ CUxError StoreStreamReader::open(const StoreStreamInfo& stream) {
   stream_ = stream;
   offset_ = 0;
   itemsRead_ = 0;
-  incompleteTail_ = false;
+  lastCommit_ = previousCommit_ = 0;
+  incompleteTail_ = finished_ = false;
+  problems_.clear();
   file_ = std::fopen(stream.dataPath.c_str(), "rb");
   struct stat info;
   if (file_ == nullptr || ::fstat(::fileno(file_), &info) != 0) {
@@ -53,27 +78,65 @@ CUxError StoreStreamReader::open(const StoreStreamInfo& stream) {
   }
   if (std::fread(&header, sizeof(header), 1, file_) != 1) return ReadError(stream.dataPath);
   offset_ = sizeof(header);
-  if (std::memcmp(header.magic, kStoreFileMagic, sizeof(header.magic)) != 0 ||
-      header.version != kStoreFormatVersion || header.aFileId != stream.aFileId) {
-    return UX_ERROR(kPipelineBadStore, "[%s] is not version %u data of stream [%u]",
-                    stream.dataPath.c_str(), kStoreFormatVersion, stream.aFileId);
+  const char* path = stream.dataPath.c_str();
+  if (std::memcmp(header.magic, kStoreFileMagic, sizeof(header.magic)) != 0) {
+    return UX_ERROR(kPipelineBadStore, "[%s] is not a backup-store data file", path);
+  }
+  if (header.version == 1) {
+    return UX_ERROR(kPipelineBadStore,
+                    "[%s] is in store format 1, whose records carry no checksums; this reader "
+                    "reads format %u only",
+                    path, kStoreFormatVersion);
+  }
+  if (header.version != kStoreFormatVersion) {
+    return UX_ERROR(kPipelineBadStore,
+                    "[%s] is in store format %u, which this reader does not know", path,
+                    header.version);
+  }
+  if (header.aFileId != stream.aFileId) {
+    return UX_ERROR(kPipelineBadStore, "[%s] holds stream [%u], not [%u]", path, header.aFileId,
+                    stream.aFileId);
   }
   return CUxError();
 }
 
-CUxError StoreStreamReader::next(StoreItem* item, bool* more, bool readPayloads) {
+CUxError StoreStreamReader::next(StoreItem* item, bool* more, bool readData) {
   *more = false;
   if (file_ == nullptr) return UX_ERROR(kPipelineInvalidArgument, "stream reader not open");
   StoreItem building;
-  for (;;) {
+  building.offset = offset_;
+  while (!finished_) {
+    const uint64_t at = offset_;
     StoreRecordHeader header;
     std::string payload;
-    bool got = false;
-    CUxError error = readRecord(&header, &payload, readPayloads, &got);
+    RecordStatus status = kRecordNone;
+    CUxError error = readRecord(&header, &payload, readData, &status);
     if (error.IsError()) return error;
-    if (!got) {
+    if (status == kRecordNone) {
       if (!building.sections.empty()) incompleteTail_ = true;
-      return finish(more);
+      break;
+    }
+    if (status == kRecordBadHeader) {
+      addProblem("the record header at offset " + Number(at) + " fails its checksum: the " +
+                 Number(fileSize_ - at) + " bytes from there on cannot be read");
+      break;
+    }
+    const bool intact = payload.size() != header.length || header.length == 0 ||
+                        Crc32c(payload.data(), payload.size()) == header.payloadCrc;
+    if (header.type == kStoreRecordCommit) {
+      if (!intact) addProblem("the commit record at offset " + Number(at) + " fails its checksum");
+      if (intact) noteCommitRecord(header, payload);
+      continue;
+    }
+    if (!IsSectionType(header.type) && header.type != kStoreRecordEof &&
+        header.type != kStoreRecordAbandon) {
+      addProblem("a record of unknown type " + Number(header.type) + " at offset " + Number(at) +
+                 ": the rest of the file cannot be read");
+      break;
+    }
+    if (!intact && building.damage.empty()) {
+      building.damage = std::string("its ") + RecordName(header.type) + " record at offset " +
+                        Number(at) + " fails its checksum";
     }
     if (IsSectionType(header.type)) {
       StoreSection section;
@@ -84,11 +147,6 @@ CUxError StoreStreamReader::next(StoreItem* item, bool* more, bool readPayloads)
       building.sections.push_back(std::move(section));
       continue;
     }
-    if (header.type != kStoreRecordEof && header.type != kStoreRecordAbandon) {
-      return UX_ERROR(kPipelineBadStore, "[%s]: unknown record type %u at offset %llu",
-                      stream_.dataPath.c_str(), header.type,
-                      static_cast<unsigned long long>(offset_ - sizeof(header) - header.length));
-    }
     building.success = header.type == kStoreRecordEof && header.kind != 0;
     if (header.type == kStoreRecordAbandon) payload = "abandoned: its end-of-file record failed";
     building.reason.swap(payload);
@@ -98,6 +156,9 @@ CUxError StoreStreamReader::next(StoreItem* item, bool* more, bool readPayloads)
     *more = true;
     return CUxError();
   }
+  if (!finished_) checkCounts();
+  finished_ = true;
+  return CUxError();
 }
 
 CUxError StoreStreamReader::ReadAll(const StoreStreamInfo& stream, std::vector<StoreItem>* items) {
@@ -109,27 +170,34 @@ CUxError StoreStreamReader::ReadAll(const StoreStreamInfo& stream, std::vector<S
     error = reader.next(&item, &more);
     if (more) items->push_back(std::move(item));
   }
+  if (!error.IsError() && !reader.problems().empty()) {
+    return UX_ERROR(kPipelineBadStore, "%s", reader.problems().front().c_str());
+  }
   return error;
 }
 
 CUxError StoreStreamReader::readRecord(StoreRecordHeader* header, std::string* payload,
-                                       bool readPayload, bool* got) {
-  *got = false;
+                                       bool readData, RecordStatus* status) {
+  *status = kRecordNone;
   uint64_t left = fileSize_ - offset_;
   if (left == 0) return CUxError();
   if (left < sizeof(*header)) {
     incompleteTail_ = true;
+    offset_ = fileSize_;
     return CUxError();
   }
   if (std::fread(header, sizeof(*header), 1, file_) != 1) return ReadError(stream_.dataPath);
+  if (!StoreRecordHeaderIntact(*header)) {
+    *status = kRecordBadHeader;
+    return CUxError();
+  }
   left -= sizeof(*header);
   if (header->length > left) {
     incompleteTail_ = true;
     offset_ = fileSize_;
     return CUxError();
   }
-  // The end-of-file record's payload is its reason text, always wanted.
-  if (readPayload || header->type == kStoreRecordEof) {
+  if (readData || header->type != kStoreRecordData) {
     payload->resize(header->length);
     if (header->length != 0 && std::fread(&(*payload)[0], header->length, 1, file_) != 1) {
       return ReadError(stream_.dataPath);
@@ -138,19 +206,63 @@ CUxError StoreStreamReader::readRecord(StoreRecordHeader* header, std::string* p
     return ReadError(stream_.dataPath);
   }
   offset_ += sizeof(*header) + header->length;
-  *got = true;
+  *status = kRecordRead;
   return CUxError();
 }
 
-CUxError StoreStreamReader::finish(bool* more) {
-  *more = false;
-  if (itemsRead_ < stream_.committedCount) {
-    return UX_ERROR(
-        kPipelineBadStore, "[%s] says %llu items are committed but holds only %llu whole items",
-        stream_.dataPath.c_str(), static_cast<unsigned long long>(stream_.committedCount),
-        static_cast<unsigned long long>(itemsRead_));
+void StoreStreamReader::noteCommitRecord(const StoreRecordHeader& header,
+                                         const std::string& payload) {
+  const uint64_t at = offset_ - sizeof(header) - header.length;
+  if (payload.size() != kStoreCommitPayloadBytes) {
+    addProblem("the commit record at offset " + Number(at) + " has " + Number(payload.size()) +
+               " bytes instead of " + Number(kStoreCommitPayloadBytes));
+    return;
   }
-  return CUxError();
+  uint64_t count = 0;
+  for (size_t i = 0; i < kStoreCommitPayloadBytes; ++i) {
+    count |= static_cast<uint64_t>(static_cast<unsigned char>(payload[i])) << (8 * i);
+  }
+  if (count != itemsRead_) {
+    addProblem("the commit record at offset " + Number(at) + " counts " + Number(count) +
+               " items, but " + Number(itemsRead_) + " precede it");
+    return;
+  }
+  previousCommit_ = lastCommit_;
+  lastCommit_ = count;
+}
+
+// Runs once the whole file has been read.
+void StoreStreamReader::checkCounts() {
+  const StoreStreamInfo& s = stream_;
+  const std::string committed = "[" + s.committedPath + "]";
+  const std::string says = s.hasCommittedFile
+                               ? committed + " says " + Number(s.committedFileCount) + " items"
+                               : committed + " is missing";
+  if (s.runEnded && !s.endRecorded) {
+    addProblem("the stream is not listed in the manifest of its run, which ended");
+  } else if (s.endRecorded) {
+    if (s.committedFileCount != s.end.committed || (!s.hasCommittedFile && s.end.committed != 0)) {
+      addProblem(says + ", but its run ended with " + Number(s.end.committed) + " committed");
+    }
+    if (!s.end.broken && itemsRead_ > s.end.committed) {
+      addProblem("holds " + Number(itemsRead_ - s.end.committed) + " items beyond the " +
+                 Number(s.end.committed) + " committed, although its run ended");
+    }
+  } else if (s.committedFileCount < previousCommit_) {
+    addProblem(says + ", but the stream's commit records prove " + Number(previousCommit_) +
+               " committed");
+  } else if (s.committedFileCount > lastCommit_ && problems_.empty()) {
+    addProblem(says + ", more than the " + Number(lastCommit_) +
+               " its commit records prove committed");
+  }
+  if (s.committedCount > itemsRead_) {
+    addProblem("holds only " + Number(itemsRead_) + " readable whole items of the " +
+               Number(s.committedCount) + " committed");
+  }
+}
+
+void StoreStreamReader::addProblem(const std::string& text) {
+  problems_.push_back("[" + stream_.dataPath + "]: " + text);
 }
 
 void StoreStreamReader::close() {

@@ -1,13 +1,20 @@
-// StoreStreamReader: walks the items of one stream of the backup store, oldest first.
+// StoreStreamReader: walks the items of one stream of the backup store, oldest first, and
+// proves every record it reads against its checksums (the format is in StoreFormat.h).
 //
 // An item is what the stream received between two end-of-file records: its sections (header,
 // metadata, data) in the order sent, and the end-of-file record's success flag and reason.
 // Items are numbered from 0 in the order sent; an item is committed when its number is below
-// the stream's committed count.
+// the stream's committed count (StoreStreamInfo::committedCount).
+//
+// Damage does not stop the walk where it need not. A record whose payload fails its checksum
+// marks its item as damaged and the walk goes on; a record header that fails its checksum ends
+// the walk, as nothing after it can be trusted. Counts that disagree (a committed file that is
+// missing, lower or higher than the stream's own commit records or its run's manifest say, items
+// beyond the committed count of a run that ended) are problems too. problems() holds one line per
+// problem, naming the file; it is complete once next() has said there are no more items.
 //
 // A stream whose file ends inside a record or an item (its process died, or a write failed)
-// ends after its last whole item; incompleteTail() then says so. A record of unknown type, or a
-// committed count above the number of whole items, is a kPipelineBadStore error.
+// ends after its last whole item; incompleteTail() then says so.
 #ifndef OBJSTORE_PIPELINE_STORESTREAMREADER_H_
 #define OBJSTORE_PIPELINE_STORESTREAMREADER_H_
 
@@ -26,15 +33,17 @@ struct StoreSection {
   StoreRecordType type = kStoreRecordData;  // header, metadata or data
   uint32_t kind = 0;                        // the metadata kind; 0 for the others
   uint64_t length = 0;
-  std::string bytes;  // the payload; left empty when the reader skips payloads
+  std::string bytes;  // the payload; left empty when the reader skips data payloads
 };
 
 struct StoreItem {
   uint64_t index = 0;
+  uint64_t offset = 0;  // of its first record in the file
   std::vector<StoreSection> sections;
   bool success = false;  // the end-of-file record's flag
   std::string reason;    // the end-of-file record's reason text, usually empty
   bool committed = false;
+  std::string damage;  // why the item cannot be trusted (a record failed its checksum); "": intact
 };
 
 class StoreStreamReader {
@@ -44,23 +53,36 @@ class StoreStreamReader {
   StoreStreamReader(const StoreStreamReader&) = delete;
   StoreStreamReader& operator=(const StoreStreamReader&) = delete;
 
-  // Opens the stream's data file and checks its file header.
+  // Opens the stream's data file and checks its file header. Errors: the file cannot be opened
+  // (kPipelineIoError); it is not a data file of this stream, or of an older format that this
+  // reader refuses (kPipelineBadStore, with a message that says which).
   CUxError open(const StoreStreamInfo& stream);
 
   // Reads the next whole item into `item`; `more` is false (and `item` untouched) once there
-  // are no more. With `readPayloads` false the sections carry their lengths only.
-  CUxError next(StoreItem* item, bool* more, bool readPayloads = true);
+  // are no more. With `readData` false, data sections carry their lengths only and their
+  // checksums are not proven; the other payloads are always read and proven. Errors: the file
+  // cannot be read (kPipelineIoError).
+  CUxError next(StoreItem* item, bool* more, bool readData = true);
 
-  // Reads every item of a stream; for small stores and tests.
+  // Reads every item of a stream; for small stores and tests. A problem is returned as a
+  // kPipelineBadStore error.
   static CUxError ReadAll(const StoreStreamInfo& stream, std::vector<StoreItem>* items);
 
+  const std::vector<std::string>& problems() const { return problems_; }
   uint64_t itemsRead() const { return itemsRead_; }
   bool incompleteTail() const { return incompleteTail_; }
+  // How many items the stream's own commit records prove committed and reported: the count of
+  // the last commit record but one (the last commit may have stopped before its report).
+  uint64_t provenCommitted() const { return previousCommit_; }
 
  private:
-  // False at a clean end of file or a cut record (then incompleteTail_ is set).
-  CUxError readRecord(StoreRecordHeader* header, std::string* payload, bool readPayload, bool* got);
-  CUxError finish(bool* more);
+  enum RecordStatus { kRecordRead, kRecordNone, kRecordBadHeader };
+  CUxError readRecord(StoreRecordHeader* header, std::string* payload, bool readPayload,
+                      RecordStatus* status);
+  // Checks a commit record against the items before it.
+  void noteCommitRecord(const StoreRecordHeader& header, const std::string& payload);
+  void checkCounts();
+  void addProblem(const std::string& text);
   void close();
 
   std::FILE* file_ = nullptr;
@@ -68,7 +90,11 @@ class StoreStreamReader {
   uint64_t offset_ = 0;
   uint64_t fileSize_ = 0;
   uint64_t itemsRead_ = 0;
+  uint64_t lastCommit_ = 0;
+  uint64_t previousCommit_ = 0;
   bool incompleteTail_ = false;
+  bool finished_ = false;
+  std::vector<std::string> problems_;
 };
 
 }  // namespace OBJECTOPSAPI

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "ErrorText.h"
+#include "HostLog.h"
 #include "LogWriter.h"
 #include "ObjectStoreStatic.h"
 #include "PipelineOptions.h"
@@ -33,6 +34,7 @@ BackupRun::BackupRun(const BackupOptions& options, ProgressCounters* progress)
 
 BackupResult BackupRun::run() {
   const Clock::time_point start = Clock::now();
+  const ScopedErrorTap tap;  // explains failures the library reports only by a code
   result_ = BackupResult();
   ObjectStore::DiskCache cache(options_.cacheDir);
   std::string error;
@@ -41,6 +43,7 @@ BackupResult BackupRun::run() {
     return result_;
   }
   cache_ = &cache;
+  cache.setHighWatermark(options_.highWatermark);
   if (prepare()) {
     CommitQueue commits(cache, progress_);
     commits_ = &commits;
@@ -69,13 +72,7 @@ bool BackupRun::prepare() {
     pipeline.storeDir = options_.storeDir;
     OBJECTOPSAPI::PipelineOptions::Override(pipeline);
   }
-  std::error_code error;
-  if (!options_.rootBase.empty()) std::filesystem::create_directories(options_.rootBase, error);
-  if (error || !ObjectStore::initBackupInterace(options_.rootBase)) {
-    result_.error = "cannot set up the root directory under [" + options_.rootBase +
-                    "] (see the log for the reason)";
-    return false;
-  }
+  if (!setUpRoot()) return false;
   result_.rootDir = ObjectStore::ObjectStoreStatic::rootDir;
   for (const LeftoverJob& job : LeftoverJobs::Find(result_.rootDir, &result_.warnings)) {
     if (job.appId == options_.appId) {
@@ -88,6 +85,27 @@ bool BackupRun::prepare() {
   result_.items = items_.size();
   if (progress_ != nullptr) progress_->totalItems = items_.size();
   queue_.assign(items_);
+  return true;
+}
+
+bool BackupRun::setUpRoot() {
+  std::error_code error;
+  if (!options_.rootBase.empty() && std::filesystem::exists(options_.rootBase, error) &&
+      !std::filesystem::is_directory(options_.rootBase, error)) {
+    result_.error = "the root base [" + options_.rootBase + "] (--root) is not a directory";
+    return false;
+  }
+  if (!options_.rootBase.empty()) std::filesystem::create_directories(options_.rootBase, error);
+  if (error) {
+    result_.error = "cannot create the root base [" + options_.rootBase + "]: " + error.message();
+    return false;
+  }
+  LoggedErrors logged;
+  if (!ObjectStore::initBackupInterace(options_.rootBase)) {
+    result_.error = "cannot set up the root directory under [" + options_.rootBase + "]";
+    if (!logged.first().empty()) result_.error += ": " + logged.first();
+    return false;
+  }
   return true;
 }
 
@@ -114,10 +132,16 @@ void BackupRun::sendAll() {
 
 uint64_t BackupRun::sendThread(bool isRestartThread) {
   BackupInterfacePtr controller;
+  LoggedErrors logged;
   CUxError error = BackupInterface::getController(makeJobInfo(), controller, isRestartThread);
   if (error.IsError()) {
     std::lock_guard<std::mutex> lock(mutex_);
-    result_.warnings.push_back("getController failed: " + ErrorText(error));
+    // The first error the library logged explains a bare code; one that repeats the error's
+    // own message adds nothing.
+    const std::string cause = logged.first();
+    const bool explains = !cause.empty() && cause.find(error.GetMessage()) == std::string::npos;
+    result_.warnings.push_back("getController failed: " + ErrorText(error) +
+                               (explains ? ": " + cause : ""));
     return 0;
   }
   adopt(controller);
@@ -212,7 +236,7 @@ void BackupRun::endJobs() {
   for (const BackupInterfacePtr& controller : controllers_) {
     const Clock::time_point start = Clock::now();
     std::list<std::string> failedList;
-    CUxError error = controller->endBackup(failedList, true);
+    CUxError error = controller->endBackup(failedList, options_.waitForCommits);
     const Clock::time_point end = Clock::now();
     result_.endBackupSeconds += std::chrono::duration<double>(end - start).count();
     if (error.IsError()) result_.error = "endBackup failed: " + ErrorText(error);

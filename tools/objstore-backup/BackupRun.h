@@ -35,7 +35,9 @@ struct BackupOptions {
   int32_t appId = 1;
   uint32_t streams = 2;
   uint32_t threads = 2;
-  uint32_t resendRounds = 3;  // how often items of failed lists are sent again
+  uint32_t resendRounds = 3;            // how often items of failed lists are sent again
+  uint64_t highWatermark = UINT64_MAX;  // of the disk cache; UINT64_MAX: no limit
+  bool waitForCommits = true;           // endBackup waits for outstanding commits
 };
 
 struct BackupResult {
@@ -73,6 +75,7 @@ class BackupRun {
 
  private:
   bool prepare();
+  bool setUpRoot();
   void sendAll();
   uint64_t sendThread(bool isRestartThread);
   void adopt(const ObjectStore::BackupInterfacePtr& controller);

@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
 #include <filesystem>
 #include <thread>
 
 #include "HostTestTree.h"
 #include "Ingester.h"
+#include "KAPlatformInfo.h"
 #include "KaCriticalSectionLock.h"
 #include "ObjectId.h"
 #include "PipelineFaults.h"
@@ -72,7 +75,7 @@ class BackupRunTest : public testing::Test {
 
   objstore_testing::TempDir dir_;
   objstore_testing::ScopedEnv settings_{"OBJSTORE_SETTINGS_FILE", dir_.sub("settings")};
-  objstore_testing::ScopedLogCapture log_{-1};
+  objstore_testing::ScopedLogCapture log_{1};
 };
 
 TEST_F(BackupRunTest, FailedSendsAreSentAgainUntilEveryObjectIsCommitted) {
@@ -150,6 +153,43 @@ TEST_F(BackupRunTest, NoLeftoverMeansNoRestart) {
   EXPECT_FALSE(result.restarted);
   EXPECT_EQ(0u, result.restartItems);
   EXPECT_FALSE(objstore_testing::PathExists(dir_.sub("root/OBJECTSTORE/43")));
+}
+
+// Failures of the library's root are reported with their cause, not a bare error code: the log
+// that would say more lives under that root.
+TEST_F(BackupRunTest, RootFailuresNameTheirCause) {
+  BackupOptions onAFile = options();
+  onAFile.rootBase = dir_.sub("a-file");
+  ASSERT_TRUE(objstore_testing::WriteFile(onAFile.rootBase, "not a directory"));
+  BackupResult result = BackupRun(onAFile, nullptr).run();
+  EXPECT_EQ("the root base [" + onAFile.rootBase + "] (--root) is not a directory", result.error);
+
+  // The job's JOB_INFO on a device that is always full plays a full disk under the root.
+  const std::string jobDir = dir_.sub("root/OBJECTSTORE/43");
+  std::filesystem::create_directories(jobDir);
+  ASSERT_EQ(0, symlink("/dev/full", (jobDir + "/JOB_INFO").c_str()));
+  result = BackupRun(options(), nullptr).run();
+  EXPECT_NE(std::string::npos, result.error.find("jobCache init failed (error 774)"))
+      << result.error;
+  EXPECT_NE(std::string::npos, result.error.find("No space left on device")) << result.error;
+  EXPECT_EQ(0u, result.committed);
+}
+
+TEST_F(BackupRunTest, HighWatermarkMakesTheLibraryForceCommits) {
+  // Above the watermark, a stream with more uncommitted items than the limit asks the pipeline
+  // to commit; each such request here fails, and the items still get committed in the end.
+  ASSERT_NE(0, KAPlatformInfo().setNumber("Tarn", "nMaxUncommittedExtents", 2));
+  OBJECTOPSAPI::PipelineOptions pipeline;
+  pipeline.commitItems = 0;
+  pipeline.commitMs = 0;
+  OBJECTOPSAPI::PipelineOptions::Override(pipeline);
+  ASSERT_FALSE(OBJECTOPSAPI::PipelineFaults::Install("commitData").IsError());
+  BackupOptions forced = options();
+  forced.highWatermark = 0;
+  const BackupResult result = BackupRun(forced, nullptr).run();
+  EXPECT_TRUE(result.ok()) << result.error;
+  EXPECT_EQ(static_cast<uint64_t>(kFiles), result.committed);
+  EXPECT_GT(log_.log().countContaining("injecting a fault into commitData"), 0u);
 }
 
 TEST(RestartRegistrationTest, ControllerRequestsWaitUntilTheRestartThreadFinishes) {

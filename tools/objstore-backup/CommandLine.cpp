@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "Commands.h"
+#include "NumericOptions.h"
 
 namespace objstore_host {
 
@@ -21,6 +22,7 @@ struct Parsed {
   BackupOptions backup;
   VerifyOptions verify;
   RestoreOptions restore;
+  CheckOptions check;
   DemoOptions demo;
   std::function<int(std::ostream&, std::ostream&)> run;
 };
@@ -30,8 +32,9 @@ void AddCommonOptions(CLI::App* command, CommonOptions* common) {
   command->add_flag("--no-progress", common->noProgress, "Show no progress on standard error");
   command->add_option("--log", common->logFile,
                       "Write the library's log to FILE ('-': standard error)");
-  command->add_option("--log-level", common->logLevel, "Log level, -1 (errors) to 5 (tracing)")
-      ->check(CLI::Range(-1, 5));
+  AddIntegerOption(command, "--log-level", &common->logLevel, -1, 5,
+                   "Log level, -1 (errors) to 5 (tracing)")
+      ->default_str("1");
 }
 
 void AddJobOptions(CLI::App* command, JobOptions* job) {
@@ -40,34 +43,26 @@ void AddJobOptions(CLI::App* command, JobOptions* job) {
   command->add_option("--faults", job->faults,
                       "Pipeline faults to inject, e.g. 'sendHeader=3,sendUserBufData=10+' "
                       "(also OBJSTORE_PIPELINE_FAULTS)");
-  command->add_option("--commit-items", job->commitItems, "Commit a stream after N items")
-      ->check(CLI::NonNegativeNumber);
-  command
-      ->add_option("--commit-ms", job->commitMs,
-                   "Commit a stream MS milliseconds after its last commit")
-      ->check(CLI::NonNegativeNumber);
+  AddIntegerOption(command, "--commit-items", &job->commitItems, int64_t{0}, INT64_MAX,
+                   "Commit a stream after N items (0: never for that reason)")
+      ->default_str("the pipeline's setting");
+  AddIntegerOption(
+      command, "--commit-ms", &job->commitMs, int64_t{0}, INT64_MAX,
+      "Commit a stream N milliseconds after its last commit (0: never for that reason)")
+      ->default_str("the pipeline's setting");
 }
 
 void AddStreamOptions(CLI::App* command, uint32_t* streams, uint32_t* threads,
                       uint32_t* resendRounds) {
-  command->add_option("--streams", *streams, "Pipeline streams of the job")
-      ->check(CLI::Range(1, 64))
-      ->capture_default_str();
-  command->add_option("--threads", *threads, "Host threads calling sendItem")
-      ->check(CLI::Range(1, 64))
-      ->capture_default_str();
-  command
-      ->add_option("--resend-rounds", *resendRounds,
-                   "How often items handed back in failed lists are sent again")
-      ->check(CLI::Range(0, 100))
-      ->capture_default_str();
+  AddIntegerOption(command, "--streams", streams, 1u, 64u, "Pipeline streams of the job");
+  AddIntegerOption(command, "--threads", threads, 1u, 64u, "Host threads calling sendItem");
+  AddIntegerOption(command, "--resend-rounds", resendRounds, 0u, 100u,
+                   "How often items handed back in failed lists are sent again");
 }
 
 void AddExtentOption(CLI::App* command, uint64_t* extentSize) {
-  command->add_option("--extent-size", *extentSize, "Largest data section, e.g. 64KiB or 1MiB")
-      ->transform(CLI::AsSizeValue(false))
-      ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 30))
-      ->capture_default_str();
+  AddSizeOption(command, "--extent-size", extentSize, 1, uint64_t{1} << 30,
+                "Largest data section, e.g. 64KiB or 1MiB");
 }
 
 void AddIngest(CLI::App& app, Parsed* p) {
@@ -79,10 +74,11 @@ void AddIngest(CLI::App& app, Parsed* p) {
   command->add_option("--cache", p->ingest.cacheDir, "Disk cache directory (created if missing)")
       ->required();
   AddExtentOption(command, &p->ingest.extentSize);
-  command->add_option("--threads", p->ingest.threads, "Threads writing segments")
-      ->check(CLI::Range(1, 64))
-      ->capture_default_str();
+  AddIntegerOption(command, "--threads", &p->ingest.threads, 1u, 64u, "Threads writing segments");
   command->add_flag("--sync", p->ingest.sync, "fsync every segment");
+  command->add_option("--faults", p->ingest.faults,
+                      "Disk cache faults to inject: 'diskFullAfter=SIZE' (also "
+                      "OBJSTORE_DISKCACHE_FAULTS)");
   AddCommonOptions(command, &p->common);
   command->callback([p] {
     p->run = [p](std::ostream& out, std::ostream& err) {
@@ -101,12 +97,15 @@ void AddBackup(CLI::App& app, Parsed* p) {
                       "Base directory of the library's root (default: the settings store)");
   command->add_option("--store", p->backup.storeDir,
                       "Backup store directory (default: OBJSTORE_PIPELINE_STORE or settings)");
-  command->add_option("--job-id", p->backup.jobId, "Job id")
-      ->check(CLI::NonNegativeNumber)
-      ->capture_default_str();
-  command->add_option("--app-id", p->backup.appId, "Application id")
-      ->check(CLI::NonNegativeNumber)
-      ->capture_default_str();
+  AddIntegerOption(command, "--job-id", &p->backup.jobId, int64_t{0}, INT64_MAX, "Job id");
+  AddIntegerOption(command, "--app-id", &p->backup.appId, 0, INT32_MAX, "Application id");
+  AddSizeOption(command, "--high-watermark", &p->backup.highWatermark, 0, UINT64_MAX - 1,
+                "The disk cache is short of space above this many bytes of segments, which "
+                "makes the library force commits")
+      ->default_str("no limit");
+  command->add_flag("!--no-commit-wait", p->backup.waitForCommits,
+                    "End the job without waiting for outstanding commits (the library waits up "
+                    "to 60 s per stream); what is not committed then is reported at once");
   AddStreamOptions(command, &p->backup.streams, &p->backup.threads, &p->backup.resendRounds);
   AddJobOptions(command, &p->job);
   AddCommonOptions(command, &p->common);
@@ -126,8 +125,9 @@ void AddVerify(CLI::App& app, Parsed* p) {
   command->add_option("--source", p->verify.sourceDir, "Source directory")
       ->required()
       ->check(CLI::ExistingDirectory);
-  CLI::Option* job = command->add_option("--job", p->verify.jobId, "Only this job's runs")
-                         ->check(CLI::NonNegativeNumber);
+  CLI::Option* job = AddIntegerOption(command, "--job", &p->verify.jobId, int64_t{0}, INT64_MAX,
+                                      "Only this job's runs")
+                         ->default_str("every job");
   AddCommonOptions(command, &p->common);
   command->callback([p, job] {
     p->verify.allJobs = job->count() == 0;
@@ -143,11 +143,13 @@ void AddRestore(CLI::App& app, Parsed* p) {
   command->add_option("--store", p->restore.storeDir, "Backup store directory")
       ->required()
       ->check(CLI::ExistingDirectory);
-  command->add_option("--job", p->restore.jobId, "Job id")
-      ->required()
-      ->check(CLI::NonNegativeNumber);
+  AddIntegerOption(command, "--job", &p->restore.jobId, int64_t{0}, INT64_MAX, "Job id")
+      ->required();
   command->add_option("--to", p->restore.targetDir, "Target directory (created if missing)")
       ->required();
+  command->add_flag("--overwrite", p->restore.overwrite,
+                    "Replace existing files that differ (atomically); without it they are "
+                    "left alone and reported");
   AddCommonOptions(command, &p->common);
   command->callback([p] {
     p->run = [p](std::ostream& out, std::ostream& err) {
@@ -156,22 +158,36 @@ void AddRestore(CLI::App& app, Parsed* p) {
   });
 }
 
+void AddCheck(CLI::App& app, Parsed* p) {
+  CLI::App* command = app.add_subcommand(
+      "check", "Read every run of a store and prove every record's checksum and every count");
+  command->add_option("--store", p->check.storeDir, "Backup store directory")
+      ->required()
+      ->check(CLI::ExistingDirectory);
+  CLI::Option* job = AddIntegerOption(command, "--job", &p->check.jobId, int64_t{0}, INT64_MAX,
+                                      "Only this job's runs")
+                         ->default_str("every job");
+  AddCommonOptions(command, &p->common);
+  command->callback([p, job] {
+    p->check.allJobs = job->count() == 0;
+    p->run = [p](std::ostream& out, std::ostream& err) {
+      return RunCheckCommand(p->check, p->common, out, err);
+    };
+  });
+}
+
 void AddDemo(CLI::App& app, Parsed* p) {
   CLI::App* command = app.add_subcommand(
       "demo", "Generate objects, back them up, restore them and compare, in a fresh workspace");
   command->add_option("--keep", p->demo.keepDir, "Use and keep this (empty) workspace directory");
-  command->add_option("--objects", p->demo.tree.objects, "Objects to generate")
-      ->check(CLI::Range(uint64_t{0}, uint64_t{10000000}))
-      ->capture_default_str();
-  command->add_option("--min-size", p->demo.tree.minSize, "Smallest object, e.g. 1 or 2KiB")
-      ->transform(CLI::AsSizeValue(false))
-      ->capture_default_str();
-  command->add_option("--max-size", p->demo.tree.maxSize, "Largest object, e.g. 4MiB")
-      ->transform(CLI::AsSizeValue(false))
-      ->check(CLI::Range(uint64_t{0}, uint64_t{1} << 30))
-      ->capture_default_str();
-  command->add_option("--seed", p->demo.tree.seed, "Seed of the generated data")
-      ->capture_default_str();
+  AddIntegerOption(command, "--objects", &p->demo.tree.objects, uint64_t{0}, uint64_t{10000000},
+                   "Objects to generate");
+  AddSizeOption(command, "--min-size", &p->demo.tree.minSize, 0, uint64_t{1} << 30,
+                "Smallest object, e.g. 1 or 2KiB");
+  AddSizeOption(command, "--max-size", &p->demo.tree.maxSize, 0, uint64_t{1} << 30,
+                "Largest object, e.g. 4MiB");
+  AddIntegerOption(command, "--seed", &p->demo.tree.seed, 0u, UINT32_MAX,
+                   "Seed of the generated data");
   AddExtentOption(command, &p->demo.extentSize);
   AddStreamOptions(command, &p->demo.streams, &p->demo.threads, &p->demo.resendRounds);
   AddJobOptions(command, &p->job);
@@ -204,6 +220,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         "The object store's backup host: ingest objects into a disk cache, back them "
         "up through the object-store backup interface, verify and restore them.",
         kProgram);
+    app.set_version_flag("--version", std::string(kProgram) + " " + OBJSTORE_VERSION);
     app.require_subcommand(1);
     app.fallthrough(false);
     Parsed parsed;
@@ -211,6 +228,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     AddBackup(app, &parsed);
     AddVerify(app, &parsed);
     AddRestore(app, &parsed);
+    AddCheck(app, &parsed);
     AddDemo(app, &parsed);
     if (argc > 1 && argv[1][0] != '-' && !IsCommand(app, argv[1])) {
       err << kProgram << ": error: unknown command [" << argv[1] << "] (see --help)\n";

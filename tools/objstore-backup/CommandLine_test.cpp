@@ -74,17 +74,46 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{"DemoSizesReversed",
                      {"demo", "--min-size", "10", "--max-size", "5"},
                      "--min-size is larger than --max-size"},
-        BadArguments{"DemoTooLarge", {"demo", "--max-size", "2GiB"}, "--max-size"}),
+        BadArguments{"DemoTooLarge",
+                     {"demo", "--max-size", "2GiB"},
+                     "--max-size: [2GiB] is not a size from 0 to 1073741824 bytes"},
+        BadArguments{"JobIdOverflows",
+                     {"backup", "--cache", "$DIR", "--job-id", "99999999999999999999"},
+                     "--job-id: [99999999999999999999] is not a whole number from 0 to "
+                     "9223372036854775807"},
+        BadArguments{"CommitItemsNegative",
+                     {"backup", "--cache", "$DIR", "--commit-items", "-5"},
+                     "--commit-items: [-5] is not a whole number from 0 to"},
+        BadArguments{"EmptyFaultPlan",
+                     {"backup", "--cache", "$DIR", "--faults", ",,,"},
+                     "empty fault rule in [,,,]"},
+        BadArguments{"StreamRuleWithoutAStream",
+                     {"backup", "--cache", "$DIR", "--faults", "getStreamHandler@1=3"},
+                     "getStreamHandler has no stream"},
+        BadArguments{"LogIntoAMissingDirectory",
+                     {"verify", "--store", "$DIR", "--source", "$DIR", "--log", "/nonexistent/l"},
+                     "--log: cannot open the log file [/nonexistent/l]: No such file"},
+        BadArguments{"CacheFaultUnknown",
+                     {"ingest", "$DIR", "--cache", "$DIR", "--faults", "sendHeader"},
+                     "the disk cache knows one fault, diskFullAfter=<size>"}),
     [](const testing::TestParamInfo<BadArguments>& info) { return info.param.name; });
 
 TEST(CommandLineTest, HelpOfEveryCommandSucceeds) {
-  for (const char* command : {"ingest", "backup", "verify", "restore", "demo"}) {
+  for (const char* command : {"ingest", "backup", "verify", "restore", "check", "demo"}) {
     std::ostringstream out;
     std::ostringstream err;
     EXPECT_EQ(0, RunCommandLine({command, "--help"}, out, err)) << command;
     EXPECT_NE(std::string::npos, out.str().find(std::string("objstore-backup ") + command))
         << out.str();
   }
+}
+
+TEST(CommandLineTest, VersionIsOneLineOnStandardOutput) {
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(0, RunCommandLine({"--version"}, out, err));
+  EXPECT_EQ(0u, out.str().rfind("objstore-backup 1.", 0)) << out.str();
+  EXPECT_EQ("", err.str());
 }
 
 TEST(CommandLineTest, SmallDemoRestoresEveryObject) {

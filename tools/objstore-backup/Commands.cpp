@@ -1,5 +1,9 @@
 #include "Commands.h"
 
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
@@ -16,22 +20,58 @@ namespace {
 
 const char kProgram[] = "objstore-backup";
 
+// While it lives, SIGINT and SIGTERM set Flag() instead of ending the process.
+class ScopedInterrupt {
+ public:
+  ScopedInterrupt() {
+    Flag() = false;
+    struct sigaction action = {};
+    action.sa_handler = [](int) { Flag() = true; };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previousInt_);
+    sigaction(SIGTERM, &action, &previousTerm_);
+  }
+  ~ScopedInterrupt() {
+    sigaction(SIGINT, &previousInt_, nullptr);
+    sigaction(SIGTERM, &previousTerm_, nullptr);
+  }
+  ScopedInterrupt(const ScopedInterrupt&) = delete;
+  ScopedInterrupt& operator=(const ScopedInterrupt&) = delete;
+
+  static std::atomic<bool>& Flag() {
+    static std::atomic<bool> flag{false};
+    return flag;
+  }
+
+ private:
+  struct sigaction previousInt_;
+  struct sigaction previousTerm_;
+};
+
 // The library's log: where the user said, else where the environment says, else `defaultFile`,
-// else errors only on standard error (so that the terminal stays readable).
-void SetUpLog(const CommonOptions& common, const std::string& defaultFile) {
+// else errors only on standard error (so that the terminal stays readable). False, with the
+// reason in `error`, when the file the user named cannot be opened.
+bool SetUpLog(const CommonOptions& common, const std::string& defaultFile, std::string* error) {
   const int level =
       common.logLevel == CommonOptions::kLevelUnset ? kDefaultLogLevel : common.logLevel;
   if (common.logFile == "-") {
     RouteLogToStderr(level);
   } else if (!common.logFile.empty()) {
-    RouteLogToFile(common.logFile, level);
+    return RouteLogToFile(common.logFile, level, error);
   } else if (LogRoutedByEnvironment()) {
-    return;
-  } else if (!defaultFile.empty()) {
-    RouteLogToFile(defaultFile, level);
-  } else {
+    RouteLogByEnvironment();
+  } else if (defaultFile.empty() || !RouteLogToFile(defaultFile, level, error)) {
     RouteLogToStderr(common.logLevel == CommonOptions::kLevelUnset ? -1 : level);
   }
+  return true;
+}
+
+// Routes the log; on failure says why on `err` and returns false.
+bool SetUpLogOrSay(const CommonOptions& common, const std::string& defaultFile, std::ostream& err) {
+  std::string error;
+  if (SetUpLog(common, defaultFile, &error)) return true;
+  err << kProgram << ": error: --log: " << error << "\n";
+  return false;
 }
 
 ProgressStyle Style(const CommonOptions& common) {
@@ -88,7 +128,14 @@ std::string BackupFailure(const BackupResult& result) {
 
 int RunIngestCommand(const IngestOptions& options, const CommonOptions& common, std::ostream& out,
                      std::ostream& err) {
-  SetUpLog(common, "");
+  if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
+  uint64_t ignored = 0;
+  std::string why;
+  if (!options.faults.empty() &&
+      !ObjectStore::DiskCache::ParseFaults(options.faults, &ignored, &why)) {
+    err << kProgram << ": error: invalid --faults [" << options.faults << "]: " << why << "\n";
+    return kExitUsage;
+  }
   ProgressCounters progress;
   IngestResult result;
   {
@@ -105,10 +152,14 @@ int RunBackupCommand(const BackupOptions& options, const JobOptions& job,
                      const CommonOptions& common, std::ostream& out, std::ostream& err) {
   // The log goes next to the library's root; BackupRun reports a root it cannot create.
   std::error_code ignored;
-  if (!options.rootBase.empty()) std::filesystem::create_directories(options.rootBase, ignored);
+  if (!options.rootBase.empty() && !std::filesystem::exists(options.rootBase, ignored)) {
+    std::filesystem::create_directories(options.rootBase, ignored);
+  }
   const bool haveRoot =
       !options.rootBase.empty() && std::filesystem::is_directory(options.rootBase, ignored);
-  SetUpLog(common, haveRoot ? options.rootBase + "/objstore-backup.log" : "");
+  if (!SetUpLogOrSay(common, haveRoot ? options.rootBase + "/objstore-backup.log" : "", err)) {
+    return kExitUsage;
+  }
   std::string error;
   if (!ApplyJobOptions(job, &error)) {
     err << kProgram << ": error: " << error << "\n";
@@ -128,7 +179,7 @@ int RunBackupCommand(const BackupOptions& options, const JobOptions& job,
 
 int RunVerifyCommand(const VerifyOptions& options, const CommonOptions& common, std::ostream& out,
                      std::ostream& err) {
-  SetUpLog(common, "");
+  if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
   ProgressCounters progress;
   VerifyResult result;
   {
@@ -136,12 +187,15 @@ int RunVerifyCommand(const VerifyOptions& options, const CommonOptions& common, 
     result = Verifier(options, &progress).run();
   }
   std::string failure;
-  if (!result.ok()) {
+  if (!result.noRuns.empty()) {
+    failure = result.noRuns;
+  } else if (!result.ok()) {
     std::vector<std::string> lines = result.problems;
     lines.insert(lines.end(), result.walk.problems.begin(), result.walk.problems.end());
     lines.insert(lines.end(), result.missing.begin(), result.missing.end());
     lines.insert(lines.end(), result.mismatched.begin(), result.mismatched.end());
-    failure = std::to_string(result.missing.size()) + " missing, " +
+    failure = std::to_string(result.problems.size() + result.walk.problems.size()) + " problems, " +
+              std::to_string(result.missing.size()) + " missing, " +
               std::to_string(result.mismatched.size()) + " mismatched of " +
               std::to_string(result.sourceObjects) + " objects" + FirstOf(lines);
   }
@@ -150,24 +204,62 @@ int RunVerifyCommand(const VerifyOptions& options, const CommonOptions& common, 
 
 int RunRestoreCommand(const RestoreOptions& options, const CommonOptions& common, std::ostream& out,
                       std::ostream& err) {
-  SetUpLog(common, "");
+  if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
   ProgressCounters progress;
   RestoreResult result;
   {
+    // Ctrl-C stops the restore between two objects, so that no temporary file is left behind.
+    const ScopedInterrupt interrupt;
+    RestoreOptions interruptible = options;
+    interruptible.interrupt = &ScopedInterrupt::Flag();
     ProgressReporter reporter("restore", progress, Style(common), err, false);
-    result = Restorer(options, &progress).run();
+    result = Restorer(interruptible, &progress).run();
   }
   std::vector<std::string> lines = result.problems;
   lines.insert(lines.end(), result.walk.problems.begin(), result.walk.problems.end());
-  const std::string failure =
-      result.ok() ? "" : std::to_string(lines.size()) + " problems" + FirstOf(lines);
+  std::string failure;
+  if (!lines.empty()) failure = std::to_string(lines.size()) + " problems" + FirstOf(lines);
+  if (!result.skipped.empty()) {
+    failure += std::string(failure.empty() ? "" : "; ") + std::to_string(result.skipped.size()) +
+               " existing files not replaced" + FirstOf(result.skipped);
+  }
+  if (result.interrupted) {
+    failure = "interrupted after " + std::to_string(result.objects) +
+              " objects; run it again to complete the tree" +
+              (failure.empty() ? "" : " (" + failure + ")");
+  }
   return Finish(RestoreSummary(result), failure, common, out, err);
+}
+
+int RunCheckCommand(const CheckOptions& options, const CommonOptions& common, std::ostream& out,
+                    std::ostream& err) {
+  if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
+  const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  WalkStats walk;
+  const bool listed = StoreWalker(options.storeDir)
+                          .walk(
+                              options.jobId, options.allJobs, [](const StoredCopy&) {}, &walk);
+  std::string failure;
+  if (listed && walk.runs == 0) {
+    walk.problems.push_back("the store [" + options.storeDir + "] holds no run" +
+                            (options.allJobs ? "s" : " of job " + std::to_string(options.jobId)));
+  }
+  if (!common.json) {
+    for (const std::string& problem : walk.problems) out << problem << "\n";
+  }
+  if (!walk.problems.empty()) {
+    failure = std::to_string(walk.problems.size()) + " problems" + FirstOf(walk.problems);
+  }
+  Summary summary = CheckSummary(
+      walk, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  if (!common.json) summary.erase("problems");  // printed in full above
+  return Finish(summary, failure, common, out, err);
 }
 
 int RunDemoCommand(const DemoOptions& options, const JobOptions& job, const CommonOptions& common,
                    std::ostream& out, std::ostream& err) {
   // Until the demo sends the log into its workspace, only errors reach the terminal.
-  SetUpLog(common, "");
+  if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
   std::string error;
   if (!ApplyJobOptions(job, &error)) {
     err << kProgram << ": error: " << error << "\n";

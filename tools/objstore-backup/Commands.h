@@ -28,6 +28,13 @@ struct CommonOptions {
   int logLevel = kLevelUnset;
 };
 
+// Options of the check command.
+struct CheckOptions {
+  std::string storeDir;
+  int64_t jobId = 0;
+  bool allJobs = true;  // else only the runs of jobId
+};
+
 // Options of the commands that run a backup job.
 struct JobOptions {
   bool perf = false;
@@ -44,6 +51,8 @@ int RunVerifyCommand(const VerifyOptions& options, const CommonOptions& common, 
                      std::ostream& err);
 int RunRestoreCommand(const RestoreOptions& options, const CommonOptions& common, std::ostream& out,
                       std::ostream& err);
+int RunCheckCommand(const CheckOptions& options, const CommonOptions& common, std::ostream& out,
+                    std::ostream& err);
 int RunDemoCommand(const DemoOptions& options, const JobOptions& job, const CommonOptions& common,
                    std::ostream& out, std::ostream& err);
 

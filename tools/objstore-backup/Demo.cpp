@@ -37,7 +37,8 @@ DemoResult Demo::run() {
   result_ = DemoResult();
   if (!makeWorkspace()) return result_;
   setenv("OBJSTORE_SETTINGS_FILE", path("settings").c_str(), 1);
-  if (options_.logToWorkspace) RouteLogToFile(path("objstore.log"), options_.logLevel);
+  std::string unopened;  // the workspace was just made: its log can be opened
+  if (options_.logToWorkspace) RouteLogToFile(path("objstore.log"), options_.logLevel, &unopened);
   const bool passed = runPhases();
   result_.workspaceKept = !options_.keepDir.empty() || !passed;
   if (!result_.workspaceKept) {

@@ -24,6 +24,11 @@ IngestResult Ingester::run() {
     result_.problems.push_back("cannot open the disk cache [" + options_.cacheDir + "]: " + error);
     return result_;
   }
+  uint64_t diskFullAfter = 0;
+  if (!options_.faults.empty() &&
+      ObjectStore::DiskCache::ParseFaults(options_.faults, &diskFullAfter, &error)) {
+    cache.writeBudget().setLimit(diskFullAfter);
+  }
   if (progress_ != nullptr) progress_->totalItems = entries.size();
   queue_.assign(std::move(entries));
   RunOnThreads(options_.threads, [this, &cache] { ingestQueued(cache); });

@@ -21,7 +21,8 @@ struct IngestOptions {
   std::string cacheDir;  // created when missing
   uint64_t extentSize = 1 << 20;
   unsigned threads = 2;
-  bool sync = false;  // fsync every segment
+  bool sync = false;   // fsync every segment
+  std::string faults;  // a fault plan for the disk cache ("diskFullAfter=<size>")
 };
 
 struct IngestResult {

@@ -13,6 +13,8 @@ namespace objstore_host {
 
 namespace {
 
+const size_t kJobInfoReadLimit = 64 << 10;
+
 bool ParseJobId(const std::string& name, int64_t* jobId) {
   if (name.empty()) return false;
   char* end = nullptr;
@@ -56,7 +58,12 @@ std::vector<LeftoverJob> LeftoverJobs::Find(const std::string& rootDir,
 }
 
 bool LeftoverJobs::ReadAppId(const std::string& jobInfoPath, int32_t* appId) {
-  std::ifstream in(jobInfoPath);
+  // A JOB_INFO is a few short lines; a larger file (or a device) is not one.
+  std::ifstream file(jobInfoPath);
+  std::string head(kJobInfoReadLimit, '\0');
+  file.read(&head[0], static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<size_t>(file.gcount()));
+  std::istringstream in(head);
   std::string line;
   for (int i = 0; i < 4; ++i) {
     if (!std::getline(in, line)) return false;

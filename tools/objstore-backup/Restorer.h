@@ -3,17 +3,21 @@
 // links with their target, empty directories. Restoring a tree that the host ingested gives a
 // tree that `diff -r` finds equal to the source.
 //
-// Paths come from the store and are not trusted: a path that is not a safe relative path, or
-// whose parent in the target is not a real directory (a symbolic link, say), is refused.
+// It first finds each object's latest copy (reading headers and metadata only), then restores
+// those copies, proving their data. Nothing is created when the store holds no run of the job.
+// Existing files are never replaced unless asked for (RestoreTarget); a rerun after a killed
+// restore removes the temporaries the killed one left and finds what it restored up to date.
 #ifndef OBJSTORE_HOST_RESTORER_H_
 #define OBJSTORE_HOST_RESTORER_H_
 
+#include <atomic>
 #include <cstdint>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "Progress.h"
+#include "RestoreTarget.h"
 #include "StoreWalker.h"
 
 namespace objstore_host {
@@ -21,18 +25,28 @@ namespace objstore_host {
 struct RestoreOptions {
   std::string storeDir;
   int64_t jobId = 1;
-  std::string targetDir;  // created when missing
+  std::string targetDir;   // created when missing
+  bool overwrite = false;  // replace existing files that differ
+  // When set (by a signal handler, say), the restore stops after the object it is writing.
+  const std::atomic<bool>* interrupt = nullptr;
 };
 
 struct RestoreResult {
-  uint64_t objects = 0;  // distinct paths restored
+  uint64_t objects = 0;  // distinct paths restored or found up to date
+  uint64_t written = 0;
+  uint64_t upToDate = 0;  // already held what the copy holds
   uint64_t bytes = 0;
-  uint64_t superseded = 0;  // earlier copies overwritten by later ones
+  uint64_t superseded = 0;                      // earlier copies that a later one replaced
+  std::vector<std::string> skipped;             // existing files left alone, with the reason
+  std::vector<std::string> temporariesRemoved;  // left by a restore that was killed
   WalkStats walk;
   std::vector<std::string> problems;
+  bool interrupted = false;  // stopped early; a rerun completes the tree
   double seconds = 0;
 
-  bool ok() const { return problems.empty() && walk.problems.empty(); }
+  bool ok() const {
+    return problems.empty() && walk.problems.empty() && skipped.empty() && !interrupted;
+  }
 };
 
 class Restorer {
@@ -43,15 +57,13 @@ class Restorer {
   RestoreResult run();
 
  private:
-  void restore(const StoredCopy& copy);
-  bool makeParent(const std::string& path, std::string* error) const;
-  bool writeFile(const StoredCopy& copy, const std::string& target, std::string* error) const;
-  bool writeSymlink(const StoredCopy& copy, const std::string& target, std::string* error) const;
-  bool makeDirectory(const StoredCopy& copy, const std::string& target, std::string* error) const;
+  // Finds each path's latest copy; false when there is nothing to restore.
+  bool findLatestCopies();
+  void restore(const StoredCopy& copy, const RestoreTarget& target);
 
   const RestoreOptions options_;
   ProgressCounters* progress_;
-  std::set<std::string> restored_;
+  std::map<std::string, CopyPlace> latest_;  // path -> where its latest copy lies
   RestoreResult result_;
 };
 

@@ -8,9 +8,11 @@
 #ifndef OBJSTORE_HOST_STOREWALKER_H_
 #define OBJSTORE_HOST_STOREWALKER_H_
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ObjectMetadata.h"
@@ -24,7 +26,11 @@ struct StoredCopy {
   std::string sourceId;  // the second
   ObjectMetadata metadata;
   const OBJECTOPSAPI::StoreItem* item = nullptr;  // its sections; data sections in order
+  std::string file;                               // the data file that holds it
 };
+
+// Where a copy lies in the store: its data file and item number.
+typedef std::pair<std::string, uint64_t> CopyPlace;
 
 struct WalkStats {
   uint64_t runs = 0;
@@ -32,7 +38,9 @@ struct WalkStats {
   uint64_t uncommittedCopies = 0;  // sent, but their commit never came
   uint64_t failedCopies = 0;       // ended with a failure flag
   uint64_t incompleteStreams = 0;  // ended inside an item (their process died)
-  // Damaged store files and copies that are not objects of this program.
+  uint64_t damagedCopies = 0;      // a record fails its checksum
+  // Damage in the store (each line names the file, and the object where one is concerned) and
+  // copies that are not objects of this program.
   std::vector<std::string> problems;
 };
 
@@ -40,20 +48,31 @@ class StoreWalker {
  public:
   explicit StoreWalker(const std::string& storeDir);
 
-  // Visits the committed copies of job `jobId`, or of every job when `allJobs` (runs ordered by
-  // start time). False when the store cannot be listed; the reason is in `stats->problems`.
+  // From now on, a walk stops at the next item once `*flag` is true (null: never). The flag may
+  // be set by another thread or a signal handler.
+  void stopWhen(const std::atomic<bool>* flag) { stop_ = flag; }
+
+  // Visits the intact committed copies of job `jobId`, or of every job when `allJobs` (runs
+  // ordered by start time). With `readData` false the copies carry no data bytes, and damage to
+  // data goes unnoticed. False when the store cannot be listed; the reason is in
+  // `stats->problems`.
   bool walk(int64_t jobId, bool allJobs, const std::function<void(const StoredCopy&)>& visit,
-            WalkStats* stats) const;
+            WalkStats* stats, bool readData = true) const;
 
   // The copy that `item` holds; false, with the reason in `error`, when it is not an object of
   // this program (no header or metadata, unreadable metadata, data not matching its size).
+  // Works on items read without their data too.
   static bool ReadCopy(const OBJECTOPSAPI::StoreItem& item, StoredCopy* copy, std::string* error);
 
  private:
   void walkStream(const OBJECTOPSAPI::StoreStreamInfo& stream,
-                  const std::function<void(const StoredCopy&)>& visit, WalkStats* stats) const;
+                  const std::function<void(const StoredCopy&)>& visit, WalkStats* stats,
+                  bool readData) const;
+
+  bool stopped() const { return stop_ != nullptr && stop_->load(); }
 
   std::string storeDir_;
+  const std::atomic<bool>* stop_ = nullptr;
 };
 
 }  // namespace objstore_host

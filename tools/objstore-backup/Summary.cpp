@@ -34,6 +34,7 @@ Summary WalkSummary(const WalkStats& walk) {
   summary["uncommitted_copies"] = walk.uncommittedCopies;
   summary["failed_copies"] = walk.failedCopies;
   summary["streams_cut_short"] = walk.incompleteStreams;
+  summary["damaged_copies"] = walk.damagedCopies;
   summary["problems"] = Lines(walk.problems);
   return summary;
 }
@@ -150,6 +151,7 @@ Summary VerifySummary(const VerifyResult& result) {
   summary["stored_but_not_in_source"] = Lines(result.extra);
   summary["store"] = WalkSummary(result.walk);
   summary["problems"] = Lines(result.problems);
+  if (!result.noRuns.empty()) summary["error"] = result.noRuns;
   return summary;
 }
 
@@ -158,12 +160,26 @@ Summary RestoreSummary(const RestoreResult& result) {
   summary["command"] = "restore";
   summary["ok"] = result.ok();
   summary["objects"] = result.objects;
+  summary["written"] = result.written;
+  summary["already_up_to_date"] = result.upToDate;
   summary["mib"] = Mib(result.bytes);
   summary["superseded_copies"] = result.superseded;
+  summary["skipped"] = Lines(result.skipped);
+  summary["stale_temporaries_removed"] = Lines(result.temporariesRemoved);
   summary["seconds"] = Rounded(result.seconds);
   summary["mib_per_second"] = PerSecond(Mib(result.bytes), result.seconds);
   summary["store"] = WalkSummary(result.walk);
   summary["problems"] = Lines(result.problems);
+  return summary;
+}
+
+Summary CheckSummary(const WalkStats& walk, double seconds) {
+  Summary summary;
+  summary["command"] = "check";
+  summary["ok"] = walk.problems.empty();
+  Summary store = WalkSummary(walk);
+  for (const auto& field : store.items()) summary[field.key()] = field.value();
+  summary["seconds"] = Rounded(seconds);
   return summary;
 }
 

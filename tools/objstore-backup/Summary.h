@@ -23,6 +23,7 @@ Summary BackupSummary(const BackupResult& result);
 Summary VerifySummary(const VerifyResult& result);
 Summary RestoreSummary(const RestoreResult& result);
 Summary DemoSummary(const DemoResult& result);
+Summary CheckSummary(const WalkStats& walk, double seconds);
 Summary PerfSummary(const std::vector<PerfFigure>& figures);
 
 // Writes `summary` as indented "name: value" lines; lists show at most their first 20 entries.

@@ -20,10 +20,15 @@ VerifyResult Verifier::run() {
   result_.sourceObjects = source_.size();
   if (progress_ != nullptr) progress_->totalItems = source_.size();
 
-  StoreWalker(options_.storeDir)
-      .walk(
-          options_.jobId, options_.allJobs, [this](const StoredCopy& copy) { check(copy); },
-          &result_.walk);
+  const bool listed = StoreWalker(options_.storeDir)
+                          .walk(
+                              options_.jobId, options_.allJobs,
+                              [this](const StoredCopy& copy) { check(copy); }, &result_.walk);
+  if (listed && result_.walk.runs == 0) {
+    result_.noRuns = "the store [" + options_.storeDir + "] holds no run" +
+                     (options_.allJobs ? "s" : " of job " + std::to_string(options_.jobId));
+    return result_;
+  }
   for (const auto& outcome : outcome_) {
     std::map<std::string, SourceEntry>::const_iterator entry = source_.find(outcome.first);
     if (entry == source_.end()) {

@@ -31,10 +31,12 @@ struct VerifyResult {
   std::vector<std::string> extra;       // stored paths no longer in the source
   WalkStats walk;
   std::vector<std::string> problems;  // the source could not be read completely
+  std::string noRuns;                 // why nothing was compared: the store holds no run
   double seconds = 0;
 
   bool ok() const {
-    return missing.empty() && mismatched.empty() && problems.empty() && walk.problems.empty();
+    return noRuns.empty() && missing.empty() && mismatched.empty() && problems.empty() &&
+           walk.problems.empty();
   }
 };
 

@@ -7,8 +7,6 @@
 #include <nmmintrin.h>
 #endif
 
-namespace ObjectStore {
-
 namespace {
 
 constexpr uint32_t kReflectedPolynomial = 0x82F63B78u;
@@ -76,5 +74,3 @@ uint32_t Crc32cExtend(uint32_t crc, const void* data, size_t size) {
   static const ExtendFunction implementation = ChooseImplementation();
   return implementation(crc, data, size);
 }
-
-}  // namespace ObjectStore

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-namespace ObjectStore {
 namespace {
 
 using ExtendFunction = uint32_t (*)(uint32_t, const void*, size_t);
@@ -52,4 +51,3 @@ TEST(Crc32cTest, ImplementationsAgreeOnAnyLengthAndAlignment) {
 }
 
 }  // namespace
-}  // namespace ObjectStore

@@ -1,14 +1,12 @@
-// CRC-32C (Castagnoli), the checksum of segment files.
+// CRC-32C (Castagnoli): the checksum of disk-cache segments and of backup-store records.
 //
 // Uses the SSE4.2 crc32 instruction when the processor has it (decided once, at first use) and a
 // portable table otherwise; both give the same values. All functions are thread-safe.
-#ifndef OBJSTORE_DISKCACHE_CRC32C_H_
-#define OBJSTORE_DISKCACHE_CRC32C_H_
+#ifndef OBJSTORE_PLATFORM_CRC32C_H_
+#define OBJSTORE_PLATFORM_CRC32C_H_
 
 #include <cstddef>
 #include <cstdint>
-
-namespace ObjectStore {
 
 // The CRC-32C of `size` bytes at `data` continued from `crc`, the CRC-32C of the bytes before
 // them (0 for none). Crc32cExtend(Crc32c(a), b) equals the CRC-32C of a followed by b.
@@ -24,6 +22,4 @@ uint32_t Crc32cExtendPortable(uint32_t crc, const void* data, size_t size);
 uint32_t Crc32cExtendHardware(uint32_t crc, const void* data, size_t size);
 bool Crc32cHardwareAvailable();
 
-}  // namespace ObjectStore
-
-#endif  // OBJSTORE_DISKCACHE_CRC32C_H_
+#endif  // OBJSTORE_PLATFORM_CRC32C_H_
