@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "ByteSize.h"
+#include "Crc32c.h"
 #include "LogWriter.h"
 #include "SegmentFile.h"
 
@@ -20,6 +21,9 @@ namespace ObjectStore {
 namespace {
 
 const std::string kSegmentSuffix = ".seg";
+// Segment files are spread over 256 subdirectories named by two hex digits of a checksum of the
+// segment's name, so that a cache of a million objects holds no directory of a million entries.
+const size_t kShardNameLength = 2;
 // Temporary files start with '.', so no segment name can collide with one.
 const std::string kTemporaryPrefix = ".tmp-";
 
@@ -46,6 +50,22 @@ std::string SegmentNameOf(const std::string& file) {
   return NameProblem(name) == nullptr ? name : "";
 }
 
+// The subdirectory that holds segment `name`.
+std::string ShardOf(const std::string& name) {
+  static const char kDigits[] = "0123456789abcdef";
+  const uint32_t hash = Crc32c(name.data(), name.size());
+  return std::string{kDigits[(hash >> 4) & 0xf], kDigits[hash & 0xf]};
+}
+
+size_t ShardIndex(const std::string& shard) {
+  return static_cast<size_t>(std::stoul(shard, nullptr, 16));
+}
+
+bool IsShardName(const std::string& file) {
+  return file.size() == kShardNameLength &&
+         file.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
 // Closes a directory stream on every path out of a function.
 class ScopedDir {
  public:
@@ -60,6 +80,15 @@ class ScopedDir {
  private:
   DIR* dir_;
 };
+
+void AppendSegmentNames(const std::string& path, std::vector<std::string>* names) {
+  ScopedDir dir(path);
+  if (dir.get() == nullptr) return;
+  while (const struct dirent* entry = ::readdir(dir.get())) {
+    std::string name = SegmentNameOf(entry->d_name);
+    if (!name.empty()) names->push_back(name);
+  }
+}
 
 }  // namespace
 
@@ -100,31 +129,63 @@ size_t DiskCache::openSegmentCount() const {
   return openSegments_.size();
 }
 
-// Runs in the constructor, before any other thread can see the cache.
+// Runs in the constructor, before any other thread can see the cache. A cache written before
+// segments were sharded holds them in the directory itself; they are still read, and move into
+// their shards when they are written again.
 void DiskCache::scanDirectory() {
-  ScopedDir dir(dir_);
+  std::vector<std::string> flat;
+  if (!scanEntries(dir_, true, &flat)) return;
+  for (const std::string& name : flat) {
+    // A crash between storing the sharded copy and removing the flat one leaves both.
+    if (segmentBytes_.count(name) != 0) {
+      ::unlink(flatPath(name).c_str());
+      continue;
+    }
+    flatNames_.insert(name);
+    countSegment(name, flatPath(name));
+  }
+  flatCount_ = flatNames_.size();
+}
+
+// Removes the temporary files of `path` and accounts its segments; in the cache's top directory
+// (`top`) it also scans the shards and collects the flat segments in `flat`.
+bool DiskCache::scanEntries(const std::string& path, bool top, std::vector<std::string>* flat) {
+  ScopedDir dir(path);
   if (dir.get() == nullptr) {
+    if (!top) return true;  // a shard that vanished holds nothing
     openErrno_ = errno;
-    openError_ = "cannot read directory [" + dir_ + "]: " + std::strerror(openErrno_);
-    return;
+    openError_ = "cannot read directory [" + path + "]: " + std::strerror(openErrno_);
+    return false;
   }
   while (const struct dirent* entry = ::readdir(dir.get())) {
     std::string file = entry->d_name;
     if (StartsWith(file, kTemporaryPrefix)) {
       // Left by a writer that stopped before its rename: the segment it held never existed.
       if (::unlinkat(::dirfd(dir.get()), file.c_str(), 0) == 0)
-        OBJSTORE_LOG(3, "INFO: removed stale temporary file [%s/%s]", dir_.c_str(), file.c_str());
+        OBJSTORE_LOG(3, "INFO: removed stale temporary file [%s/%s]", path.c_str(), file.c_str());
+      continue;
+    }
+    if (top && IsShardName(file)) {
+      shardMade_[ShardIndex(file)] = true;
+      if (!scanEntries(path + "/" + file, false, flat)) return false;
       continue;
     }
     std::string name = SegmentNameOf(file);
-    struct stat info;
-    if (name.empty() ||
-        ::fstatat(::dirfd(dir.get()), file.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISREG(info.st_mode))
-      continue;
-    segmentBytes_[name] = static_cast<uint64_t>(info.st_size);
-    usedBytes_ += static_cast<uint64_t>(info.st_size);
+    if (name.empty()) continue;
+    if (top) {
+      flat->push_back(name);
+    } else {
+      countSegment(name, path + "/" + file);
+    }
   }
+  return true;
+}
+
+void DiskCache::countSegment(const std::string& name, const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  segmentBytes_[name] = static_cast<uint64_t>(info.st_size);
+  usedBytes_ += static_cast<uint64_t>(info.st_size);
 }
 
 bool DiskCache::isOpen(std::string* error) const {
@@ -132,8 +193,28 @@ bool DiskCache::isOpen(std::string* error) const {
   return openErrno_ == 0;
 }
 
-std::string DiskCache::segmentPath(const std::string& name) const {
+std::string DiskCache::segmentFile(const std::string& name) const {
+  return dir_ + "/" + ShardOf(name) + "/" + name + kSegmentSuffix;
+}
+
+std::string DiskCache::flatPath(const std::string& name) const {
   return dir_ + "/" + name + kSegmentSuffix;
+}
+
+bool DiskCache::mayBeFlat(const std::string& name) {
+  if (flatCount_.load(std::memory_order_relaxed) == 0) return false;
+  std::lock_guard<std::mutex> lock(storeMutex_);
+  return flatNames_.count(name) != 0;
+}
+
+int DiskCache::makeShard(const std::string& shard, bool sync) {
+  const size_t index = ShardIndex(shard);
+  if (shardMade_[index].load(std::memory_order_acquire)) return 0;
+  if (::mkdir((dir_ + "/" + shard).c_str(), 0755) != 0 && errno != EEXIST) return errno;
+  // A synced write needs the shard's own entry on disk too.
+  const int syncErrno = sync ? SyncDirectory(dir_) : 0;
+  if (syncErrno == 0) shardMade_[index].store(true, std::memory_order_release);
+  return syncErrno;
 }
 
 CUxError DiskCache::checkUsable(const std::string& name) const {
@@ -159,7 +240,10 @@ CUxError DiskCache::readAllSections(const DiskCacheContext& /*context*/, const s
   CUxError error = checkUsable(name);
   if (error.IsError()) return error;
   std::string problem;
-  int readErrno = ReadSegmentFile(segmentPath(name), &sections, &problem);
+  int readErrno = ReadSegmentFile(segmentFile(name), &sections, &problem);
+  if (readErrno == ENOENT && mayBeFlat(name)) {
+    readErrno = ReadSegmentFile(flatPath(name), &sections, &problem);
+  }
   if (readErrno == EBADMSG && !problem.empty()) {
     OBJSTORE_LOG(-1, "ERROR: segment [%s] in disk cache [%s] is corrupt: %s", name.c_str(),
                  dir_.c_str(), problem.c_str());
@@ -180,14 +264,18 @@ CUxError DiskCache::writeSegment(const std::string& name, const std::vector<Sect
                     sections.size());
   std::string tmpPath;
   uint64_t size = 0;
-  int writeErrno = WriteSegmentFile(dir_, kTemporaryPrefix + name + "-", sections, sync,
-                                    &writeBudget_, &tmpPath, &size);
+  const std::string shard = ShardOf(name);
+  int writeErrno = makeShard(shard, sync);
+  if (writeErrno == 0) {
+    writeErrno = WriteSegmentFile(dir_ + "/" + shard, kTemporaryPrefix + name + "-", sections, sync,
+                                  &writeBudget_, &tmpPath, &size);
+  }
   if (writeErrno != 0)
     return UX_ERROR(writeErrno, "cannot write segment [%s] in disk cache [%s]: %s", name.c_str(),
                     dir_.c_str(), std::strerror(writeErrno));
   error = installSegment(name, tmpPath, size);
   if (error.IsError()) return error;
-  int syncErrno = sync ? SyncDirectory(dir_) : 0;
+  int syncErrno = sync ? SyncDirectory(dir_ + "/" + shard) : 0;
   if (syncErrno != 0)
     return UX_ERROR(syncErrno, "segment [%s] stored but disk cache [%s] not synced: %s",
                     name.c_str(), dir_.c_str(), std::strerror(syncErrno));
@@ -201,7 +289,7 @@ CUxError DiskCache::writeSegment(const std::string& name, const std::vector<Sect
 CUxError DiskCache::installSegment(const std::string& name, const std::string& tmpPath,
                                    uint64_t size) {
   std::lock_guard<std::mutex> lock(storeMutex_);
-  if (::rename(tmpPath.c_str(), segmentPath(name).c_str()) != 0) {
+  if (::rename(tmpPath.c_str(), segmentFile(name).c_str()) != 0) {
     int renameErrno = errno;
     ::unlink(tmpPath.c_str());
     return UX_ERROR(renameErrno, "cannot store segment [%s] in disk cache [%s]: %s", name.c_str(),
@@ -210,6 +298,11 @@ CUxError DiskCache::installSegment(const std::string& name, const std::string& t
   uint64_t& accounted = segmentBytes_[name];
   usedBytes_.store(usedBytes_.load() - accounted + size);
   accounted = size;
+  // The older copy from before sharding goes: one copy per name.
+  if (flatNames_.erase(name) != 0) {
+    ::unlink(flatPath(name).c_str());
+    flatCount_ = flatNames_.size();
+  }
   return CUxError();
 }
 
@@ -217,7 +310,13 @@ CUxError DiskCache::removeSegment(const std::string& name) {
   CUxError error = checkUsable(name);
   if (error.IsError()) return error;
   std::lock_guard<std::mutex> lock(storeMutex_);
-  if (::unlink(segmentPath(name).c_str()) != 0) {
+  int unlinked = ::unlink(segmentFile(name).c_str());
+  if (unlinked != 0 && errno == ENOENT && flatNames_.count(name) != 0) {
+    unlinked = ::unlink(flatPath(name).c_str());
+    if (unlinked == 0 || errno == ENOENT) flatNames_.erase(name);
+    flatCount_ = flatNames_.size();
+  }
+  if (unlinked != 0) {
     int removeErrno = errno;
     if (removeErrno == ENOENT)
       return UX_ERROR(ENOENT, "segment [%s] not found in disk cache [%s]", name.c_str(),
@@ -239,17 +338,24 @@ std::vector<std::string> DiskCache::listSegments() const {
   ScopedDir dir(dir_);
   if (dir.get() == nullptr) return names;
   while (const struct dirent* entry = ::readdir(dir.get())) {
+    if (IsShardName(entry->d_name)) {
+      AppendSegmentNames(dir_ + "/" + entry->d_name, &names);
+      continue;
+    }
     std::string name = SegmentNameOf(entry->d_name);
     if (!name.empty()) names.push_back(name);
   }
   std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
   return names;
 }
 
 bool DiskCache::hasSegment(const std::string& name) const {
   struct stat info;
-  return NameProblem(name) == nullptr && ::stat(segmentPath(name).c_str(), &info) == 0 &&
-         S_ISREG(info.st_mode);
+  if (NameProblem(name) != nullptr) return false;
+  if (::stat(segmentFile(name).c_str(), &info) == 0) return S_ISREG(info.st_mode);
+  return flatCount_.load(std::memory_order_relaxed) != 0 &&
+         ::stat(flatPath(name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool DiskCache::ParseFaults(const std::string& spec, uint64_t* diskFullAfter, std::string* why) {

@@ -1,4 +1,7 @@
-// DiskCache: objects kept on local disk as segments of sections, one file per segment.
+// DiskCache: objects kept on local disk as segments of sections, one file per segment, in 256
+// subdirectories chosen by a checksum of the segment's name. A cache written before segments
+// were spread so holds them in its directory itself: they are read, listed and removed as
+// before, and move into their subdirectory when written again.
 //
 // A segment file is versioned (DISK_CACHE_MAGIC, DISK_CACHE_VERSION) and checksummed: a missing,
 // truncated or corrupted segment reads as an error, never as wrong sections. The cache accounts
@@ -11,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,6 +62,8 @@ class DiskCache {
   // The names of all stored segments, sorted; empty when the directory cannot be read.
   std::vector<std::string> listSegments() const;
   bool hasSegment(const std::string& name) const;
+  // The file that holds (or would hold) segment `name`: for tools and tests that look at files.
+  std::string segmentFile(const std::string& name) const;
 
   inline bool isUnderSpacePressure(const DiskCacheContext& /*context*/) {
     return isOverHighWatermark();
@@ -88,8 +94,13 @@ class DiskCache {
   size_t openSegmentCount() const;
 
  private:
-  std::string segmentPath(const std::string& name) const;
+  std::string flatPath(const std::string& name) const;
+  bool mayBeFlat(const std::string& name);
+  // Creates the subdirectory `shard` unless it exists; with `sync` its entry is made durable.
+  int makeShard(const std::string& shard, bool sync);
   void scanDirectory();
+  bool scanEntries(const std::string& path, bool top, std::vector<std::string>* flat);
+  void countSegment(const std::string& name, const std::string& path);
   void applyFaultsFromEnvironment();
   CUxError checkUsable(const std::string& name) const;
   CUxError readError(const std::string& name, int error) const;
@@ -103,6 +114,9 @@ class DiskCache {
   // Serialises renames and removals with the accounting of the bytes they add and remove.
   std::mutex storeMutex_;
   std::map<std::string, uint64_t> segmentBytes_;  // guarded by storeMutex_
+  std::set<std::string> flatNames_;               // unsharded segments; guarded by storeMutex_
+  std::atomic<size_t> flatCount_{0};              // flatNames_.size(), for a lock-free check
+  std::atomic<bool> shardMade_[256] = {};
   OpenSegmentMap openSegments_;
   WriteBudget writeBudget_;
 };

@@ -51,7 +51,12 @@ std::string Flip(std::string bytes, size_t at, char mask) {
 
 class DiskCacheTest : public ::testing::Test {
  protected:
-  std::string segmentFile(const std::string& name) { return dir_ + "/" + name + ".seg"; }
+  std::string segmentFile(const std::string& name) { return cache_.segmentFile(name); }
+  // Puts `content` where segment `name` lives, as damage or an older cache would.
+  bool plant(const std::string& path, const std::string& content) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    return WriteFile(path, content);
+  }
   CUxError read(const std::string& name, std::vector<SectionV>* sections) {
     return cache_.readAllSections(context_, name, *sections);
   }
@@ -110,7 +115,7 @@ TEST_F(DiskCacheTest, DamagedSegmentsAreRefusedWithTheReason) {
   };
   for (const Case& c : cases) {
     ScopedLogCapture capture;
-    ASSERT_TRUE(WriteFile(segmentFile("damaged"), c.content));
+    ASSERT_TRUE(plant(segmentFile("damaged"), c.content));
     std::vector<SectionV> sections(1);
     CUxError error = read("damaged", &sections);
     EXPECT_EQ(static_cast<uint32_t>(EBADMSG), error.GetErrorCode()) << c.what;
@@ -119,6 +124,54 @@ TEST_F(DiskCacheTest, DamagedSegmentsAreRefusedWithTheReason) {
     EXPECT_EQ(1u, sections.size()) << c.what;
     EXPECT_EQ(1u, capture.log().countContaining("ERROR: segment [damaged]", -1)) << c.what;
   }
+}
+
+// Segments spread over subdirectories: no directory holds more than a small share of them.
+TEST_F(DiskCacheTest, SegmentsAreSpreadOverSubdirectories) {
+  const int kSegments = 3000;
+  for (int i = 0; i < kSegments; ++i) {
+    ASSERT_FALSE(cache_.writeSegment("guid-" + std::to_string(i), {MakeSection(0, "h")}).IsError());
+  }
+  size_t directories = 0, largest = 0, top = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    ++top;
+    if (!entry.is_directory()) continue;
+    ++directories;
+    const auto files = std::distance(std::filesystem::directory_iterator(entry.path()),
+                                     std::filesystem::directory_iterator());
+    largest = std::max(largest, static_cast<size_t>(files));
+  }
+  EXPECT_EQ(top, directories);  // nothing but subdirectories at the top
+  EXPECT_GT(directories, 200u);
+  EXPECT_LT(largest, 4u * kSegments / 256);
+  EXPECT_EQ(size_t(kSegments), DiskCache(dir_).listSegments().size());
+}
+
+// A cache written before segments were spread keeps them in its directory: they are read,
+// listed, counted and removed, and move into their subdirectory when written again.
+TEST_F(DiskCacheTest, FlatCacheFromBeforeIsStillRead) {
+  ASSERT_FALSE(cache_.writeSegment("probe", {MakeSection(0, "old")}).IsError());
+  const std::string file = ReadFile(segmentFile("probe"));
+  ASSERT_FALSE(cache_.removeSegment("probe").IsError());
+  for (const char* name : {"a", "b", "c"}) {
+    ASSERT_TRUE(plant(dir_ + "/" + name + ".seg", file));
+  }
+  DiskCache flat(dir_);
+  EXPECT_EQ(3 * file.size(), flat.usedBytes());
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), flat.listSegments());
+  std::vector<SectionV> sections;
+  ASSERT_FALSE(flat.readAllSections(context_, "a", sections).IsError());
+  EXPECT_EQ("old", std::string(sections[0].data.begin(), sections[0].data.end()));
+  EXPECT_TRUE(flat.hasSegment("b"));
+
+  ASSERT_FALSE(flat.writeSegment("a", {MakeSection(0, "new")}).IsError());
+  EXPECT_FALSE(objstore_testing::PathExists(dir_ + "/a.seg"));
+  ASSERT_FALSE(flat.removeSegment("b").IsError());
+  EXPECT_FALSE(objstore_testing::PathExists(dir_ + "/b.seg"));
+  EXPECT_EQ((std::vector<std::string>{"a", "c"}), DiskCache(dir_).listSegments());
+  sections.clear();
+  ASSERT_FALSE(DiskCache(dir_).readAllSections(context_, "a", sections).IsError());
+  EXPECT_EQ("new", std::string(sections[0].data.begin(), sections[0].data.end()));
 }
 
 TEST_F(DiskCacheTest, MissingSegmentIsNotFound) {

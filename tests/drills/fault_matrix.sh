@@ -101,7 +101,7 @@ run_cell() {
   fi
   run "$name-rerun" backup "${common[@]}" || { echo "the clean rerun failed"; return; }
   intact "$dir/store" 21 "$WORK/src" "$name" || return
-  [ -z "$(ls -A "$dir/cache")" ] || echo "the cache still holds segments"
+  [ -z "$(find "$dir/cache" -name '*.seg')" ] || echo "the cache still holds segments"
 }
 
 make_source "$WORK/src" 11

@@ -23,13 +23,14 @@ bool WriteTestTree(const std::string& dir, int files) {
 }
 
 int CountSegments(const std::string& cacheDir) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(cacheDir, error)) return -1;
   int count = 0;
-  DIR* handle = opendir(cacheDir.c_str());
-  if (handle == nullptr) return -1;
-  while (struct dirent* entry = readdir(handle)) {
-    if (entry->d_name[0] != '.') ++count;
+  for (std::filesystem::recursive_directory_iterator it(cacheDir, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string file = it->path().filename().string();
+    if (file[0] != '.' && it->path().extension() == ".seg") ++count;
   }
-  closedir(handle);
   return count;
 }
 
