@@ -47,7 +47,8 @@ BackupResult BackupRun::run() {
   if (prepare()) {
     CommitQueue commits(cache, progress_);
     commits_ = &commits;
-    commits.start();
+    commits.start(options_.removeThreads);
+    const Clock::time_point sending = Clock::now();
     sendAll();
     if (controllers_.empty()) {
       result_.error = "the backup job could not be started";
@@ -57,7 +58,11 @@ BackupResult BackupRun::run() {
       resendFailed();
       endJobs();
     }
+    const Clock::time_point ended = Clock::now();
+    result_.sendAndCommitSeconds = std::chrono::duration<double>(ended - sending).count();
     commits.finish();  // every notification has arrived: endBackup waited for them
+    result_.removalTailSeconds = SecondsSince(ended);
+    result_.removed = commits.removedCount();
     account();
     commits_ = nullptr;
   }

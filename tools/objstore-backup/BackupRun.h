@@ -38,6 +38,7 @@ struct BackupOptions {
   uint32_t resendRounds = 3;            // how often items of failed lists are sent again
   uint64_t highWatermark = UINT64_MAX;  // of the disk cache; UINT64_MAX: no limit
   bool waitForCommits = true;           // endBackup waits for outstanding commits
+  unsigned removeThreads = 4;           // threads removing committed segments from the cache
 };
 
 struct BackupResult {
@@ -58,6 +59,9 @@ struct BackupResult {
   std::vector<std::string> warnings;
   std::string error;  // a failure of the job as a whole
   double seconds = 0;
+  double sendAndCommitSeconds = 0;  // from the first send until every job had ended
+  double removalTailSeconds = 0;    // from then until the last committed segment was removed
+  uint64_t removed = 0;             // committed segments removed from the cache
   double endBackupSeconds = 0;
   double lastCommitToEndMs = -1;  // -1: no commit arrived
 

@@ -92,6 +92,8 @@ TEST_F(BackupRunTest, FailedSendsAreSentAgainUntilEveryObjectIsCommitted) {
   EXPECT_GE(result.resent, result.sendFailures);
   EXPECT_EQ(static_cast<uint64_t>(kFiles), result.committed);
   EXPECT_EQ(0, CountSegments(dir_.sub("cache")));  // committed objects leave the cache
+  EXPECT_EQ(static_cast<uint64_t>(kFiles), result.removed);
+  EXPECT_GT(result.sendAndCommitSeconds, 0);
   const VerifyResult verified = verify();
   EXPECT_TRUE(verified.ok());
   EXPECT_EQ(static_cast<uint64_t>(kFiles), verified.verified);

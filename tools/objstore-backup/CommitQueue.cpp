@@ -1,6 +1,8 @@
 #include "CommitQueue.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 
 #include "ErrorText.h"
 
@@ -31,11 +33,13 @@ void CommitQueue::record(std::list<std::string>& items) {
   wake_.notify_one();
 }
 
-void CommitQueue::start() {
+void CommitQueue::start(unsigned removers) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (remover_.joinable()) return;
+  if (!removers_.empty()) return;
   stopping_ = false;
-  remover_ = std::thread(&CommitQueue::removeLoop, this);
+  for (unsigned i = 0; i < std::max(1u, removers); ++i) {
+    removers_.emplace_back(&CommitQueue::removeLoop, this);
+  }
 }
 
 void CommitQueue::finish() {
@@ -43,17 +47,23 @@ void CommitQueue::finish() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  wake_.notify_one();
-  if (remover_.joinable()) remover_.join();
+  wake_.notify_all();
+  for (std::thread& remover : removers_) remover.join();
+  removers_.clear();
 }
 
 void CommitQueue::removeLoop() {
+  // Small batches, so that the threads share a large notification.
+  const size_t kBatch = 64;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !toRemove_.empty(); });
     if (toRemove_.empty()) return;  // stopping, and everything reported is removed
-    std::vector<std::string> batch;
-    batch.swap(toRemove_);
+    const size_t take = std::min(kBatch, toRemove_.size());
+    std::vector<std::string> batch(std::make_move_iterator(toRemove_.end() - take),
+                                   std::make_move_iterator(toRemove_.end()));
+    toRemove_.resize(toRemove_.size() - take);
+    if (!toRemove_.empty()) wake_.notify_one();
     lock.unlock();
     std::vector<std::string> problems;
     for (const std::string& item : batch) {
@@ -61,8 +71,14 @@ void CommitQueue::removeLoop() {
       if (error.IsError()) problems.push_back(item + ": " + ErrorText(error));
     }
     lock.lock();
+    removed_ += batch.size() - problems.size();
     removalProblems_.insert(removalProblems_.end(), problems.begin(), problems.end());
   }
+}
+
+size_t CommitQueue::removedCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return removed_;
 }
 
 bool CommitQueue::isCommitted(const std::string& item) const {

@@ -2,8 +2,9 @@
 //
 // The library calls the callback on a pipeline thread while it holds its stream registry lock,
 // which every sendItem and every other commit notification needs too. So the callback only
-// records the names and queues them; a thread of the host then removes the committed objects
-// from the disk cache, so that the cache drains while the backup runs.
+// records the names and queues them; threads of the host then remove the committed objects
+// from the disk cache, so that the cache drains while the backup runs. Removal is slow on some
+// disks (an unlink a millisecond), and several threads keep many in flight.
 #ifndef OBJSTORE_HOST_COMMITQUEUE_H_
 #define OBJSTORE_HOST_COMMITQUEUE_H_
 
@@ -34,9 +35,11 @@ class CommitQueue {
   // The callback to give setCallBack, with the CommitQueue as its context.
   static void OnCommit(uint32_t aFileId, std::list<std::string> committedItems, void* context);
 
-  // Starts the thread that removes committed objects from the cache.
-  void start();
-  // Waits until every object reported so far is removed, then stops the thread.
+  static constexpr unsigned kDefaultRemovers = 4;
+
+  // Starts `removers` threads that remove committed objects from the cache.
+  void start(unsigned removers = kDefaultRemovers);
+  // Waits until every object reported so far is removed, then stops the threads.
   void finish();
 
   // Thread-safe views.
@@ -46,6 +49,8 @@ class CommitQueue {
   std::chrono::steady_clock::time_point lastNotification() const;
   // Objects that were committed but could not be removed from the cache.
   std::vector<std::string> removalProblems() const;
+  // Objects removed from the cache so far.
+  size_t removedCount() const;
 
  private:
   void record(std::list<std::string>& items);
@@ -59,8 +64,9 @@ class CommitQueue {
   std::vector<std::string> toRemove_;
   std::vector<std::string> removalProblems_;
   std::chrono::steady_clock::time_point lastNotification_;
+  size_t removed_ = 0;
   bool stopping_ = false;
-  std::thread remover_;
+  std::vector<std::thread> removers_;
 };
 
 }  // namespace objstore_host

@@ -119,6 +119,9 @@ Summary BackupSummary(const BackupResult& result) {
   summary["resend_rounds"] = result.resendRoundsUsed;
   summary["end_backup_ms"] = Rounded(result.endBackupSeconds * 1000);
   summary["last_commit_to_end_ms"] = Rounded(result.lastCommitToEndMs);
+  summary["send_and_commit_seconds"] = Rounded(result.sendAndCommitSeconds);
+  summary["segments_removed"] = result.removed;
+  summary["removal_after_the_job_seconds"] = Rounded(result.removalTailSeconds);
   Summary restart;
   restart["restarted"] = result.restarted;
   restart["items_resent_by_restart_thread"] = result.restartItems;
