@@ -81,6 +81,12 @@ class ScopedDir {
   DIR* dir_;
 };
 
+// The size of the file at `path`, or 0 when there is none.
+uint64_t FileSize(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
 void AppendSegmentNames(const std::string& path, std::vector<std::string>* names) {
   ScopedDir dir(path);
   if (dir.get() == nullptr) return;
@@ -106,7 +112,7 @@ DiskCache::DiskCache(const std::string& dir) : dir_(dir) {
     return;
   }
   OBJSTORE_LOG(1, "INFO: disk cache [%s] opened with %zu segments of %llu bytes", dir_.c_str(),
-               segmentBytes_.size(), static_cast<unsigned long long>(usedBytes_.load()));
+               scannedSegments_, static_cast<unsigned long long>(usedBytes_.load()));
 }
 
 DiskCache::~DiskCache() {
@@ -137,12 +143,13 @@ void DiskCache::scanDirectory() {
   if (!scanEntries(dir_, true, &flat)) return;
   for (const std::string& name : flat) {
     // A crash between storing the sharded copy and removing the flat one leaves both.
-    if (segmentBytes_.count(name) != 0) {
+    struct stat sharded;
+    if (::lstat(segmentFile(name).c_str(), &sharded) == 0) {
       ::unlink(flatPath(name).c_str());
       continue;
     }
     flatNames_.insert(name);
-    countSegment(name, flatPath(name));
+    countSegment(flatPath(name));
   }
   flatCount_ = flatNames_.size();
 }
@@ -175,16 +182,16 @@ bool DiskCache::scanEntries(const std::string& path, bool top, std::vector<std::
     if (top) {
       flat->push_back(name);
     } else {
-      countSegment(name, path + "/" + file);
+      countSegment(path + "/" + file);
     }
   }
   return true;
 }
 
-void DiskCache::countSegment(const std::string& name, const std::string& path) {
+void DiskCache::countSegment(const std::string& path) {
   struct stat info;
   if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
-  segmentBytes_[name] = static_cast<uint64_t>(info.st_size);
+  ++scannedSegments_;
   usedBytes_ += static_cast<uint64_t>(info.st_size);
 }
 
@@ -203,7 +210,7 @@ std::string DiskCache::flatPath(const std::string& name) const {
 
 bool DiskCache::mayBeFlat(const std::string& name) {
   if (flatCount_.load(std::memory_order_relaxed) == 0) return false;
-  std::lock_guard<std::mutex> lock(storeMutex_);
+  std::lock_guard<std::mutex> lock(flatMutex_);
   return flatNames_.count(name) != 0;
 }
 
@@ -288,49 +295,63 @@ CUxError DiskCache::writeSegment(const std::string& name, const std::vector<Sect
 // difference, as one step for concurrent writers and removers of the same name.
 CUxError DiskCache::installSegment(const std::string& name, const std::string& tmpPath,
                                    uint64_t size) {
-  std::lock_guard<std::mutex> lock(storeMutex_);
-  if (::rename(tmpPath.c_str(), segmentFile(name).c_str()) != 0) {
-    int renameErrno = errno;
-    ::unlink(tmpPath.c_str());
-    return UX_ERROR(renameErrno, "cannot store segment [%s] in disk cache [%s]: %s", name.c_str(),
-                    dir_.c_str(), std::strerror(renameErrno));
+  const std::string path = segmentFile(name);
+  {
+    std::lock_guard<std::mutex> lock(nameLock(name));
+    const uint64_t replaced = FileSize(path);
+    if (::rename(tmpPath.c_str(), path.c_str()) != 0) {
+      int renameErrno = errno;
+      ::unlink(tmpPath.c_str());
+      return UX_ERROR(renameErrno, "cannot store segment [%s] in disk cache [%s]: %s", name.c_str(),
+                      dir_.c_str(), std::strerror(renameErrno));
+    }
+    usedBytes_ += size;
+    usedBytes_ -= replaced;
   }
-  uint64_t& accounted = segmentBytes_[name];
-  usedBytes_.store(usedBytes_.load() - accounted + size);
-  accounted = size;
   // The older copy from before sharding goes: one copy per name.
-  if (flatNames_.erase(name) != 0) {
-    ::unlink(flatPath(name).c_str());
-    flatCount_ = flatNames_.size();
-  }
+  if (mayBeFlat(name)) removeFile(name, flatPath(name), true);
   return CUxError();
 }
 
 CUxError DiskCache::removeSegment(const std::string& name) {
   CUxError error = checkUsable(name);
   if (error.IsError()) return error;
-  std::lock_guard<std::mutex> lock(storeMutex_);
-  int unlinked = ::unlink(segmentFile(name).c_str());
-  if (unlinked != 0 && errno == ENOENT && flatNames_.count(name) != 0) {
-    unlinked = ::unlink(flatPath(name).c_str());
-    if (unlinked == 0 || errno == ENOENT) flatNames_.erase(name);
-    flatCount_ = flatNames_.size();
-  }
-  if (unlinked != 0) {
-    int removeErrno = errno;
-    if (removeErrno == ENOENT)
-      return UX_ERROR(ENOENT, "segment [%s] not found in disk cache [%s]", name.c_str(),
-                      dir_.c_str());
+  int removeErrno = removeFile(name, segmentFile(name), false);
+  if (removeErrno == ENOENT && mayBeFlat(name))
+    removeErrno = removeFile(name, flatPath(name), true);
+  if (removeErrno == ENOENT)
+    return UX_ERROR(ENOENT, "segment [%s] not found in disk cache [%s]", name.c_str(),
+                    dir_.c_str());
+  if (removeErrno != 0)
     return UX_ERROR(removeErrno, "cannot remove segment [%s] from disk cache [%s]: %s",
                     name.c_str(), dir_.c_str(), std::strerror(removeErrno));
-  }
-  auto accounted = segmentBytes_.find(name);
-  if (accounted != segmentBytes_.end()) {
-    usedBytes_.store(usedBytes_.load() - accounted->second);
-    segmentBytes_.erase(accounted);
-  }
   OBJSTORE_LOG(4, "INFO: removed segment [%s]", name.c_str());
   return error;
+}
+
+// Removes the file of segment `name` at `path` and its bytes from the account. Holds only the
+// name's own lock: removals of different segments run in parallel.
+int DiskCache::removeFile(const std::string& name, const std::string& path, bool flat) {
+  std::lock_guard<std::mutex> lock(nameLock(name));
+  const uint64_t size = FileSize(path);
+  if (::unlink(path.c_str()) != 0) {
+    const int removeErrno = errno;
+    if (flat && removeErrno == ENOENT) forgetFlat(name);
+    return removeErrno;
+  }
+  usedBytes_ -= size;
+  if (flat) forgetFlat(name);
+  return 0;
+}
+
+void DiskCache::forgetFlat(const std::string& name) {
+  std::lock_guard<std::mutex> lock(flatMutex_);
+  flatNames_.erase(name);
+  flatCount_ = flatNames_.size();
+}
+
+std::mutex& DiskCache::nameLock(const std::string& name) {
+  return nameLocks_[Crc32c(name.data(), name.size()) % kNameLocks];
 }
 
 std::vector<std::string> DiskCache::listSegments() const {

@@ -12,7 +12,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -100,7 +99,10 @@ class DiskCache {
   int makeShard(const std::string& shard, bool sync);
   void scanDirectory();
   bool scanEntries(const std::string& path, bool top, std::vector<std::string>* flat);
-  void countSegment(const std::string& name, const std::string& path);
+  void countSegment(const std::string& path);
+  int removeFile(const std::string& name, const std::string& path, bool flat);
+  void forgetFlat(const std::string& name);
+  std::mutex& nameLock(const std::string& name);
   void applyFaultsFromEnvironment();
   CUxError checkUsable(const std::string& name) const;
   CUxError readError(const std::string& name, int error) const;
@@ -111,11 +113,14 @@ class DiskCache {
   int openErrno_ = 0;
   std::atomic<uint64_t> usedBytes_{0};
   std::atomic<uint64_t> highWatermark_{UINT64_MAX};
-  // Serialises renames and removals with the accounting of the bytes they add and remove.
-  std::mutex storeMutex_;
-  std::map<std::string, uint64_t> segmentBytes_;  // guarded by storeMutex_
-  std::set<std::string> flatNames_;               // unsharded segments; guarded by storeMutex_
-  std::atomic<size_t> flatCount_{0};              // flatNames_.size(), for a lock-free check
+  // Serialise the renames and removals of one name with the accounting of the bytes they add
+  // and remove; a name's lock is chosen by a checksum of the name.
+  static constexpr size_t kNameLocks = 64;
+  std::mutex nameLocks_[kNameLocks];
+  size_t scannedSegments_ = 0;
+  std::mutex flatMutex_;
+  std::set<std::string> flatNames_;   // unsharded segments; guarded by flatMutex_
+  std::atomic<size_t> flatCount_{0};  // flatNames_.size(), for a lock-free check
   std::atomic<bool> shardMade_[256] = {};
   OpenSegmentMap openSegments_;
   WriteBudget writeBudget_;
