@@ -106,30 +106,31 @@ CUxError BackupInterface::init(JobInfoPtr info) {
       OBJSTORE_LOG(-1, "ERROR: getting StreamHandler failed. Temporarily continuing.");
       continue;
     }
-    {
-      KaCriticalSectionLock lock(&streamHandlerLock);
-      freeStreamHandlers.push_back(handler);
-      streamHandlers.push_back(handler);
-    }
-    if (!registerStreamCache(handler->getAfileID(), jobCache->getBasePath())) {
+    StreamInfoPtr stream = registerStreamCache(handler->getAfileID(), jobCache->getBasePath());
+    if (!stream) {
       OBJSTORE_LOG(-1, "ERROR: StreamCache init failed, stopping job and closing session");
       controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED);
       return UX_ERROR(kErrJobCacheInit, "StreamCache init failed");
     }
+    streams.add(handler, stream);
   }
-  if (freeStreamHandlerCount() != 0) return CUxError();
+  if (streams.size() != 0) return CUxError();
   OBJSTORE_LOG(-1, "ERROR: no stream handlers found, failing initialization");
   controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_FAILED_TO_START);
   return UX_ERROR(kErrNoStreamHandlers,
                   "we didn't get even one stream handler, failing initialization");
 }
 
-bool BackupInterface::registerStreamCache(uint32_t aFileId, const std::string& jobBasePath) {
+StreamInfoPtr BackupInterface::registerStreamCache(uint32_t aFileId,
+                                                   const std::string& jobBasePath) {
   StreamInfoPtr stream(new StreamInfo(aFileId, jobBasePath + "/" + std::to_string(aFileId)));
-  if (!stream->init()) return false;
+  if (!stream->init()) return StreamInfoPtr();
   KaCriticalSectionLock lock(&gStreamLock);
-  gStreams[aFileId] = stream;
-  return true;
+  StreamInfoPtr& entry = gStreams[aFileId];
+  if (entry) entry->setRegistered(false);  // replaced: its senders find it gone
+  entry = stream;
+  stream->setRegistered(true);
+  return stream;
 }
 
 void BackupInterface::setCallBack(CommitCallBack newCallBack, void* context) {
@@ -175,18 +176,15 @@ CUxError BackupInterface::releaseStreamHandler(CStreamHandlerPtr& handler) {
 }
 
 size_t BackupInterface::streamHandlerCount() {
-  KaCriticalSectionLock lock(&streamHandlerLock);
-  return streamHandlers.size();
+  return streams.size();
 }
 
 size_t BackupInterface::freeStreamHandlerCount() {
-  KaCriticalSectionLock lock(&streamHandlerLock);
-  return freeStreamHandlers.size();
+  return streams.freeHandlers().size();
 }
 
 CStreamHandlerPtr BackupInterface::streamHandlerAt(size_t index) {
-  KaCriticalSectionLock lock(&streamHandlerLock);
-  return index < streamHandlers.size() ? streamHandlers[index] : CStreamHandlerPtr();
+  return streams.handlerAt(index);
 }
 
 bool BackupInterface::holdsCommitHandler() {

@@ -55,12 +55,7 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
 
   if (waitForCommits) allCommitted = waitForStreams(records, failedList);
   dropEndedStreams(records);
-  {
-    KaCriticalSectionLock lock(&streamHandlerLock);
-    freeStreamHandlers.clear();
-    spareHandlerNodes.clear();
-    streamHandlers.clear();
-  }
+  streams.close();
   records.clear();
 
   const std::string jobDirectory =
@@ -80,11 +75,7 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
 }
 
 std::vector<StreamInfoPtr> BackupInterface::releaseStreams() {
-  std::list<CStreamHandlerPtr> handlers;
-  {
-    KaCriticalSectionLock lock(&streamHandlerLock);
-    handlers = freeStreamHandlers;
-  }
+  std::vector<CStreamHandlerPtr> handlers = streams.freeHandlers();
   std::vector<StreamInfoPtr> records;
   for (CStreamHandlerPtr& handler : handlers) {
     const uint32_t id = handler->getAfileID();

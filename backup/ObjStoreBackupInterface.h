@@ -12,14 +12,14 @@
 //   1. gObjectCreationLock      the controller registry; held across a controller's start
 //   2. StreamInfo::sendLock     one item's send on a stream, the pipeline's sends included
 //   3. gStreamLock              the stream registry; held across the host's commit callback
-//   4. streamHandlerLock        a controller's handler lists
-//   5. failedListLock           moving a stream's items into a host's failed list
-//   6. callBackLock             a controller's callback, its context and its commit handler
-//   7. StreamInfo::itemListLock a stream's uncommitted items; always the innermost
+//   4. failedListLock           moving a stream's items into a host's failed list
+//   5. callBackLock             a controller's callback, its context and its commit handler
+//   6. StreamInfo::itemListLock a stream's uncommitted items; always the innermost
 // gThreadSyncLock, the configurator's lock and the disk cache's segment locks are taken alone.
-// A commit notification takes 3, 6 and 7. None of them is held across a call into the
+// A commit notification takes 3, 5 and 6. None of them is held across a call into the
 // pipeline, and commitUpdate never waits for a thread that is inside one: a pipeline may hold a
-// send until that send's commit has been reported.
+// send until that send's commit has been reported. A sending thread finds its stream without a
+// lock (StreamSlots.h).
 #ifndef OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_
 #define OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_
 
@@ -46,6 +46,7 @@
 #include "PipelineConfiurator.h"
 #include "RestartRegistry.h"
 #include "SectionV.h"
+#include "StreamSlots.h"
 #include "ThreadAnnotations.h"
 
 namespace ObjectStore {
@@ -131,7 +132,9 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
  private:
   friend class ChunkCommitHandler;
 
-  bool registerStreamCache(uint32_t aFileId, const std::string& jobBasePath);
+  // Makes, registers and returns the stream cache of `handler`; null when its directory could
+  // not be made.
+  StreamInfoPtr registerStreamCache(uint32_t aFileId, const std::string& jobBasePath);
   // The callback and context as one consistent pair.
   void getCallBack(CommitCallBack* callBack, void** context) EXCLUDES(callBackLock);
   // Hands `committedItems` of stream `aFileId` to the callback, if one is set.
@@ -141,9 +144,10 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   // Steps of sendItem.
   CUxError readSections(DiskCache& cache, DiskCacheContext& context, const std::string& item,
                         OpenSegmentInfo* segment, std::vector<SectionV>& sections);
-  CUxError takeStreamHandler(int checksum, int* streamIndex,
-                             OBJECTOPSAPI::CStreamHandlerPtr* handler);
-  CUxError findStreamCache(const OBJECTOPSAPI::CStreamHandlerPtr& handler, StreamInfoPtr* stream);
+  // The slot of the stream that `checksum` chooses, taken; null (with the error) when the
+  // backup has ended.
+  StreamSlots::Slot* takeStream(int checksum, int* streamIndex, CUxError* error);
+  CUxError checkStreamCache(const StreamSlots::Slot& slot);
   // `item` is the recorded copy of the name, moved into the stream cache; `itemText` the
   // caller's, for the log.
   CUxError sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler,
@@ -154,8 +158,6 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   void forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler, DiskCache& cache,
                         DiskCacheContext& context) REQUIRES(stream.sendLock);
   void reportIfCovered(StreamInfo& stream) REQUIRES(stream.sendLock);
-  void returnStreamHandler(const OBJECTOPSAPI::CStreamHandlerPtr& handler)
-      EXCLUDES(streamHandlerLock);
   void handBack(StreamInfo& stream, std::list<std::string>& failedList);
 
   // Steps of endBackup.
@@ -170,13 +172,10 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   OBJECTOPSAPI::CSynchronousBackupPtr controller;
   CommitCallBack callBack GUARDED_BY(callBackLock);
   void* callBackContext GUARDED_BY(callBackLock);
-  std::list<OBJECTOPSAPI::CStreamHandlerPtr> freeStreamHandlers GUARDED_BY(streamHandlerLock);
-  // List nodes that sendItem moves out of and back into freeStreamHandlers, so that taking and
-  // returning a handler allocates nothing. Their values are stale.
-  std::list<OBJECTOPSAPI::CStreamHandlerPtr> spareHandlerNodes GUARDED_BY(streamHandlerLock);
-  std::vector<OBJECTOPSAPI::CStreamHandlerPtr> streamHandlers GUARDED_BY(streamHandlerLock);
+  // Every stream handler of the job, in the order obtained, with its stream cache; a handler
+  // is free while no sendItem holds it.
+  StreamSlots streams;
   OBJECTOPSAPI::JobInfoPtr jobInfo;
-  KaCriticalSection streamHandlerLock;
   KaCriticalSection failedListLock;
   KaCriticalSection callBackLock;
 };

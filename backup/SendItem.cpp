@@ -136,30 +136,21 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
                     oversized->data.size());
   }
 
-  CStreamHandlerPtr handler;
-  error =
-      takeStreamHandler(fastChecksum(streamKey.data(), streamKey.size()), streamIndex, &handler);
-  if (error.IsError()) return error;
-  // Back in the free list however this call ends: a handler missing from it would be neither
-  // released nor waited on by endBackup, and its stream's items would be lost.
-  ScopeExit giveBack([this, &handler] {
-    try {
-      returnStreamHandler(handler);
-    } catch (...) {
-      OBJSTORE_LOG(-1, "ERROR: could not return the stream handler of aFile ID [%u]",
-                   handler->getAfileID());
-    }
-  });
-  OBJSTORE_LOG(2, "INFO: stream with aFile ID [%u] found", handler->getAfileID());
-
-  StreamInfoPtr stream;
-  error = findStreamCache(handler, &stream);
+  StreamSlots::Slot* slot =
+      takeStream(fastChecksum(streamKey.data(), streamKey.size()), streamIndex, &error);
+  if (slot == nullptr) return error;
+  // Given back however this call ends: a handler held for good would be neither released nor
+  // waited on by endBackup, and its stream's items would be lost.
+  ScopeExit giveBack([this, slot] { streams.give(slot); });
+  OBJSTORE_LOG(2, "INFO: stream with aFile ID [%u] found", slot->handler->getAfileID());
+  error = checkStreamCache(*slot);
   if (error.IsError()) return error;
   OBJSTORE_LOG(2, "INFO: stream cache found for this stream.");
 
+  StreamInfo* stream = slot->stream.get();
   KaCriticalSectionLock sendLock(&stream->sendLock);
-  error = sendOnStream(*stream, *handler, item, std::move(name), sections, failedList, bytesSent,
-                       cache, context);
+  error = sendOnStream(*stream, *slot->handler, item, std::move(name), sections, failedList,
+                       bytesSent, cache, context);
   if (!error.IsError()) return error;
   return error.Push(UX_CODE_LOCATION);
 }
@@ -243,36 +234,22 @@ CUxError BackupInterface::readSections(DiskCache& cache, DiskCacheContext& conte
   return error;
 }
 
-CUxError BackupInterface::takeStreamHandler(int checksum, int* streamIndex,
-                                            CStreamHandlerPtr* handler) {
-  KaCriticalSectionLock lock(&streamHandlerLock);
-  if (streamHandlers.empty()) {
+StreamSlots::Slot* BackupInterface::takeStream(int checksum, int* streamIndex, CUxError* error) {
+  size_t index = 0;
+  StreamSlots::Slot* slot = streams.take(checksum, &index);
+  if (slot == nullptr) {
     OBJSTORE_LOG(-1, "ERROR: no stream handlers: the backup has ended");
-    return UX_ERROR(kErrBackupEnded, "the backup has ended: no stream to send on");
-  }
-  // A negative checksum counts as a large unsigned number.
-  const uint64_t wide = static_cast<uint64_t>(static_cast<int64_t>(checksum));
-  const size_t index = static_cast<size_t>(wide % streamHandlers.size());
-  *handler = streamHandlers[index];
-  std::list<CStreamHandlerPtr>::iterator it = freeStreamHandlers.begin();
-  while (it != freeStreamHandlers.end()) {
-    std::list<CStreamHandlerPtr>::iterator entry = it++;
-    // The node keeps its value (streamHandlers holds the handler anyway): a return that finds its
-    // own handler in the node leaves the reference count alone.
-    if (*entry == *handler)
-      spareHandlerNodes.splice(spareHandlerNodes.end(), freeStreamHandlers, entry);
+    *error = UX_ERROR(kErrBackupEnded, "the backup has ended: no stream to send on");
+    return nullptr;
   }
   if (streamIndex != nullptr) *streamIndex = static_cast<int>(index);
-  return CUxError();
+  return slot;
 }
 
-CUxError BackupInterface::findStreamCache(const CStreamHandlerPtr& handler, StreamInfoPtr* stream) {
-  KaCriticalSectionLock lock(&gStreamLock);
-  std::map<uint32_t, StreamInfoPtr>::iterator it = gStreams.find(handler->getAfileID());
-  if (it != gStreams.end()) {
-    *stream = it->second;
-    return CUxError();
-  }
+// The slot holds the stream's record since the job started; the registry's flag on it says
+// whether gStreams still holds it under the stream's id, without a lookup under gStreamLock.
+CUxError BackupInterface::checkStreamCache(const StreamSlots::Slot& slot) {
+  if (slot.stream->isRegistered()) return CUxError();
   OBJSTORE_LOG(-1,
                "ERROR: stream cache not found for this stream. It should have been previously "
                "added.");
@@ -297,20 +274,6 @@ void BackupInterface::forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStream
                  error.AsString().c_str());
   }
   stream.setLastCommitTime(now);
-}
-
-void BackupInterface::returnStreamHandler(const CStreamHandlerPtr& handler) {
-  KaCriticalSectionLock lock(&streamHandlerLock);
-  // Two sends may have taken the same handler; it goes back once.
-  for (const CStreamHandlerPtr& free : freeStreamHandlers) {
-    if (free == handler) return;
-  }
-  if (spareHandlerNodes.empty()) {
-    freeStreamHandlers.push_back(handler);
-    return;
-  }
-  if (spareHandlerNodes.front() != handler) spareHandlerNodes.front() = handler;
-  freeStreamHandlers.splice(freeStreamHandlers.end(), spareHandlerNodes, spareHandlerNodes.begin());
 }
 
 void BackupInterface::handBack(StreamInfo& stream, std::list<std::string>& failedList) {

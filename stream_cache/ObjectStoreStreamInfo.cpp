@@ -55,8 +55,7 @@ StreamInfo::StreamInfo(uint32_t streamId, std::string streamDir)
       lastCommitTime(0),
       previousSequenceNumber(0),
       frontSequenceNumber(0),
-      itemInFlight(false),
-      inFlightCovered(false),
+      flight(kNoFlight),
       maxUncommittedCount(GetMaxUncommittedCount()),
       callbackEvent(false) {}
 
@@ -69,8 +68,7 @@ StreamInfo::StreamInfo(std::string streamDir)
       lastCommitTime(0),
       previousSequenceNumber(0),
       frontSequenceNumber(0),
-      itemInFlight(false),
-      inFlightCovered(false),
+      flight(kNoFlight),
       maxUncommittedCount(0),
       callbackEvent(false) {
   loadFromDisk();
@@ -91,6 +89,7 @@ bool StreamInfo::addFilePath(std::string item) {
   {
     KaCriticalSectionLock lock(&itemListLock);
     uncommittedItems.push_back(std::move(item));
+    itemCount.store(uncommittedItems.size(), std::memory_order_relaxed);
   }
   return SaveToDisk();
 }
@@ -109,9 +108,9 @@ void StreamInfo::takeAllItems(std::list<std::string>& out) {
     // may stand behind a number above its place, which is then the one to count from.
     frontSequenceNumber = std::max(SaturatingAdd(frontSequenceNumber, uncommittedItems.size()),
                                    previousSequenceNumber);
-    itemInFlight = false;
-    inFlightCovered = false;
+    flight.store(kNoFlight, std::memory_order_relaxed);
     out.splice(out.end(), uncommittedItems);
+    itemCount.store(0, std::memory_order_relaxed);
   }
   callbackEvent.set();
 }
@@ -119,27 +118,25 @@ void StreamInfo::takeAllItems(std::list<std::string>& out) {
 void StreamInfo::addItemInFlight(std::string item) {
   KaCriticalSectionLock lock(&itemListLock);
   uncommittedItems.push_back(std::move(item));
-  itemInFlight = true;
-  inFlightCovered = false;
+  itemCount.store(uncommittedItems.size(), std::memory_order_relaxed);
+  flight.store(kInFlight, std::memory_order_relaxed);
 }
 
 bool StreamInfo::takeCoveredItem(std::list<std::string>& committedItems) {
-  bool emptied = false;
-  {
-    KaCriticalSectionLock lock(&itemListLock);
-    const bool covered = itemInFlight && inFlightCovered;
-    itemInFlight = false;
-    inFlightCovered = false;
-    if (!covered) return false;
-    // The commit that covered the item released everything before it, and nothing was added
-    // since: the item is the whole list.
-    const size_t count = uncommittedItems.size();
-    moveFront(static_cast<int64_t>(count), committedItems);
-    frontSequenceNumber =
-        std::max(SaturatingAdd(frontSequenceNumber, count), previousSequenceNumber);
-    emptied = uncommittedItems.empty();
-  }
-  if (emptied) callbackEvent.set();
+  // Usually no commit came meanwhile: end the flight without the item lock. A commit that looks
+  // at the item later finds it landed and releases it like any other.
+  int expected = kInFlight;
+  if (flight.compare_exchange_strong(expected, kNoFlight, std::memory_order_acq_rel)) return false;
+  KaCriticalSectionLock lock(&itemListLock);
+  if (flight.load(std::memory_order_relaxed) != kCovered) return false;
+  flight.store(kNoFlight, std::memory_order_relaxed);
+  // The commit that covered the item released everything before it, and nothing was added
+  // since: the item is the whole list.
+  const size_t count = uncommittedItems.size();
+  moveFront(static_cast<int64_t>(count), committedItems);
+  frontSequenceNumber = std::max(SaturatingAdd(frontSequenceNumber, count), previousSequenceNumber);
+  lock.release();
+  callbackEvent.set();
   return true;
 }
 
@@ -166,6 +163,7 @@ bool StreamInfo::loadFromDisk() {
   KaCriticalSectionLock lock(&itemListLock);
   std::string item;
   while (in >> item) uncommittedItems.push_back(item);
+  itemCount.store(uncommittedItems.size(), std::memory_order_relaxed);
   return true;
 }
 
@@ -203,10 +201,9 @@ void StreamInfo::releaseFront(int64_t received, std::list<std::string>& committe
   if (wanted > available) {
     OBJSTORE_LOG(-1, "We have less guids than the sequence number received.");
   }
-  if (itemInFlight && available > 0 && wanted >= available) {
+  if (available > 0 && wanted >= available && holdInFlight()) {
     // The number covers the item whose end-of-file is still being sent: release the items
     // before it, and let the sender report it once its end-of-file has succeeded.
-    inFlightCovered = true;
     moveFront(available - 1, committedItems);
     frontSequenceNumber = SaturatingAdd(frontSequenceNumber, static_cast<size_t>(available - 1));
     return;
@@ -214,6 +211,15 @@ void StreamInfo::releaseFront(int64_t received, std::list<std::string>& committe
   moveFront(std::min(wanted, available), committedItems);
   // A surplus is not carried over to items added later.
   frontSequenceNumber = std::max(frontSequenceNumber, received);
+}
+
+bool StreamInfo::holdInFlight() {
+  int state = flight.load(std::memory_order_acquire);
+  if (state == kCovered) return true;
+  // Only the sender moves the state without the item lock, from in flight to landed: if it did
+  // so first, the item is no longer in flight and goes with the others.
+  return state == kInFlight &&
+         flight.compare_exchange_strong(state, kCovered, std::memory_order_acq_rel);
 }
 
 void StreamInfo::moveFront(int64_t count, std::list<std::string>& committedItems) {
@@ -238,6 +244,7 @@ void StreamInfo::moveFront(int64_t count, std::list<std::string>& committedItems
     uncommittedItems.splice(uncommittedItems.end(), released, firstKept, released.end());
     committedItems.splice(committedItems.end(), released);
   }
+  itemCount.store(uncommittedItems.size(), std::memory_order_relaxed);
 }
 
 void StreamInfo::setQuitFlag() {
@@ -246,6 +253,14 @@ void StreamInfo::setQuitFlag() {
 
 bool StreamInfo::hasQuit() {
   return quitFlag;
+}
+
+void StreamInfo::setRegistered(bool isRegistered) {
+  registered.store(isRegistered, std::memory_order_release);
+}
+
+bool StreamInfo::isRegistered() {
+  return registered.load(std::memory_order_acquire);
 }
 
 uint32_t StreamInfo::getStreamId() {
@@ -257,8 +272,8 @@ bool StreamInfo::isCleanupInProgres() {
 }
 
 size_t StreamInfo::getStreamCacheSize() {
-  KaCriticalSectionLock lock(&itemListLock);
-  return uncommittedItems.size();
+  // Kept beside the list, so that the sender's count before every item takes no lock.
+  return itemCount.load(std::memory_order_relaxed);
 }
 
 size_t StreamInfo::getUncommittedCount() {
@@ -301,6 +316,7 @@ bool DropStreamIfDone(const StreamInfoPtr& record) {
   std::map<uint32_t, StreamInfoPtr>::iterator it = gStreams.find(id);
   // A later job may have registered its own record under the id.
   if (it == gStreams.end() || it->second != record) return false;
+  record->setRegistered(false);
   gStreams.erase(it);  // `record` may have been this very entry: not used from here on
   OBJSTORE_LOG(2, "INFO: stream [%u] of an ended job holds no item and leaves the registry", id);
   return true;

@@ -76,6 +76,11 @@ class OBJSTORE_API StreamInfo {
   // gStreams (StreamRegistry.h).
   void setQuitFlag();
   bool hasQuit();
+  // Whether gStreams holds this record under its id: set when a controller registers it, cleared
+  // when it leaves the registry or another record replaces it. A sender that holds the record
+  // checks it instead of looking the id up.
+  void setRegistered(bool registered);
+  bool isRegistered();
   uint32_t getStreamId();
   bool isCleanupInProgres();
   size_t getStreamCacheSize() EXCLUDES(itemListLock);
@@ -94,6 +99,8 @@ class OBJSTORE_API StreamInfo {
   // Moves the items that `received` newly covers from the front of the list to `committedItems`.
   void releaseFront(int64_t received, std::list<std::string>& committedItems)
       REQUIRES(itemListLock);
+  // True when the back of the list is in flight and, from now on, covered by a commit.
+  bool holdInFlight() REQUIRES(itemListLock);
   // Moves the first `count` items to the back of `committedItems`.
   void moveFront(int64_t count, std::list<std::string>& committedItems) REQUIRES(itemListLock);
 
@@ -104,16 +111,20 @@ class OBJSTORE_API StreamInfo {
   KaCriticalSection itemListLock;
   std::list<std::string> uncommittedItems GUARDED_BY(itemListLock);
   std::atomic<bool> quitFlag;
+  std::atomic<bool> registered{false};
   bool cleanupInProgress;
   int64_t lastCommitTime GUARDED_BY(sendLock);
   int64_t previousSequenceNumber GUARDED_BY(itemListLock);
   // The sequence number that covers the item just before the front of the list: it moves with
   // every item committed and every item handed back.
   int64_t frontSequenceNumber GUARDED_BY(itemListLock);
-  // The back of the list is in flight (its end-of-file record is being sent), and whether a
-  // commit has covered it meanwhile.
-  bool itemInFlight GUARDED_BY(itemListLock);
-  bool inFlightCovered GUARDED_BY(itemListLock);
+  // Whether the back of the list is in flight (its end-of-file record is being sent), and
+  // whether a commit has covered it meanwhile. Changed under itemListLock, except that the
+  // sender ends an uncovered flight with a compare-and-exchange alone.
+  enum Flight { kNoFlight, kInFlight, kCovered };
+  std::atomic<int> flight;
+  // uncommittedItems.size(), written under itemListLock, read without it.
+  std::atomic<size_t> itemCount{0};
   uint32_t maxUncommittedCount;
 
  public:

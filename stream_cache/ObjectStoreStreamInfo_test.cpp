@@ -239,5 +239,55 @@ TEST(StreamInfoTest, ConcurrentUseLosesDuplicatesOrReleasesEarlyNothing) {
   EXPECT_EQ(all.size(), std::set<std::string>(all.begin(), all.end()).size());
 }
 
+// As above, with each item in flight from its recording until its end-of-file, which the
+// pipeline counts whether or not it succeeds: the sender lands good items (reporting those a
+// commit covered meanwhile) and hands the stream back after a bad one. A commit must never
+// release an item whose end-of-file it does not count, nor a bad item, and every item must end
+// up reported committed or handed back, once.
+TEST(StreamInfoTest, ItemsInFlightRaceWithCommits) {
+  const int64_t kItems = 4000;
+  ScopedLogCapture capture(0);
+  StreamInfo stream(1, "/nonexistent");
+  std::atomic<int64_t> counted(0);
+  std::list<std::string> committed, landed, handedBack;
+  int64_t releasedEarly = 0;
+  auto bad = [](int64_t item) { return item % 13 == 5; };
+  std::thread sender([&] {
+    for (int64_t i = 0; i < kItems; ++i) {
+      KaCriticalSectionLock lock(&stream.sendLock);
+      stream.addItemInFlight(std::to_string(i));
+      std::this_thread::yield();
+      ++counted;  // the end-of-file is sent
+      if (bad(i)) {
+        stream.takeAllItems(handedBack);
+      } else {
+        stream.takeCoveredItem(landed);
+      }
+    }
+  });
+  std::thread committer([&] {
+    for (int64_t received = 0; received < kItems;) {
+      received = counted.load();
+      std::string number = std::to_string(received);
+      std::list<std::string> released;
+      KaCriticalSectionLock lock(&gStreamLock);
+      stream.getCommitGUIDList(number, released);
+      for (const std::string& item : released) releasedEarly += std::stoll(item) >= received;
+      committed.splice(committed.end(), released);
+    }
+  });
+  sender.join();
+  committer.join();
+
+  EXPECT_EQ(0, releasedEarly);
+  std::multiset<std::string> all(committed.begin(), committed.end());
+  all.insert(landed.begin(), landed.end());
+  for (const std::string& item : all) EXPECT_FALSE(bad(std::stoll(item))) << item;
+  all.insert(handedBack.begin(), handedBack.end());
+  EXPECT_EQ(size_t(kItems), all.size());
+  EXPECT_EQ(all.size(), std::set<std::string>(all.begin(), all.end()).size());
+  EXPECT_EQ(0u, stream.getStreamCacheSize());
+}
+
 }  // namespace
 }  // namespace ObjectStore

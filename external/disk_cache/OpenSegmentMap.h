@@ -15,8 +15,8 @@ namespace ObjectStore {
 // Senders open and close one segment per item from several threads at once, and hold only a
 // few open at any moment (one per sending thread). So the map is split into independently
 // locked parts that those threads rarely share, each a short list of open entries searched by
-// hash. An entry is made by the thread that opens the name and, usually, freed by the same thread
-// at the close, so its memory stays in that thread's cache. All operations are thread-safe.
+// hash. A closed entry is kept for the next name of its part (a few per part), so that an open
+// and a close allocate nothing. All operations are thread-safe.
 class OpenSegmentMap {
  public:
   OpenSegmentMap() = default;
@@ -34,11 +34,13 @@ class OpenSegmentMap {
 
  private:
   static constexpr size_t kShards = 16;
+  static constexpr size_t kSparesPerShard = 4;
 
   // Each on its own cache line: threads that work on different shards do not slow each other.
   struct alignas(64) Shard {
     mutable std::mutex mutex;
-    std::vector<OpenSegmentInfo*> open;  // owned
+    std::vector<OpenSegmentInfo*> open;   // owned
+    std::vector<OpenSegmentInfo*> spare;  // owned: closed entries kept for reuse
   };
 
   std::array<Shard, kShards> shards_;
