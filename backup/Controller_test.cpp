@@ -19,7 +19,7 @@ std::string Guid(int i) {
 }
 
 // Sends `item` and expects success.
-void Send(BackupInterfacePtr controller, DiskCache& cache, DiskCacheContext& context,
+void Send(BackupInterfacePtr controller, DirectoryDiskCache& cache, DiskCacheContext& context,
           const std::string& item, int* streamIndex = nullptr) {
   std::list<std::string> failed;
   CUxError error = controller->sendItem(item.c_str(), failed, nullptr, streamIndex, cache, context);

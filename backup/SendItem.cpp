@@ -36,7 +36,7 @@ void RaiseItemEvent(const char* item, long long jobId) {
 const SectionV* FindOversizedSection(const std::vector<SectionV>& sections) {
   const uint64_t limit = GetBackupTimings().maxSectionBytes;
   for (const SectionV& section : sections) {
-    bool sent = section.type == kSectionFileData || section.type == kSectionMetaData;
+    bool sent = section.type == kFileDataSection || section.type == kMetaDataSection;
     if (sent && section.data.size() > limit) return &section;
   }
   return nullptr;
@@ -46,7 +46,7 @@ CUxError SendSection(OBJECTOPSAPI::CStreamHandler& handler, const SectionV& sect
                      const char* item) {
   CUxError error;
   const char* what = nullptr;
-  if (section.type == kSectionStreamHeader) {
+  if (section.type == kStreamHeaderSection) {
     // A fixed-size record for the pipeline, even when the cached section is shorter (or empty:
     // only the first header section was checked).
     OBJECTOPSAPI::CXFileHeader header;
@@ -56,7 +56,7 @@ CUxError SendSection(OBJECTOPSAPI::CStreamHandler& handler, const SectionV& sect
     }
     error = handler.sendHeader(&header);
     what = "ERROR: failed to send the Header for file [%s] with error [%s]";
-  } else if (section.type == kSectionMetaData) {
+  } else if (section.type == kMetaDataSection) {
     error = handler.sendMetaData(section.metaDataType, section.data.data(),
                                  static_cast<uint32_t>(section.data.size()));
     what = "ERROR: failed to send the metadata for file [%s] with error [%s]";
@@ -71,7 +71,7 @@ CUxError SendSection(OBJECTOPSAPI::CStreamHandler& handler, const SectionV& sect
 }
 
 bool IsSentType(int32_t type) {
-  return type == kSectionStreamHeader || type == kSectionFileData || type == kSectionMetaData;
+  return type == kStreamHeaderSection || type == kFileDataSection || type == kMetaDataSection;
 }
 
 // Sends the item's sections in segment order up to the first failure, which it returns.
@@ -115,7 +115,7 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
   CUxError error = readSections(cache, context, name, segment.getSegInfo(), sections);
   if (error.IsError()) return error;
 
-  const SectionV* header = FindSection(sections, kSectionStreamHeader);
+  const SectionV* header = FindSection(sections, kStreamHeaderSection);
   if (header == nullptr) {
     OBJSTORE_LOG(-1, "ERROR: Can't find cxheader [%s]", item);
     RaiseItemEvent(nullptr, jobId);

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "MakeCXFileHeader.h"
 #include "PipelineErrors.h"
 #include "StoreFormat.h"
 #include "testing/PipelineTestSupport.h"

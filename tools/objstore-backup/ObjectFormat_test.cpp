@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "CXFileHeader.h"
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "Ingester.h"
 #include "ObjectId.h"
 #include "ObjectMetadata.h"
@@ -171,7 +171,7 @@ TEST(IngesterTest, EveryObjectBecomesASegmentAndOthersAreReported) {
   EXPECT_EQ(1u, result.symlinks);
   EXPECT_EQ(1u, result.directories);
   EXPECT_EQ(7u, result.bytes);
-  ObjectStore::DiskCache cache(dir.sub("cache"));
+  ObjectStore::DirectoryDiskCache cache(dir.sub("cache"));
   for (const char* path : {"empty", "file", "link"})
     EXPECT_TRUE(cache.hasSegment(ObjectGuid(path)));
 }

@@ -1,4 +1,4 @@
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -13,6 +13,7 @@
 
 #include "ByteSize.h"
 #include "LogWriter.h"
+#include "OpenSegmentMap.h"
 #include "SegmentFile.h"
 
 namespace ObjectStore {
@@ -63,7 +64,8 @@ class ScopedDir {
 
 }  // namespace
 
-DiskCache::DiskCache(const std::string& dir) : dir_(dir) {
+DirectoryDiskCache::DirectoryDiskCache(const std::string& dir)
+    : dir_(dir), openSegments_(new OpenSegmentMap) {
   applyFaultsFromEnvironment();
   int error = CreateDirectories(dir_);
   if (error != 0) {
@@ -80,28 +82,28 @@ DiskCache::DiskCache(const std::string& dir) : dir_(dir) {
                segmentBytes_.size(), static_cast<unsigned long long>(usedBytes_.load()));
 }
 
-DiskCache::~DiskCache() {
-  const size_t open = openSegments_.size();
+DirectoryDiskCache::~DirectoryDiskCache() {
+  const size_t open = openSegments_->size();
   if (open != 0) {
     OBJSTORE_LOG(-1, "ERROR: disk cache [%s] destroyed while %zu segments are open", dir_.c_str(),
                  open);
   }
 }
 
-OpenSegmentInfo* DiskCache::openSegment(const std::string& name) {
-  return openSegments_.open(name);
+OpenSegmentInfo* DirectoryDiskCache::openSegment(const std::string& name) {
+  return openSegments_->open(name);
 }
 
-void DiskCache::closeSegment(OpenSegmentInfo* info) {
-  openSegments_.close(info);
+void DirectoryDiskCache::closeSegment(OpenSegmentInfo* info) {
+  openSegments_->close(info);
 }
 
-size_t DiskCache::openSegmentCount() const {
-  return openSegments_.size();
+size_t DirectoryDiskCache::openSegmentCount() const {
+  return openSegments_->size();
 }
 
 // Runs in the constructor, before any other thread can see the cache.
-void DiskCache::scanDirectory() {
+void DirectoryDiskCache::scanDirectory() {
   ScopedDir dir(dir_);
   if (dir.get() == nullptr) {
     openErrno_ = errno;
@@ -127,16 +129,16 @@ void DiskCache::scanDirectory() {
   }
 }
 
-bool DiskCache::isOpen(std::string* error) const {
+bool DirectoryDiskCache::isOpen(std::string* error) const {
   if (error != nullptr) *error = openError_;
   return openErrno_ == 0;
 }
 
-std::string DiskCache::segmentPath(const std::string& name) const {
+std::string DirectoryDiskCache::segmentPath(const std::string& name) const {
   return dir_ + "/" + name + kSegmentSuffix;
 }
 
-CUxError DiskCache::checkUsable(const std::string& name) const {
+CUxError DirectoryDiskCache::checkUsable(const std::string& name) const {
   if (openErrno_ != 0)
     return UX_ERROR(openErrno_, "disk cache is not open: %s", openError_.c_str());
   if (const char* problem = NameProblem(name))
@@ -146,7 +148,7 @@ CUxError DiskCache::checkUsable(const std::string& name) const {
   return CUxError();
 }
 
-CUxError DiskCache::readError(const std::string& name, int error) const {
+CUxError DirectoryDiskCache::readError(const std::string& name, int error) const {
   if (error == ENOENT)
     return UX_ERROR(ENOENT, "segment [%s] not found in disk cache [%s]", name.c_str(),
                     dir_.c_str());
@@ -154,8 +156,9 @@ CUxError DiskCache::readError(const std::string& name, int error) const {
                   dir_.c_str(), std::strerror(error));
 }
 
-CUxError DiskCache::readAllSections(const DiskCacheContext& /*context*/, const std::string& name,
-                                    std::vector<SectionV>& sections) {
+CUxError DirectoryDiskCache::readAllSections(const DiskCacheContext& /*context*/,
+                                             const std::string& name,
+                                             std::vector<SectionV>& sections) {
   CUxError error = checkUsable(name);
   if (error.IsError()) return error;
   std::string problem;
@@ -171,8 +174,8 @@ CUxError DiskCache::readAllSections(const DiskCacheContext& /*context*/, const s
   return error;
 }
 
-CUxError DiskCache::writeSegment(const std::string& name, const std::vector<SectionV>& sections,
-                                 bool sync) {
+CUxError DirectoryDiskCache::writeSegment(const std::string& name,
+                                          const std::vector<SectionV>& sections, bool sync) {
   CUxError error = checkUsable(name);
   if (error.IsError()) return error;
   if (sections.size() > UINT32_MAX)
@@ -198,8 +201,8 @@ CUxError DiskCache::writeSegment(const std::string& name, const std::vector<Sect
 
 // Renames the written temporary file over the segment and moves the used bytes by the
 // difference, as one step for concurrent writers and removers of the same name.
-CUxError DiskCache::installSegment(const std::string& name, const std::string& tmpPath,
-                                   uint64_t size) {
+CUxError DirectoryDiskCache::installSegment(const std::string& name, const std::string& tmpPath,
+                                            uint64_t size) {
   std::lock_guard<std::mutex> lock(storeMutex_);
   if (::rename(tmpPath.c_str(), segmentPath(name).c_str()) != 0) {
     int renameErrno = errno;
@@ -213,7 +216,7 @@ CUxError DiskCache::installSegment(const std::string& name, const std::string& t
   return CUxError();
 }
 
-CUxError DiskCache::removeSegment(const std::string& name) {
+CUxError DirectoryDiskCache::removeSegment(const std::string& name) {
   CUxError error = checkUsable(name);
   if (error.IsError()) return error;
   std::lock_guard<std::mutex> lock(storeMutex_);
@@ -234,7 +237,7 @@ CUxError DiskCache::removeSegment(const std::string& name) {
   return error;
 }
 
-std::vector<std::string> DiskCache::listSegments() const {
+std::vector<std::string> DirectoryDiskCache::listSegments() const {
   std::vector<std::string> names;
   ScopedDir dir(dir_);
   if (dir.get() == nullptr) return names;
@@ -246,13 +249,14 @@ std::vector<std::string> DiskCache::listSegments() const {
   return names;
 }
 
-bool DiskCache::hasSegment(const std::string& name) const {
+bool DirectoryDiskCache::hasSegment(const std::string& name) const {
   struct stat info;
   return NameProblem(name) == nullptr && ::stat(segmentPath(name).c_str(), &info) == 0 &&
          S_ISREG(info.st_mode);
 }
 
-bool DiskCache::ParseFaults(const std::string& spec, uint64_t* diskFullAfter, std::string* why) {
+bool DirectoryDiskCache::ParseFaults(const std::string& spec, uint64_t* diskFullAfter,
+                                     std::string* why) {
   const std::string prefix = "diskFullAfter=";
   if (spec.compare(0, prefix.size(), prefix) != 0) {
     *why = "the disk cache knows one fault, diskFullAfter=<size>";
@@ -265,7 +269,7 @@ bool DiskCache::ParseFaults(const std::string& spec, uint64_t* diskFullAfter, st
   return true;
 }
 
-void DiskCache::applyFaultsFromEnvironment() {
+void DirectoryDiskCache::applyFaultsFromEnvironment() {
   const char* spec = std::getenv("OBJSTORE_DISKCACHE_FAULTS");
   if (spec == nullptr || *spec == '\0') return;
   uint64_t limit = 0;
@@ -277,15 +281,15 @@ void DiskCache::applyFaultsFromEnvironment() {
   writeBudget_.setLimit(limit);
 }
 
-void DiskCache::setHighWatermark(uint64_t bytes) {
+void DirectoryDiskCache::setHighWatermark(uint64_t bytes) {
   highWatermark_.store(bytes);
 }
 
-uint64_t DiskCache::highWatermark() const {
+uint64_t DirectoryDiskCache::highWatermark() const {
   return highWatermark_.load();
 }
 
-uint64_t DiskCache::usedBytes() const {
+uint64_t DirectoryDiskCache::usedBytes() const {
   return usedBytes_.load();
 }
 
