@@ -10,6 +10,7 @@
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
 #include "StreamRegistry.h"
+#include "StreamSpread.h"
 #include "UxSleep.h"
 
 namespace ObjectStore {
@@ -31,6 +32,18 @@ void WaitUntilDrained(StreamInfo& stream, Clock::time_point deadline) {
   }
 }
 
+// The items each stream received, as far as its commits and its uncommitted items tell. The list
+// is read first: an item that a commit moves meanwhile counts twice rather than not at all.
+std::vector<uint64_t> ItemsPerStream(const std::vector<StreamInfoPtr>& records) {
+  std::vector<uint64_t> items;
+  for (const StreamInfoPtr& record : records) {
+    const uint64_t uncommitted = record->getStreamCacheSize();
+    const int64_t committed = record->getPreviousSequenceNumber();
+    items.push_back(uncommitted + static_cast<uint64_t>(committed > 0 ? committed : 0));
+  }
+  return items;
+}
+
 }  // namespace
 
 CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool waitForCommits) {
@@ -43,6 +56,7 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
     OBJSTORE_LOG(-1, "ERROR: Stop job failed/Job not running.");
     return result.Push(UX_CODE_LOCATION);
   }
+  WarnIfOneStreamTookAll(jobInfo->jobId, ItemsPerStream(records));
   // The pipeline has dropped its reference to the commit handler; dropping ours ends the
   // controller/handler pair, so the host's last pointer frees the controller. The handler is
   // destroyed outside the lock.
