@@ -26,6 +26,7 @@ function(objstore_shared_library name)
     "$<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>"
     "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/objstorebackup>")
   target_link_libraries(${name} PUBLIC "$<BUILD_INTERFACE:${name}_api>")
+  target_compile_features(${name} PUBLIC cxx_std_17)
 endfunction()
 
 # objstore_version_script(<exports file> <map file>): writes a linker version script that exports

@@ -233,6 +233,7 @@ int main(int argc, char** argv) {
   int intact = 0;
   for (int i = 0; i < kObjects; ++i)
     intact += restored.count(names[i]) && restored[names[i]] == Content(i);
+  std::lock_guard<std::mutex> lock(committed.mutex);
   std::printf("%d objects on %u streams (%d/%d/%d sends), %zu committed, %d read back intact\n",
               kObjects, kStreams, perStream[0], perStream[1], perStream[2], committed.names.size(),
               intact);
