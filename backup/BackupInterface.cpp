@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "JobStatus.h"
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
@@ -97,7 +98,7 @@ CUxError BackupInterface::init(JobInfoPtr info) {
   boost::shared_ptr<ObjStoreJobInfo> jobCache(new ObjStoreJobInfo(*info));
   if (!jobCache->init()) {
     OBJSTORE_LOG(-1, "ERROR: jobCache init failed, stopping job and closing session");
-    controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED);
+    controller->endBackup(kJobStatusEnded);
     return UX_ERROR(kErrJobCacheInit, "jobCache init failed");
   }
   for (uint64_t i = 1; i <= info->numStreams; ++i) {
@@ -113,13 +114,13 @@ CUxError BackupInterface::init(JobInfoPtr info) {
     }
     if (!registerStreamCache(handler->getAfileID(), jobCache->getBasePath())) {
       OBJSTORE_LOG(-1, "ERROR: StreamCache init failed, stopping job and closing session");
-      controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED);
+      controller->endBackup(kJobStatusEnded);
       return UX_ERROR(kErrJobCacheInit, "StreamCache init failed");
     }
   }
   if (freeStreamHandlerCount() != 0) return CUxError();
   OBJSTORE_LOG(-1, "ERROR: no stream handlers found, failing initialization");
-  controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_FAILED_TO_START);
+  controller->endBackup(kJobStatusNoStream);
   return UX_ERROR(kErrNoStreamHandlers,
                   "we didn't get even one stream handler, failing initialization");
 }

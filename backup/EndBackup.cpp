@@ -6,6 +6,7 @@
 
 #include "BackupTimings.h"
 #include "CUxDirectory.h"
+#include "JobStatus.h"
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
@@ -51,7 +52,7 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
   std::vector<StreamInfoPtr> records = releaseStreams();
   unregister();
 
-  CUxError result = controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED);
+  CUxError result = controller->endBackup(kJobStatusEnded);
   if (result.IsError()) {
     OBJSTORE_LOG(-1, "ERROR: Stop job failed/Job not running.");
     return result.Push(UX_CODE_LOCATION);

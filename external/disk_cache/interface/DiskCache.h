@@ -43,7 +43,8 @@ class DiskCache {
 
  private:
   // The cache's map from segment name to its one open entry, reached only through
-  // AutoOpenSegment. openSegment never returns null; closeSegment undoes one opening.
+  // AutoOpenSegment. openSegment never returns null; closeSegment undoes one opening. Private:
+  // how AutoOpenSegment reaches the map is each cache's own.
   friend class AutoOpenSegment;
   virtual OpenSegmentInfo* openSegment(const std::string& name) = 0;
   virtual void closeSegment(OpenSegmentInfo* info) = 0;
