@@ -175,15 +175,9 @@ bool ReadBack(const std::string& storeDir, std::map<std::string, std::string>* r
   return !error.IsError();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  namespace fs = std::filesystem;
-  const bool temporary = argc < 2;
-  const fs::path work =
-      temporary ? fs::temp_directory_path() / ("objstore-host-" + std::to_string(getpid()))
-                : fs::path(argv[1]);
-  fs::create_directories(work / "server");
+// The whole run in `work`: 0 when every object came back.
+int BackUpAndReadBack(const std::filesystem::path& work) {
+  std::filesystem::create_directories(work / "server");
   g_ptrLogWriter.reset(new HostLog);
   OBJECTOPSAPI::PipelineOptions store;  // the stand-in pipeline's store, set in code
   store.storeDir = (work / "store").string();
@@ -237,6 +231,22 @@ int main(int argc, char** argv) {
   std::printf("%d objects on %u streams (%d/%d/%d sends), %zu committed, %d read back intact\n",
               kObjects, kStreams, perStream[0], perStream[1], perStream[2], committed.names.size(),
               intact);
-  if (temporary) fs::remove_all(work);
   return intact == kObjects ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  const bool temporary = argc < 2;
+  const fs::path work =
+      temporary ? fs::temp_directory_path() / ("objstore-host-" + std::to_string(getpid()))
+                : fs::path(argv[1]);
+  if (fs::exists(work)) {
+    std::fprintf(stderr, "%s exists already\n", work.c_str());
+    return 2;
+  }
+  const int status = BackUpAndReadBack(work);
+  if (temporary) fs::remove_all(work);
+  return status;
 }
