@@ -2,10 +2,12 @@
 #include <cerrno>
 #include <utility>
 
+#include "JobStatus.h"
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
 #include "ObjectStoreJobInfo.h"
+#include "StreamSlots.h"
 
 namespace ObjectStore {
 
@@ -79,7 +81,7 @@ CUxError BackupInterface::getController(JobInfoPtr jobInfo, BackupInterfacePtr& 
 }
 
 BackupInterface::BackupInterface(JobInfoPtr info)
-    : callBack(nullptr), callBackContext(nullptr), jobInfo(info) {}
+    : callBack(nullptr), callBackContext(nullptr), streams(new StreamSlots), jobInfo(info) {}
 
 BackupInterface::~BackupInterface() {
   OBJSTORE_LOG(5, "Destroying BackupInterface");
@@ -97,7 +99,7 @@ CUxError BackupInterface::init(JobInfoPtr info) {
   boost::shared_ptr<ObjStoreJobInfo> jobCache(new ObjStoreJobInfo(*info));
   if (!jobCache->init()) {
     OBJSTORE_LOG(-1, "ERROR: jobCache init failed, stopping job and closing session");
-    controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED);
+    controller->endBackup(kJobStatusEnded);
     return UX_ERROR(kErrJobCacheInit, "jobCache init failed");
   }
   for (uint64_t i = 1; i <= info->numStreams; ++i) {
@@ -109,14 +111,14 @@ CUxError BackupInterface::init(JobInfoPtr info) {
     StreamInfoPtr stream = registerStreamCache(handler->getAfileID(), jobCache->getBasePath());
     if (!stream) {
       OBJSTORE_LOG(-1, "ERROR: StreamCache init failed, stopping job and closing session");
-      controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED);
+      controller->endBackup(kJobStatusEnded);
       return UX_ERROR(kErrJobCacheInit, "StreamCache init failed");
     }
-    streams.add(handler, stream);
+    streams->add(handler, stream);
   }
-  if (streams.size() != 0) return CUxError();
+  if (streams->size() != 0) return CUxError();
   OBJSTORE_LOG(-1, "ERROR: no stream handlers found, failing initialization");
-  controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_FAILED_TO_START);
+  controller->endBackup(kJobStatusNoStream);
   return UX_ERROR(kErrNoStreamHandlers,
                   "we didn't get even one stream handler, failing initialization");
 }
@@ -176,15 +178,15 @@ CUxError BackupInterface::releaseStreamHandler(CStreamHandlerPtr& handler) {
 }
 
 size_t BackupInterface::streamHandlerCount() {
-  return streams.size();
+  return streams->size();
 }
 
 size_t BackupInterface::freeStreamHandlerCount() {
-  return streams.freeHandlers().size();
+  return streams->freeHandlers().size();
 }
 
 CStreamHandlerPtr BackupInterface::streamHandlerAt(size_t index) {
-  return streams.handlerAt(index);
+  return streams->handlerAt(index);
 }
 
 bool BackupInterface::holdsCommitHandler() {

@@ -14,7 +14,7 @@ const uint32_t kErrStreamNotFound = 232;
 }
 
 ChunkCommitHandler::ChunkCommitHandler(BackupInterfacePtr owner)
-    : OBJECTOPSAPI::CCommitHandler(OBJECTOPSAPI::FVBasePtr(owner)) {}
+    : OBJECTOPSAPI::CCommitHandler(OBJECTOPSAPI::FVBasePtr(owner)), controller(owner.get()) {}
 
 ChunkCommitHandler::~ChunkCommitHandler() {}
 
@@ -34,8 +34,7 @@ CUxError ChunkCommitHandler::commitUpdate(uint64_t aFileId, std::string& sequenc
   OBJSTORE_LOG(2, "CommitCallBack: streamId [%llu] Commited Count [%d]",
                static_cast<unsigned long long>(aFileId), static_cast<int>(committed.size()));
 
-  BackupInterface* owner = static_cast<BackupInterface*>(getOwner().get());
-  owner->reportCommitted(static_cast<uint32_t>(aFileId), std::move(committed));
+  controller->reportCommitted(static_cast<uint32_t>(aFileId), std::move(committed));
   return CUxError();
 }
 

@@ -26,6 +26,11 @@ class OBJSTORE_API ChunkCommitHandler : public OBJECTOPSAPI::CCommitHandler {
   // A stream of an ended job that this commit leaves empty leaves the registry: later
   // notifications for it get error 232 too.
   virtual CUxError commitUpdate(uint64_t aFileId, std::string& sequenceNumber);
+
+ private:
+  // The controller that the base keeps alive: the pipeline's commit handler offers no way back
+  // to its owner, so the handler remembers it itself.
+  BackupInterface* const controller;
 };
 
 }  // namespace ObjectStore

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "BackupTimings.h"
-#include "CXFileHeader.h"
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "KaCriticalSectionLock.h"
+#include "MakeCXFileHeader.h"
 #include "ObjStoreBackupInterface.h"
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
@@ -168,7 +168,7 @@ class ControllerTest : public ::testing::Test {
 
   TempDir tmp_;
   ScopedEnv settings_;
-  ObjectStore::DiskCache cache_;
+  ObjectStore::DirectoryDiskCache cache_;
   ObjectStore::DiskCacheContext context_;
   CommitLog commits_;
   std::vector<ObjectStore::BackupInterfacePtr> started_;

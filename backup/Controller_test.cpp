@@ -1,6 +1,7 @@
 // A backup job through the controller, against the pipeline and disk cache stand-ins.
 #include <gtest/gtest.h>
 
+#include "BackupStoreReader.h"
 #include "ControllerTestFixture.h"
 #include "EvEvent.h"
 #include "KAPlatformInfo.h"
@@ -19,7 +20,7 @@ std::string Guid(int i) {
 }
 
 // Sends `item` and expects success.
-void Send(BackupInterfacePtr controller, DiskCache& cache, DiskCacheContext& context,
+void Send(BackupInterfacePtr controller, DirectoryDiskCache& cache, DiskCacheContext& context,
           const std::string& item, int* streamIndex = nullptr) {
   std::list<std::string> failed;
   CUxError error = controller->sendItem(item.c_str(), failed, nullptr, streamIndex, cache, context);
@@ -91,6 +92,10 @@ TEST_F(ControllerTest, NoStreamsFailsAndRegistersNothing) {
   EXPECT_FALSE(controller);
   EXPECT_EQ(0u, registeredControllers(2));
   EXPECT_EQ(1u, capture.log().count("Destroying BackupInterface", 5));
+  std::vector<OBJECTOPSAPI::StoreRun> runs;  // the pipeline was told why the job ended
+  ASSERT_FALSE(OBJECTOPSAPI::BackupStoreReader(tmp_.sub("store")).listRuns(&runs).IsError());
+  ASSERT_EQ(1u, runs.size());
+  EXPECT_EQ(2, runs[0].manifest.endStatus);
 }
 
 TEST_F(ControllerTest, FailedHandlerRequestOnlyShortensTheStreamSet) {

@@ -6,10 +6,13 @@
 
 #include "BackupTimings.h"
 #include "CUxDirectory.h"
+#include "JobStatus.h"
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
 #include "StreamRegistry.h"
+#include "StreamSlots.h"
+#include "StreamSpread.h"
 #include "UxSleep.h"
 
 namespace ObjectStore {
@@ -31,6 +34,18 @@ void WaitUntilDrained(StreamInfo& stream, Clock::time_point deadline) {
   }
 }
 
+// The items each stream received, as far as its commits and its uncommitted items tell. The list
+// is read first: an item that a commit moves meanwhile counts twice rather than not at all.
+std::vector<uint64_t> ItemsPerStream(const std::vector<StreamInfoPtr>& records) {
+  std::vector<uint64_t> items;
+  for (const StreamInfoPtr& record : records) {
+    const uint64_t uncommitted = record->getStreamCacheSize();
+    const int64_t committed = record->getPreviousSequenceNumber();
+    items.push_back(uncommitted + static_cast<uint64_t>(committed > 0 ? committed : 0));
+  }
+  return items;
+}
+
 }  // namespace
 
 CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool waitForCommits) {
@@ -38,11 +53,12 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
   std::vector<StreamInfoPtr> records = releaseStreams();
   unregister();
 
-  CUxError result = controller->endBackup(OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED);
+  CUxError result = controller->endBackup(kJobStatusEnded);
   if (result.IsError()) {
     OBJSTORE_LOG(-1, "ERROR: Stop job failed/Job not running.");
     return result.Push(UX_CODE_LOCATION);
   }
+  WarnIfOneStreamTookAll(jobInfo->jobId, ItemsPerStream(records));
   // The pipeline has dropped its reference to the commit handler; dropping ours ends the
   // controller/handler pair, so the host's last pointer frees the controller. The handler is
   // destroyed outside the lock.
@@ -55,7 +71,7 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
 
   if (waitForCommits) allCommitted = waitForStreams(records, failedList);
   dropEndedStreams(records);
-  streams.close();
+  streams->close();
   records.clear();
 
   const std::string jobDirectory =
@@ -75,7 +91,7 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
 }
 
 std::vector<StreamInfoPtr> BackupInterface::releaseStreams() {
-  std::vector<CStreamHandlerPtr> handlers = streams.freeHandlers();
+  std::vector<CStreamHandlerPtr> handlers = streams->freeHandlers();
   std::vector<StreamInfoPtr> records;
   for (CStreamHandlerPtr& handler : handlers) {
     const uint32_t id = handler->getAfileID();

@@ -207,5 +207,28 @@ TEST_F(EndBackupTest, CallbackRegistrationRacesWithTheEnd) {
   EXPECT_FALSE(controller_->holdsCommitHandler());
 }
 
+// Items whose second identifiers share their first character all go to one stream; the end of
+// the job says so once, and says nothing when the items spread.
+typedef objstore_testing::ControllerTest StreamSpreadTest;
+
+TEST_F(StreamSpreadTest, EndWarnsOnceWhenOneStreamTookEveryItem) {
+  for (bool spread : {false, true}) {
+    BackupInterfacePtr controller = start(1, 3, spread ? 2 : 1);
+    ASSERT_TRUE(controller);
+    for (int i = 0; i < 20; ++i) {
+      const std::string guid = (spread ? "spread-" : "same-") + std::to_string(i);
+      cacheItem(guid, spread ? KeyFor(guid) : "src-" + std::to_string(i));
+      std::list<std::string> failed;
+      ASSERT_FALSE(
+          controller->sendItem(guid.c_str(), failed, nullptr, nullptr, cache_, context_).IsError());
+    }
+    objstore_testing::ScopedLogCapture capture(5);
+    std::list<std::string> failed;
+    ASSERT_FALSE(controller->endBackup(failed, true).IsError());
+    EXPECT_EQ(spread ? 0u : 1u, capture.log().countContaining("WARN: all [20] items of job", -1))
+        << (spread ? "spread" : "one stream");
+  }
+}
+
 }  // namespace
 }  // namespace ObjectStore

@@ -3,15 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "CXFileHeader.h"
-#include "DiskCacheConstants.h"
-
 namespace ObjectStore {
 
 namespace {
-const size_t kFilenameOffset = OBJECTOPSAPI::kCXFileHeaderFilenameOffset;  // 132
-const size_t kCommaOffset = OBJECTOPSAPI::kCXFileHeaderCommaOffset;        // 172
-const size_t kKeyPosition = kCommaOffset - kFilenameOffset + 1;            // 41 in the text
+const size_t kFilenameOffset = kHeaderFilenameOffset;
+const size_t kCommaOffset = kHeaderCommaOffset;
+const size_t kKeyPosition = kCommaOffset - kFilenameOffset + 1;  // 41 in the text
 }  // namespace
 
 std::string HeaderFilenameText(const std::vector<char>& data) {
@@ -27,7 +24,7 @@ bool ReadStreamKey(const std::vector<char>& data, std::string_view* key) {
   const size_t length = strnlen(text, room);
   if (length == room || length < kKeyPosition) return false;
   *key = std::string_view(text + kKeyPosition,
-                          std::min<size_t>(length - kKeyPosition, GUID_CHAR_SIZE_EXTENT));
+                          std::min<size_t>(length - kKeyPosition, kHeaderIdentifierChars));
   return true;
 }
 

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,7 +47,6 @@
 #include "PipelineConfiurator.h"
 #include "RestartRegistry.h"
 #include "SectionV.h"
-#include "StreamSlots.h"
 #include "ThreadAnnotations.h"
 
 namespace ObjectStore {
@@ -58,6 +58,8 @@ typedef void (*CommitCallBack)(uint32_t aFileId, std::list<std::string> committe
 
 class BackupInterface;
 typedef boost::shared_ptr<BackupInterface> BackupInterfacePtr;
+class StreamSlots;
+struct StreamSlot;
 
 // Error codes of the controller, beyond those the pipeline and disk cache report.
 enum BackupErrorCode : uint32_t {
@@ -146,8 +148,8 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
                         OpenSegmentInfo* segment, std::vector<SectionV>& sections);
   // The slot of the stream that `checksum` chooses, taken; null (with the error) when the
   // backup has ended.
-  StreamSlots::Slot* takeStream(int checksum, int* streamIndex, CUxError* error);
-  CUxError checkStreamCache(const StreamSlots::Slot& slot);
+  StreamSlot* takeStream(int checksum, int* streamIndex, CUxError* error);
+  CUxError checkStreamCache(const StreamSlot& slot);
   // `item` is the recorded copy of the name, moved into the stream cache; `itemText` the
   // caller's, for the log.
   CUxError sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler,
@@ -174,7 +176,7 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   void* callBackContext GUARDED_BY(callBackLock);
   // Every stream handler of the job, in the order obtained, with its stream cache; a handler
   // is free while no sendItem holds it.
-  StreamSlots streams;
+  const std::unique_ptr<StreamSlots> streams;
   OBJECTOPSAPI::JobInfoPtr jobInfo;
   KaCriticalSection failedListLock;
   KaCriticalSection callBackLock;

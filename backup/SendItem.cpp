@@ -15,6 +15,7 @@
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
 #include "PerfCounters.h"
+#include "StreamSlots.h"
 
 namespace ObjectStore {
 
@@ -36,7 +37,7 @@ void RaiseItemEvent(const char* item, long long jobId) {
 const SectionV* FindOversizedSection(const std::vector<SectionV>& sections) {
   const uint64_t limit = GetBackupTimings().maxSectionBytes;
   for (const SectionV& section : sections) {
-    bool sent = section.type == kSectionFileData || section.type == kSectionMetaData;
+    bool sent = section.type == kFileDataSection || section.type == kMetaDataSection;
     if (sent && section.data.size() > limit) return &section;
   }
   return nullptr;
@@ -46,7 +47,7 @@ CUxError SendSection(OBJECTOPSAPI::CStreamHandler& handler, const SectionV& sect
                      const char* item) {
   CUxError error;
   const char* what = nullptr;
-  if (section.type == kSectionStreamHeader) {
+  if (section.type == kStreamHeaderSection) {
     // A fixed-size record for the pipeline, even when the cached section is shorter (or empty:
     // only the first header section was checked).
     OBJECTOPSAPI::CXFileHeader header;
@@ -56,7 +57,7 @@ CUxError SendSection(OBJECTOPSAPI::CStreamHandler& handler, const SectionV& sect
     }
     error = handler.sendHeader(&header);
     what = "ERROR: failed to send the Header for file [%s] with error [%s]";
-  } else if (section.type == kSectionMetaData) {
+  } else if (section.type == kMetaDataSection) {
     error = handler.sendMetaData(section.metaDataType, section.data.data(),
                                  static_cast<uint32_t>(section.data.size()));
     what = "ERROR: failed to send the metadata for file [%s] with error [%s]";
@@ -71,7 +72,7 @@ CUxError SendSection(OBJECTOPSAPI::CStreamHandler& handler, const SectionV& sect
 }
 
 bool IsSentType(int32_t type) {
-  return type == kSectionStreamHeader || type == kSectionFileData || type == kSectionMetaData;
+  return type == kStreamHeaderSection || type == kFileDataSection || type == kMetaDataSection;
 }
 
 // Sends the item's sections in segment order up to the first failure, which it returns.
@@ -115,7 +116,7 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
   CUxError error = readSections(cache, context, name, segment.getSegInfo(), sections);
   if (error.IsError()) return error;
 
-  const SectionV* header = FindSection(sections, kSectionStreamHeader);
+  const SectionV* header = FindSection(sections, kStreamHeaderSection);
   if (header == nullptr) {
     OBJSTORE_LOG(-1, "ERROR: Can't find cxheader [%s]", item);
     RaiseItemEvent(nullptr, jobId);
@@ -136,12 +137,12 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
                     oversized->data.size());
   }
 
-  StreamSlots::Slot* slot =
+  StreamSlot* slot =
       takeStream(fastChecksum(streamKey.data(), streamKey.size()), streamIndex, &error);
   if (slot == nullptr) return error;
   // Given back however this call ends: a handler held for good would be neither released nor
   // waited on by endBackup, and its stream's items would be lost.
-  ScopeExit giveBack([this, slot] { streams.give(slot); });
+  ScopeExit giveBack([this, slot] { streams->give(slot); });
   OBJSTORE_LOG(2, "INFO: stream with aFile ID [%u] found", slot->handler->getAfileID());
   error = checkStreamCache(*slot);
   if (error.IsError()) return error;
@@ -234,9 +235,9 @@ CUxError BackupInterface::readSections(DiskCache& cache, DiskCacheContext& conte
   return error;
 }
 
-StreamSlots::Slot* BackupInterface::takeStream(int checksum, int* streamIndex, CUxError* error) {
+StreamSlot* BackupInterface::takeStream(int checksum, int* streamIndex, CUxError* error) {
   size_t index = 0;
-  StreamSlots::Slot* slot = streams.take(checksum, &index);
+  StreamSlot* slot = streams->take(checksum, &index);
   if (slot == nullptr) {
     OBJSTORE_LOG(-1, "ERROR: no stream handlers: the backup has ended");
     *error = UX_ERROR(kErrBackupEnded, "the backup has ended: no stream to send on");
@@ -248,7 +249,7 @@ StreamSlots::Slot* BackupInterface::takeStream(int checksum, int* streamIndex, C
 
 // The slot holds the stream's record since the job started; the registry's flag on it says
 // whether gStreams still holds it under the stream's id, without a lookup under gStreamLock.
-CUxError BackupInterface::checkStreamCache(const StreamSlots::Slot& slot) {
+CUxError BackupInterface::checkStreamCache(const StreamSlot& slot) {
   if (slot.stream->isRegistered()) return CUxError();
   OBJSTORE_LOG(-1,
                "ERROR: stream cache not found for this stream. It should have been previously "

@@ -165,6 +165,7 @@ TEST_F(SendItemTest, EmptySecondHeaderSectionIsSentZeroFilled) {
   std::vector<OBJECTOPSAPI::StoreRun> runs;
   ASSERT_FALSE(OBJECTOPSAPI::BackupStoreReader(tmp_.sub("store")).listRuns(&runs).IsError());
   ASSERT_EQ(1u, runs.size());
+  EXPECT_EQ(1, runs[0].manifest.endStatus);
   std::vector<OBJECTOPSAPI::StoreItem> items;
   ASSERT_FALSE(OBJECTOPSAPI::StoreStreamReader::ReadAll(runs[0].streams[0], &items).IsError());
   ASSERT_EQ(1u, items.size());

@@ -5,6 +5,8 @@
 
 #include "FastChecksum.h"
 #include "ItemHeader.h"
+#include "StreamSpread.h"
+#include "TestSupport.h"
 
 namespace ObjectStore {
 namespace {
@@ -74,6 +76,24 @@ TEST(HeaderFilenameText, StopsAtNulOrEndOfData) {
   EXPECT_EQ("abc", HeaderFilenameText(HeaderData("abc")));
   EXPECT_EQ("", HeaderFilenameText(std::vector<char>(100, 'x')));
   EXPECT_EQ(std::string(10, 'x'), HeaderFilenameText(std::vector<char>(142, 'x')));
+}
+
+// The warning at the end of a job: several streams, enough items, and all of them on one stream.
+TEST(WarnIfOneStreamTookAll, Table) {
+  struct Case {
+    std::vector<uint64_t> itemsPerStream;
+    bool warns;
+  } cases[] = {
+      {{0, 16, 0}, true}, {{1000, 0}, true},  {{0, 15, 0}, false},  // too few to tell from chance
+      {{16}, false},                                                // one stream only
+      {{8, 8, 0}, false}, {{0, 0, 0}, false}, {{}, false},
+  };
+  for (const Case& c : cases) {
+    objstore_testing::ScopedLogCapture capture(5);
+    EXPECT_EQ(c.warns, WarnIfOneStreamTookAll(7, c.itemsPerStream)) << c.itemsPerStream.size();
+    EXPECT_EQ(c.warns ? 1u : 0u,
+              capture.log().countContaining("32 characters or fewer is judged by its first", -1));
+  }
 }
 
 }  // namespace

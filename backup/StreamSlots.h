@@ -19,15 +19,17 @@
 
 namespace ObjectStore {
 
+struct StreamSlot {
+  StreamSlot(OBJECTOPSAPI::CStreamHandlerPtr h, StreamInfoPtr s)
+      : handler(std::move(h)), stream(std::move(s)) {}
+  const OBJECTOPSAPI::CStreamHandlerPtr handler;
+  const StreamInfoPtr stream;
+  std::atomic<int> users{0};  // sendItem calls that hold the handler now
+};
+
 class StreamSlots {
  public:
-  struct Slot {
-    Slot(OBJECTOPSAPI::CStreamHandlerPtr h, StreamInfoPtr s)
-        : handler(std::move(h)), stream(std::move(s)) {}
-    const OBJECTOPSAPI::CStreamHandlerPtr handler;
-    const StreamInfoPtr stream;
-    std::atomic<int> users{0};  // sendItem calls that hold the handler now
-  };
+  typedef StreamSlot Slot;
 
   StreamSlots() = default;
   StreamSlots(const StreamSlots&) = delete;

@@ -1,6 +1,6 @@
 #include "BenchWorkload.h"
 
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "ErrorText.h"
 #include "ObjectId.h"
 #include "SegmentBuilder.h"
@@ -9,7 +9,7 @@ namespace objstore_bench {
 
 bool MakeWorkload(const std::string& cacheDir, uint64_t objectSize, uint64_t count,
                   BenchWorkload* workload, std::string* error) {
-  ObjectStore::DiskCache cache(cacheDir);
+  ObjectStore::DirectoryDiskCache cache(cacheDir);
   if (!cache.isOpen(error)) return false;
   const objstore_host::SegmentBuilder builder(1 << 20);
   std::string data(objectSize, '\0');

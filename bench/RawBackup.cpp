@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "CSynchronousBackup.h"
-#include "CXFileHeader.h"
 #include "ErrorText.h"
+#include "MakeCXFileHeader.h"
+#include "SectionTypes.h"
 #include "ThreadGroup.h"
 
 namespace objstore_bench {

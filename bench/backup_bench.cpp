@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "BenchWorkload.h"
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "HostLog.h"
 #include "LibraryBackup.h"
 #include "ObjectStoreStatic.h"
@@ -93,7 +93,7 @@ class Bench {
       std::cerr << "backup_bench: cannot write the workload: " << error << "\n";
       return false;
     }
-    ObjectStore::DiskCache cache(cacheDir);
+    ObjectStore::DirectoryDiskCache cache(cacheDir);
     sync();  // the freshly written workload is on disk before the first timed run
     for (uint32_t streams : options_.streams)
       printRow(workload, streams, runCase(workload, cache, streams));

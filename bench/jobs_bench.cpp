@@ -13,7 +13,7 @@
 #include <string>
 
 #include "BenchWorkload.h"
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "HostLog.h"
 #include "KaCriticalSectionLock.h"
 #include "LibraryBackup.h"
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     std::cerr << "jobs_bench: cannot set up: " << problem << "\n";
     status = 1;
   }
-  ObjectStore::DiskCache cache(dir + "/cache");
+  ObjectStore::DirectoryDiskCache cache(dir + "/cache");
   std::cout << "| jobs | resident memory (KiB) | registered streams |\n|---|---|---|\n";
   for (uint32_t job = 1; status == 0 && job <= jobs; ++job) {
     objstore_bench::BenchRunOptions options;

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "ErrorText.h"
 #include "HostLog.h"
 #include "ObjStoreBackupInterface.h"
@@ -61,7 +61,8 @@ std::string ObjectName(uint64_t index) {
 }
 
 // Writes the objects on two threads; returns their names, or an empty list after an error.
-std::vector<std::string> WriteObjects(ObjectStore::DiskCache& cache, const ScaleOptions& options) {
+std::vector<std::string> WriteObjects(ObjectStore::DirectoryDiskCache& cache,
+                                      const ScaleOptions& options) {
   std::vector<std::string> names(options.objects);
   std::atomic<uint64_t> next(0);
   std::atomic<bool> failed(false);
@@ -158,7 +159,7 @@ int Run(const ScaleOptions& options, const std::string& dir) {
   std::error_code ignored;
   std::filesystem::create_directories(dir + "/root", ignored);
   if (!ObjectStore::initBackupInterace(dir + "/root")) return 1;
-  ObjectStore::DiskCache cache(dir + "/cache");
+  ObjectStore::DirectoryDiskCache cache(dir + "/cache");
   Clock::time_point start = Clock::now();
   std::vector<std::string> items = WriteObjects(cache, options);
   if (items.empty()) return 1;

@@ -1,5 +1,8 @@
-# Installs the library, the outside components it links, their headers, a CMake package
-# (find_package(objstorebackup)) and a pkg-config file (pkg-config --cflags --libs objstorebackup).
+# Installs the library, the outside components it links, the public headers (the library's, the
+# components' interface headers and the stand-ins' own that hosts use), a CMake package
+# (find_package(objstorebackup)), a pkg-config file (pkg-config --cflags --libs objstorebackup),
+# the guide with its examples and, when built, the host program. The installed tree can be moved:
+# the libraries find each other through RUNPATH $ORIGIN, and the pkg-config file locates itself.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS objstorebackup objstore_platform objstore_pipeline objstore_diskcache
@@ -8,13 +11,8 @@ install(TARGETS objstorebackup objstore_platform objstore_pipeline objstore_disk
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-foreach(dir IN LISTS OBJSTORE_PUBLIC_HEADER_DIRS ITEMS
-    ${CMAKE_CURRENT_SOURCE_DIR}/external/platform
-    ${CMAKE_CURRENT_SOURCE_DIR}/external/pipeline
-    ${CMAKE_CURRENT_SOURCE_DIR}/external/disk_cache)
-  install(DIRECTORY ${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/objstorebackup
-    FILES_MATCHING PATTERN "*.h" PATTERN "testing" EXCLUDE PATTERN "*Internal*" EXCLUDE)
-endforeach()
+get_property(public_headers GLOBAL PROPERTY OBJSTORE_PUBLIC_HEADERS)
+install(FILES ${public_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/objstorebackup)
 
 install(EXPORT objstorebackupTargets NAMESPACE objstorebackup::
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/objstorebackup)
@@ -27,6 +25,12 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/objstorebackupConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/objstorebackupConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/objstorebackup)
 
+# The pkg-config file names its prefix relative to its own directory.
+file(RELATIVE_PATH OBJSTORE_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+string(REGEX REPLACE "/$" "" OBJSTORE_PC_TO_PREFIX "${OBJSTORE_PC_TO_PREFIX}")
 configure_file(cmake/objstorebackup.pc.in ${CMAKE_CURRENT_BINARY_DIR}/objstorebackup.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/objstorebackup.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(FILES README.md docs/host-guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

@@ -3,8 +3,8 @@
 # As root it runs apt-get; otherwise it says what to install and fails.
 set -euo pipefail
 
-packages=(g++ cmake make libboost-dev libgtest-dev libbenchmark-dev libcli11-dev
-          nlohmann-json3-dev binutils)
+packages=(g++ cmake make pkg-config libboost-dev libgtest-dev libbenchmark-dev libcli11-dev
+          nlohmann-json3-dev libssl-dev binutils)
 if [ "${OBJSTORE_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang-14 libclang-rt-14-dev)
 fi

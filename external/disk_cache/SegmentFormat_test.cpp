@@ -1,4 +1,5 @@
 #include "SegmentFormat.h"
+#include "SectionTypes.h"
 
 #include <gtest/gtest.h>
 

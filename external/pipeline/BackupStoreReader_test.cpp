@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "MakeCXFileHeader.h"
 #include "PipelineErrors.h"
 #include "StoreFormat.h"
 #include "testing/PipelineTestSupport.h"
@@ -55,6 +56,7 @@ TEST_F(BackupStoreReaderTest, EverySectionComesBackByteForByte) {
       const StoreItem& item = stored[k];
       CXFileHeader header = MakeCXFileHeader("item" + std::to_string(i), "g");
       EXPECT_EQ(k, item.index);
+      EXPECT_EQ("item" + std::to_string(i), item.name);
       EXPECT_TRUE(item.committed);
       EXPECT_EQ(i != 3, item.success);
       EXPECT_EQ(i == 3 ? "why" : "", item.reason);
@@ -70,6 +72,30 @@ TEST_F(BackupStoreReaderTest, EverySectionComesBackByteForByte) {
       EXPECT_EQ(Pattern(i * 10, i), item.sections[3].bytes);
     }
   }
+}
+
+// An item's name is the first identifier of its header, without the padding to 40 characters.
+TEST_F(BackupStoreReaderTest, ItemsAreNamedByTheirHeaders) {
+  const std::string hex40 = "0123456789abcdef0123456789abcdef01234567";
+  const struct {
+    std::string id1;
+    std::string name;
+  } cases[] = {{"a", "a"}, {"obj-1", "obj-1"}, {hex40, hex40}, {hex40 + "89", hex40}};
+  CSynchronousBackupPtr job = startJob(1);
+  CStreamHandlerPtr handler = stream(job);
+  for (const auto& c : cases) {
+    CXFileHeader header = MakeCXFileHeader(c.id1, "source");
+    ASSERT_FALSE(handler->sendHeader(&header).IsError());
+    ASSERT_FALSE(handler->sendEof(true, nullptr, 0).IsError());
+  }
+  ASSERT_FALSE(handler->sendUserBufData("x", 1).IsError());  // an item without a header
+  ASSERT_FALSE(handler->sendEof(true, nullptr, 0).IsError());
+  ASSERT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+
+  std::vector<StoreItem> stored = items(handler->getAfileID());
+  ASSERT_EQ(5u, stored.size());
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(cases[i].name, stored[i].name) << cases[i].id1;
+  EXPECT_EQ("", stored[4].name);
 }
 
 TEST_F(BackupStoreReaderTest, LengthsOnlyWithoutPayloads) {

@@ -92,7 +92,7 @@ CUxError CSynchronousBackup::getStreamHandler(CStreamHandlerPtr& out) {
 
 CUxError CSynchronousBackup::releaseStreamHandler(CStreamHandlerPtr& handler) {
   if (!handler) return UX_ERROR(kPipelineInvalidArgument, "releaseStreamHandler without a handler");
-  return job_->releaseStream(handler->stream());
+  return job_->releaseStream(handler->stream_.get());
 }
 
 void CSynchronousBackup::setCallbackObject(CCommitHandlerPtr& handler) {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "CXFileHeader.h"
 #include "JobInfo.h"
+#include "MakeCXFileHeader.h"
 #include "PipelineConfiurator.h"
 
 namespace OBJECTOPSAPI {

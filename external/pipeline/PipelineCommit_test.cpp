@@ -2,6 +2,7 @@
 
 #include <csignal>
 
+#include "MakeCXFileHeader.h"
 #include "PipelineErrors.h"
 #include "testing/PipelineTestSupport.h"
 

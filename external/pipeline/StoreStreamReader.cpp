@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "Crc32c.h"
+#include "MakeCXFileHeader.h"
 #include "PipelineErrors.h"
 
 namespace OBJECTOPSAPI {
@@ -13,6 +15,17 @@ namespace OBJECTOPSAPI {
 namespace {
 
 constexpr size_t kReadBufferBytes = 1 << 20;
+
+// The first identifier of a stream header's h_filename, its padding removed.
+std::string ItemName(const std::string& header) {
+  if (header.size() <= kCXFileHeaderFilenameOffset) return std::string();
+  const char* text = header.data() + kCXFileHeaderFilenameOffset;
+  const size_t room = std::min(header.size() - kCXFileHeaderFilenameOffset, kCXFileHeaderIdChars);
+  std::string name(text, strnlen(text, room));
+  name.erase(std::min(name.find(','), name.size()));
+  name.erase(name.find_last_not_of('-') + 1);
+  return name;
+}
 
 CUxError ReadError(const std::string& path) {
   return UX_ERROR(kPipelineIoError, "read of [%s] failed: %s", path.c_str(), std::strerror(errno));
@@ -139,6 +152,8 @@ CUxError StoreStreamReader::next(StoreItem* item, bool* more, bool readData) {
                         Number(at) + " fails its checksum";
     }
     if (IsSectionType(header.type)) {
+      if (header.type == kStoreRecordHeader && building.name.empty())
+        building.name = ItemName(payload);
       StoreSection section;
       section.type = static_cast<StoreRecordType>(header.type);
       section.kind = header.kind;

@@ -37,6 +37,10 @@ struct StoreSection {
 };
 
 struct StoreItem {
+  // The item's name: the first identifier of its header's h_filename, without the '-' that pads
+  // it to 40 characters (MakeCXFileHeader.h); the object's GUID when the host named items so.
+  // "" when the item has no header.
+  std::string name;
   uint64_t index = 0;
   uint64_t offset = 0;  // of its first record in the file
   std::vector<StoreSection> sections;

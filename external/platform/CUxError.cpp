@@ -43,7 +43,10 @@ const std::string& CUxError::GetMessage() const {
 }
 
 std::string CUxError::AsString() const {
-  std::string text = "code [" + std::to_string(code_) + "]";
+  // Decimal and hexadecimal: errno values read best in decimal, the pipeline's codes in hex.
+  char code[32];
+  std::snprintf(code, sizeof(code), "%u = 0x%x", code_, code_);
+  std::string text = std::string("code [") + code + "]";
   if (!details_) return text;
   if (!details_->message.empty()) text += " msg [" + details_->message + "]";
   const char* separator = " at ";

@@ -12,7 +12,7 @@ TEST(CUxErrorTest, DefaultIsSuccessAndSuccessResets) {
   CUxError error;
   EXPECT_FALSE(error.IsError());
   EXPECT_EQ(0u, error.LocationCount());
-  EXPECT_EQ("code [0]", error.AsString());
+  EXPECT_EQ("code [0 = 0x0]", error.AsString());
 
   error = MakeDiskError();
   EXPECT_TRUE(error.IsError());
@@ -27,7 +27,7 @@ TEST(CUxErrorTest, AsStringNamesCodeMessageAndEveryLocation) {
   error.Push(UX_CODE_LOCATION);
   std::string text = error.AsString();
   EXPECT_EQ(std::string::npos, text.find('\n'));
-  EXPECT_EQ(0u, text.find("code [28] msg [disk [sda] full at 99%] at "));
+  EXPECT_EQ(0u, text.find("code [28 = 0x1c] msg [disk [sda] full at 99%] at "));
   EXPECT_NE(std::string::npos, text.find("MakeDiskError() (CUxError_test.cpp:"));
   EXPECT_NE(std::string::npos, text.find(" <- "));
   EXPECT_NE(std::string::npos, text.find("(CUxError_test.cpp:" + std::to_string(pushLine) + ")"));

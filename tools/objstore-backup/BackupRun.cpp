@@ -36,7 +36,7 @@ BackupResult BackupRun::run() {
   const Clock::time_point start = Clock::now();
   const ScopedErrorTap tap;  // explains failures the library reports only by a code
   result_ = BackupResult();
-  ObjectStore::DiskCache cache(options_.cacheDir);
+  ObjectStore::DirectoryDiskCache cache(options_.cacheDir);
   std::string error;
   if (!cache.isOpen(&error)) {
     result_.error = "cannot open the disk cache [" + options_.cacheDir + "]: " + error;

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "CommitQueue.h"
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "JobInfo.h"
 #include "LeftoverJobs.h"
 #include "ObjStoreBackupInterface.h"
@@ -98,8 +98,8 @@ class BackupRun {
 
   const BackupOptions options_;
   ProgressCounters* progress_;
-  ObjectStore::DiskCache* cache_ = nullptr;  // valid during run()
-  CommitQueue* commits_ = nullptr;           // valid during run()
+  ObjectStore::DirectoryDiskCache* cache_ = nullptr;  // valid during run()
+  CommitQueue* commits_ = nullptr;                    // valid during run()
   std::vector<std::string> items_;
   std::vector<LeftoverJob> leftovers_;  // this application's
   WorkQueue<std::string> queue_;

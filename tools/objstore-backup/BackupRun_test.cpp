@@ -171,7 +171,7 @@ TEST_F(BackupRunTest, RootFailuresNameTheirCause) {
   std::filesystem::create_directories(jobDir);
   ASSERT_EQ(0, symlink("/dev/full", (jobDir + "/JOB_INFO").c_str()));
   result = BackupRun(options(), nullptr).run();
-  EXPECT_NE(std::string::npos, result.error.find("jobCache init failed (error 774)"))
+  EXPECT_NE(std::string::npos, result.error.find("jobCache init failed (error 774 = 0x306)"))
       << result.error;
   EXPECT_NE(std::string::npos, result.error.find("No space left on device")) << result.error;
   EXPECT_EQ(0u, result.committed);

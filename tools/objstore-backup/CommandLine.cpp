@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "NumericOptions.h"
+#include "ObjectStoreVersion.h"
 
 namespace objstore_host {
 
@@ -220,7 +221,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
         "The object store's backup host: ingest objects into a disk cache, back them "
         "up through the object-store backup interface, verify and restore them.",
         kProgram);
-    app.set_version_flag("--version", std::string(kProgram) + " " + OBJSTORE_VERSION);
+    app.set_version_flag("--version", std::string(kProgram) + " " + OBJSTORE_VERSION +
+                                          " (library " + ObjectStore::GetLibraryVersion() + ")");
     app.require_subcommand(1);
     app.fallthrough(false);
     Parsed parsed;

@@ -132,7 +132,7 @@ int RunIngestCommand(const IngestOptions& options, const CommonOptions& common, 
   uint64_t ignored = 0;
   std::string why;
   if (!options.faults.empty() &&
-      !ObjectStore::DiskCache::ParseFaults(options.faults, &ignored, &why)) {
+      !ObjectStore::DirectoryDiskCache::ParseFaults(options.faults, &ignored, &why)) {
     err << kProgram << ": error: invalid --faults [" << options.faults << "]: " << why << "\n";
     return kExitUsage;
   }

@@ -8,7 +8,7 @@
 
 namespace objstore_host {
 
-CommitQueue::CommitQueue(ObjectStore::DiskCache& cache, ProgressCounters* progress)
+CommitQueue::CommitQueue(ObjectStore::DirectoryDiskCache& cache, ProgressCounters* progress)
     : cache_(cache), progress_(progress) {}
 
 CommitQueue::~CommitQueue() {

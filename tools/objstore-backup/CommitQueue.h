@@ -18,7 +18,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "Progress.h"
 
 namespace objstore_host {
@@ -26,7 +26,7 @@ namespace objstore_host {
 class CommitQueue {
  public:
   // `progress` (may be null) counts committed objects.
-  CommitQueue(ObjectStore::DiskCache& cache, ProgressCounters* progress);
+  CommitQueue(ObjectStore::DirectoryDiskCache& cache, ProgressCounters* progress);
   // Finishes, when finish() was not called.
   ~CommitQueue();
   CommitQueue(const CommitQueue&) = delete;
@@ -56,7 +56,7 @@ class CommitQueue {
   void record(std::list<std::string>& items);
   void removeLoop();
 
-  ObjectStore::DiskCache& cache_;
+  ObjectStore::DirectoryDiskCache& cache_;
   ProgressCounters* progress_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;

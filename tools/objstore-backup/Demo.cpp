@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "HostLog.h"
 
 namespace objstore_host {
@@ -106,7 +106,7 @@ bool Demo::runPhases() {
     ProgressReporter reporter("backup", progress, style_, progressOut_, true);
     result_.backup = BackupRun(backup, &progress).run();
   }
-  result_.segmentsLeft = ObjectStore::DiskCache(path("cache")).listSegments().size();
+  result_.segmentsLeft = ObjectStore::DirectoryDiskCache(path("cache")).listSegments().size();
   if (!result_.backup.ok()) {
     result_.error = "backup: " + (result_.backup.error.empty()
                                       ? std::to_string(result_.backup.notCommitted.size()) +

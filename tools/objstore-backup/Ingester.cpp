@@ -18,7 +18,7 @@ IngestResult Ingester::run() {
   std::vector<SourceEntry> entries;
   if (!SourceTree(options_.sourceDir).list(&entries, &result_.problems)) return result_;
 
-  ObjectStore::DiskCache cache(options_.cacheDir);
+  ObjectStore::DirectoryDiskCache cache(options_.cacheDir);
   std::string error;
   if (!cache.isOpen(&error)) {
     result_.problems.push_back("cannot open the disk cache [" + options_.cacheDir + "]: " + error);
@@ -26,7 +26,7 @@ IngestResult Ingester::run() {
   }
   uint64_t diskFullAfter = 0;
   if (!options_.faults.empty() &&
-      ObjectStore::DiskCache::ParseFaults(options_.faults, &diskFullAfter, &error)) {
+      ObjectStore::DirectoryDiskCache::ParseFaults(options_.faults, &diskFullAfter, &error)) {
     cache.writeBudget().setLimit(diskFullAfter);
   }
   if (progress_ != nullptr) progress_->totalItems = entries.size();
@@ -36,12 +36,12 @@ IngestResult Ingester::run() {
   return result_;
 }
 
-void Ingester::ingestQueued(ObjectStore::DiskCache& cache) {
+void Ingester::ingestQueued(ObjectStore::DirectoryDiskCache& cache) {
   SourceEntry entry;
   while (queue_.pop(&entry)) ingestOne(cache, entry);
 }
 
-void Ingester::ingestOne(ObjectStore::DiskCache& cache, const SourceEntry& entry) {
+void Ingester::ingestOne(ObjectStore::DirectoryDiskCache& cache, const SourceEntry& entry) {
   const SegmentBuilder builder(options_.extentSize);
   std::vector<ObjectStore::SectionV> sections;
   std::string error;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "Progress.h"
 #include "SourceTree.h"
 #include "WorkQueue.h"
@@ -49,8 +49,8 @@ class Ingester {
   IngestResult run();
 
  private:
-  void ingestQueued(ObjectStore::DiskCache& cache);
-  void ingestOne(ObjectStore::DiskCache& cache, const SourceEntry& entry);
+  void ingestQueued(ObjectStore::DirectoryDiskCache& cache);
+  void ingestOne(ObjectStore::DirectoryDiskCache& cache, const SourceEntry& entry);
   void addProblem(const std::string& problem);
 
   const IngestOptions options_;

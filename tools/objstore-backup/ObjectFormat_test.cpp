@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "CXFileHeader.h"
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "Ingester.h"
 #include "ObjectId.h"
 #include "ObjectMetadata.h"
@@ -19,6 +19,25 @@
 
 namespace objstore_host {
 namespace {
+
+// Segments and stores written by earlier versions name objects by these identifiers: they must
+// never change. Digests as sha1sum prints them.
+TEST(ObjectIdTest, KnownDigests) {
+  const struct {
+    std::string input;
+    std::string digest;
+  } cases[] = {
+      {"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+      {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
+      {std::string(55, 'a'), "c1c8bbdc22796e28c0e15163d20899b65621d65a"},  // padding bounds
+      {std::string(56, 'a'), "c2db330f6083854c99d4b5bfb6e8f29f201be699"},
+      {std::string(64, 'a'), "0098ba824b5c16427bd7a1122a5a442a25ec644d"},
+      {std::string(1000, 'a'), "291e9a6c66994949b57ba5e650361e98fc36b1ba"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.digest, Sha1Hex(c.input)) << c.input.size();
+  EXPECT_EQ("228d16d6fa85e14aaa1f47596b217fcee7f5a978", ObjectGuid("docs/readme.txt"));
+  EXPECT_EQ("423a391eb8a2a660e3e331fc74a95100d06cc164", SourceId("/srv/data/a"));
+}
 
 TEST(SegmentBuilderTest, HeaderMetadataAndExtentSizedDataSections) {
   objstore_testing::TempDir dir;
@@ -171,7 +190,7 @@ TEST(IngesterTest, EveryObjectBecomesASegmentAndOthersAreReported) {
   EXPECT_EQ(1u, result.symlinks);
   EXPECT_EQ(1u, result.directories);
   EXPECT_EQ(7u, result.bytes);
-  ObjectStore::DiskCache cache(dir.sub("cache"));
+  ObjectStore::DirectoryDiskCache cache(dir.sub("cache"));
   for (const char* path : {"empty", "file", "link"})
     EXPECT_TRUE(cache.hasSegment(ObjectGuid(path)));
 }

@@ -1,17 +1,21 @@
 #include "ObjectId.h"
 
-#include <boost/uuid/detail/sha1.hpp>
+#include <openssl/evp.h>
+
 #include <cstdio>
+#include <stdexcept>
 
 namespace objstore_host {
 
 std::string Sha1Hex(const std::string& bytes) {
-  boost::uuids::detail::sha1 sha;
-  sha.process_bytes(bytes.data(), bytes.size());
-  unsigned int digest[5];
-  sha.get_digest(digest);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha1(), nullptr) != 1 ||
+      length != 20) {
+    throw std::runtime_error("SHA-1 digest failed");
+  }
   char text[41];
-  for (int i = 0; i < 5; ++i) std::snprintf(text + 8 * i, 9, "%08x", digest[i]);
+  for (unsigned int i = 0; i < length; ++i) std::snprintf(text + 2 * i, 3, "%02x", digest[i]);
   return std::string(text, 40);
 }
 

@@ -15,7 +15,8 @@ std::string ObjectGuid(const std::string& relativePath);
 // object's stream from this identifier, so objects from different sources spread over streams.
 std::string SourceId(const std::string& absolutePath);
 
-// The SHA-1 digest of `bytes` as 40 lowercase hexadecimal characters.
+// The SHA-1 digest of `bytes` as 40 lowercase hexadecimal characters. Throws std::runtime_error
+// when the crypto library cannot make one (SHA-1 switched off in its configuration).
 std::string Sha1Hex(const std::string& bytes);
 
 }  // namespace objstore_host

@@ -7,8 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "CXFileHeader.h"
+#include "MakeCXFileHeader.h"
 #include "ObjectId.h"
+#include "SectionTypes.h"
 
 namespace objstore_host {
 

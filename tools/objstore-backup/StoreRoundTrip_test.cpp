@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "BackupRun.h"
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 #include "Ingester.h"
 #include "ObjectId.h"
 #include "PipelineOptions.h"
@@ -102,7 +102,8 @@ TEST_F(StoreRoundTripTest, VerifyNamesMissingAndChangedObjects) {
 
 TEST_F(StoreRoundTripTest, RestoreRefusesAPathThroughARestoredLink) {
   // A store whose objects would write through a link to a directory outside the target.
-  std::unique_ptr<ObjectStore::DiskCache> cache(new ObjectStore::DiskCache(dir_.sub("cache")));
+  std::unique_ptr<ObjectStore::DirectoryDiskCache> cache(
+      new ObjectStore::DirectoryDiskCache(dir_.sub("cache")));
   ObjectMetadata link;
   link.kind = ObjectKind::kSymlink;
   link.path = "escape";
@@ -116,9 +117,9 @@ TEST_F(StoreRoundTripTest, RestoreRefusesAPathThroughARestoredLink) {
   // threads would choose within one run.
   ASSERT_FALSE(
       cache->writeSegment(ObjectGuid(link.path), builder.fromMemory(link, "s1", "")).IsError());
-  cache.reset();  // one DiskCache per directory at a time
+  cache.reset();  // one DirectoryDiskCache per directory at a time
   backUp();
-  cache.reset(new ObjectStore::DiskCache(dir_.sub("cache")));
+  cache.reset(new ObjectStore::DirectoryDiskCache(dir_.sub("cache")));
   ASSERT_FALSE(
       cache->writeSegment(ObjectGuid(file.path), builder.fromMemory(file, "s2", "data")).IsError());
   cache.reset();

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "BackupStoreReader.h"
-#include "CXFileHeader.h"
 #include "ErrorText.h"
+#include "MakeCXFileHeader.h"
 
 namespace objstore_host {
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "MakeCXFileHeader.h"
 #include "PipelineFaults.h"
 
 namespace pipeline_testing {

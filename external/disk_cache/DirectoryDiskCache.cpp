@@ -1,4 +1,4 @@
-#include "DiskCache.h"
+#include "DirectoryDiskCache.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -14,6 +14,7 @@
 #include "ByteSize.h"
 #include "Crc32c.h"
 #include "LogWriter.h"
+#include "OpenSegmentMap.h"
 #include "SegmentFile.h"
 
 namespace ObjectStore {
@@ -98,7 +99,8 @@ void AppendSegmentNames(const std::string& path, std::vector<std::string>* names
 
 }  // namespace
 
-DiskCache::DiskCache(const std::string& dir) : dir_(dir) {
+DirectoryDiskCache::DirectoryDiskCache(const std::string& dir)
+    : dir_(dir), openSegments_(new OpenSegmentMap) {
   applyFaultsFromEnvironment();
   int error = CreateDirectories(dir_);
   if (error != 0) {
@@ -115,30 +117,30 @@ DiskCache::DiskCache(const std::string& dir) : dir_(dir) {
                scannedSegments_, static_cast<unsigned long long>(usedBytes_.load()));
 }
 
-DiskCache::~DiskCache() {
-  const size_t open = openSegments_.size();
+DirectoryDiskCache::~DirectoryDiskCache() {
+  const size_t open = openSegments_->size();
   if (open != 0) {
     OBJSTORE_LOG(-1, "ERROR: disk cache [%s] destroyed while %zu segments are open", dir_.c_str(),
                  open);
   }
 }
 
-OpenSegmentInfo* DiskCache::openSegment(const std::string& name) {
-  return openSegments_.open(name);
+OpenSegmentInfo* DirectoryDiskCache::openSegment(const std::string& name) {
+  return openSegments_->open(name);
 }
 
-void DiskCache::closeSegment(OpenSegmentInfo* info) {
-  openSegments_.close(info);
+void DirectoryDiskCache::closeSegment(OpenSegmentInfo* info) {
+  openSegments_->close(info);
 }
 
-size_t DiskCache::openSegmentCount() const {
-  return openSegments_.size();
+size_t DirectoryDiskCache::openSegmentCount() const {
+  return openSegments_->size();
 }
 
 // Runs in the constructor, before any other thread can see the cache. A cache written before
 // segments were sharded holds them in the directory itself; they are still read, and move into
 // their shards when they are written again.
-void DiskCache::scanDirectory() {
+void DirectoryDiskCache::scanDirectory() {
   std::vector<std::string> flat;
   if (!scanEntries(dir_, true, &flat)) return;
   for (const std::string& name : flat) {
@@ -156,7 +158,8 @@ void DiskCache::scanDirectory() {
 
 // Removes the temporary files of `path` and accounts its segments; in the cache's top directory
 // (`top`) it also scans the shards and collects the flat segments in `flat`.
-bool DiskCache::scanEntries(const std::string& path, bool top, std::vector<std::string>* flat) {
+bool DirectoryDiskCache::scanEntries(const std::string& path, bool top,
+                                     std::vector<std::string>* flat) {
   ScopedDir dir(path);
   if (dir.get() == nullptr) {
     if (!top) return true;  // a shard that vanished holds nothing
@@ -188,33 +191,33 @@ bool DiskCache::scanEntries(const std::string& path, bool top, std::vector<std::
   return true;
 }
 
-void DiskCache::countSegment(const std::string& path) {
+void DirectoryDiskCache::countSegment(const std::string& path) {
   struct stat info;
   if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
   ++scannedSegments_;
   usedBytes_ += static_cast<uint64_t>(info.st_size);
 }
 
-bool DiskCache::isOpen(std::string* error) const {
+bool DirectoryDiskCache::isOpen(std::string* error) const {
   if (error != nullptr) *error = openError_;
   return openErrno_ == 0;
 }
 
-std::string DiskCache::segmentFile(const std::string& name) const {
+std::string DirectoryDiskCache::segmentFile(const std::string& name) const {
   return dir_ + "/" + ShardOf(name) + "/" + name + kSegmentSuffix;
 }
 
-std::string DiskCache::flatPath(const std::string& name) const {
+std::string DirectoryDiskCache::flatPath(const std::string& name) const {
   return dir_ + "/" + name + kSegmentSuffix;
 }
 
-bool DiskCache::mayBeFlat(const std::string& name) {
+bool DirectoryDiskCache::mayBeFlat(const std::string& name) {
   if (flatCount_.load(std::memory_order_relaxed) == 0) return false;
   std::lock_guard<std::mutex> lock(flatMutex_);
   return flatNames_.count(name) != 0;
 }
 
-int DiskCache::makeShard(const std::string& shard, bool sync) {
+int DirectoryDiskCache::makeShard(const std::string& shard, bool sync) {
   const size_t index = ShardIndex(shard);
   if (shardMade_[index].load(std::memory_order_acquire)) return 0;
   if (::mkdir((dir_ + "/" + shard).c_str(), 0755) != 0 && errno != EEXIST) return errno;
@@ -224,7 +227,7 @@ int DiskCache::makeShard(const std::string& shard, bool sync) {
   return syncErrno;
 }
 
-CUxError DiskCache::checkUsable(const std::string& name) const {
+CUxError DirectoryDiskCache::checkUsable(const std::string& name) const {
   if (openErrno_ != 0)
     return UX_ERROR(openErrno_, "disk cache is not open: %s", openError_.c_str());
   if (const char* problem = NameProblem(name))
@@ -234,7 +237,7 @@ CUxError DiskCache::checkUsable(const std::string& name) const {
   return CUxError();
 }
 
-CUxError DiskCache::readError(const std::string& name, int error) const {
+CUxError DirectoryDiskCache::readError(const std::string& name, int error) const {
   if (error == ENOENT)
     return UX_ERROR(ENOENT, "segment [%s] not found in disk cache [%s]", name.c_str(),
                     dir_.c_str());
@@ -242,8 +245,9 @@ CUxError DiskCache::readError(const std::string& name, int error) const {
                   dir_.c_str(), std::strerror(error));
 }
 
-CUxError DiskCache::readAllSections(const DiskCacheContext& /*context*/, const std::string& name,
-                                    std::vector<SectionV>& sections) {
+CUxError DirectoryDiskCache::readAllSections(const DiskCacheContext& /*context*/,
+                                             const std::string& name,
+                                             std::vector<SectionV>& sections) {
   CUxError error = checkUsable(name);
   if (error.IsError()) return error;
   std::string problem;
@@ -262,8 +266,8 @@ CUxError DiskCache::readAllSections(const DiskCacheContext& /*context*/, const s
   return error;
 }
 
-CUxError DiskCache::writeSegment(const std::string& name, const std::vector<SectionV>& sections,
-                                 bool sync) {
+CUxError DirectoryDiskCache::writeSegment(const std::string& name,
+                                          const std::vector<SectionV>& sections, bool sync) {
   CUxError error = checkUsable(name);
   if (error.IsError()) return error;
   if (sections.size() > UINT32_MAX)
@@ -293,8 +297,8 @@ CUxError DiskCache::writeSegment(const std::string& name, const std::vector<Sect
 
 // Renames the written temporary file over the segment and moves the used bytes by the
 // difference, as one step for concurrent writers and removers of the same name.
-CUxError DiskCache::installSegment(const std::string& name, const std::string& tmpPath,
-                                   uint64_t size) {
+CUxError DirectoryDiskCache::installSegment(const std::string& name, const std::string& tmpPath,
+                                            uint64_t size) {
   const std::string path = segmentFile(name);
   {
     std::lock_guard<std::mutex> lock(nameLock(name));
@@ -313,7 +317,7 @@ CUxError DiskCache::installSegment(const std::string& name, const std::string& t
   return CUxError();
 }
 
-CUxError DiskCache::removeSegment(const std::string& name) {
+CUxError DirectoryDiskCache::removeSegment(const std::string& name) {
   CUxError error = checkUsable(name);
   if (error.IsError()) return error;
   int removeErrno = removeFile(name, segmentFile(name), false);
@@ -331,7 +335,7 @@ CUxError DiskCache::removeSegment(const std::string& name) {
 
 // Removes the file of segment `name` at `path` and its bytes from the account. Holds only the
 // name's own lock: removals of different segments run in parallel.
-int DiskCache::removeFile(const std::string& name, const std::string& path, bool flat) {
+int DirectoryDiskCache::removeFile(const std::string& name, const std::string& path, bool flat) {
   std::lock_guard<std::mutex> lock(nameLock(name));
   const uint64_t size = FileSize(path);
   if (::unlink(path.c_str()) != 0) {
@@ -344,17 +348,17 @@ int DiskCache::removeFile(const std::string& name, const std::string& path, bool
   return 0;
 }
 
-void DiskCache::forgetFlat(const std::string& name) {
+void DirectoryDiskCache::forgetFlat(const std::string& name) {
   std::lock_guard<std::mutex> lock(flatMutex_);
   flatNames_.erase(name);
   flatCount_ = flatNames_.size();
 }
 
-std::mutex& DiskCache::nameLock(const std::string& name) {
+std::mutex& DirectoryDiskCache::nameLock(const std::string& name) {
   return nameLocks_[Crc32c(name.data(), name.size()) % kNameLocks];
 }
 
-std::vector<std::string> DiskCache::listSegments() const {
+std::vector<std::string> DirectoryDiskCache::listSegments() const {
   std::vector<std::string> names;
   ScopedDir dir(dir_);
   if (dir.get() == nullptr) return names;
@@ -371,7 +375,7 @@ std::vector<std::string> DiskCache::listSegments() const {
   return names;
 }
 
-bool DiskCache::hasSegment(const std::string& name) const {
+bool DirectoryDiskCache::hasSegment(const std::string& name) const {
   struct stat info;
   if (NameProblem(name) != nullptr) return false;
   if (::stat(segmentFile(name).c_str(), &info) == 0) return S_ISREG(info.st_mode);
@@ -379,7 +383,8 @@ bool DiskCache::hasSegment(const std::string& name) const {
          ::stat(flatPath(name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-bool DiskCache::ParseFaults(const std::string& spec, uint64_t* diskFullAfter, std::string* why) {
+bool DirectoryDiskCache::ParseFaults(const std::string& spec, uint64_t* diskFullAfter,
+                                     std::string* why) {
   const std::string prefix = "diskFullAfter=";
   if (spec.compare(0, prefix.size(), prefix) != 0) {
     *why = "the disk cache knows one fault, diskFullAfter=<size>";
@@ -392,7 +397,7 @@ bool DiskCache::ParseFaults(const std::string& spec, uint64_t* diskFullAfter, st
   return true;
 }
 
-void DiskCache::applyFaultsFromEnvironment() {
+void DirectoryDiskCache::applyFaultsFromEnvironment() {
   const char* spec = std::getenv("OBJSTORE_DISKCACHE_FAULTS");
   if (spec == nullptr || *spec == '\0') return;
   uint64_t limit = 0;
@@ -404,15 +409,15 @@ void DiskCache::applyFaultsFromEnvironment() {
   writeBudget_.setLimit(limit);
 }
 
-void DiskCache::setHighWatermark(uint64_t bytes) {
+void DirectoryDiskCache::setHighWatermark(uint64_t bytes) {
   highWatermark_.store(bytes);
 }
 
-uint64_t DiskCache::highWatermark() const {
+uint64_t DirectoryDiskCache::highWatermark() const {
   return highWatermark_.load();
 }
 
-uint64_t DiskCache::usedBytes() const {
+uint64_t DirectoryDiskCache::usedBytes() const {
   return usedBytes_.load();
 }
 

@@ -12,8 +12,6 @@ constexpr uint32_t MAX_SECTION_NUMBER = 5;
 constexpr uint32_t GUID_CHAR_SIZE = 44;
 constexpr uint32_t GUID_CHAR_SIZE_EXTENT = 40;  // width of an identifier in h_filename
 constexpr uint32_t GUID_CHAR_SIZE_MIN = 32;     // identifiers up to this length are short
-// Longer segment names are refused: with the file name's suffixes they must stay within NAME_MAX.
-constexpr uint32_t MAX_SEGMENT_NAME_LENGTH = 128;
 
 }  // namespace ObjectStore
 

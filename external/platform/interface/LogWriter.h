@@ -28,7 +28,10 @@ class CLogWriterInterface {
 
 typedef boost::shared_ptr<CLogWriterInterface> CLogWriterInterfacePtr;
 
-// The process-wide writer. Set it before other threads log; null logs nothing.
+// The process-wide writer. It starts as the default writer below, which writes records up to
+// level 1 (errors and operator information, "INFO: ...") to standard error. Replace it before
+// other threads log: with a writer of your own to send the records into your log, or with null to
+// write nothing.
 extern CLogWriterInterfacePtr g_ptrLogWriter;
 
 // The default writer: one line per record (time, thread, level, function, line, text) to the

@@ -1,4 +1,4 @@
-#include "CXFileHeader.h"
+#include "MakeCXFileHeader.h"
 
 #include <cstring>
 

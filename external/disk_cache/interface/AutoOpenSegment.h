@@ -11,6 +11,7 @@ namespace ObjectStore {
 
 class AutoOpenSegment {
  public:
+  // Opens the segment `name` (it need not exist yet) and reports nothing.
   AutoOpenSegment(DiskCache& cache, const std::string& name)
       : cache_(cache), info_(cache.openSegment(name)) {}
   ~AutoOpenSegment() { cache_.closeSegment(info_); }

@@ -36,7 +36,7 @@ class CUxError {
   uint32_t GetErrorCode() const { return code_; }
   const std::string& GetMessage() const;
 
-  // One line: code, message and every location ("code [N] msg [..] at f (file:line) <- ...").
+  // One line: code, message and every location ("code [N = 0xH] msg [..] at f (file:line) <- ...").
   std::string AsString() const;
 
   // Adds the caller's location to the stack and returns this same error.

@@ -13,9 +13,10 @@
 // further item: nothing it would count can be reported any more. Callers keep their own count
 // by the same rule.
 //
-// Flow control. Under a flow window (PipelineFaults.h), sendEof returns only once the stream has
-// room: fewer than n ended items whose commit has not yet been reported through commitUpdate.
-// A caller must therefore not hold, across sendEof, anything its commitUpdate needs.
+// Flow control. A pipeline may hold sendEof until the stream has room: under a flow window of n
+// items (the stand-in's fault plan sets one), until fewer than n ended items wait for their
+// commit to be reported through commitUpdate. A caller must therefore not hold, across sendEof,
+// anything its commitUpdate needs.
 #ifndef OBJSTORE_PIPELINE_CSTREAMHANDLER_H_
 #define OBJSTORE_PIPELINE_CSTREAMHANDLER_H_
 
@@ -31,7 +32,6 @@ class PipelineStream;  // the pipeline's own state of one stream
 
 class CStreamHandler {
  public:
-  explicit CStreamHandler(boost::shared_ptr<PipelineStream> stream);
   ~CStreamHandler();
   CStreamHandler(const CStreamHandler&) = delete;
   CStreamHandler& operator=(const CStreamHandler&) = delete;
@@ -48,9 +48,11 @@ class CStreamHandler {
   // Asks for a commit of everything sent so far; the outcome arrives through commitUpdate.
   CUxError commitData();
 
-  PipelineStream* stream() const { return stream_.get(); }
-
  private:
+  // Handlers are made and released by their job's controller.
+  friend class CSynchronousBackup;
+  explicit CStreamHandler(boost::shared_ptr<PipelineStream> stream);
+
   boost::shared_ptr<PipelineStream> stream_;
 };
 typedef boost::shared_ptr<CStreamHandler> CStreamHandlerPtr;

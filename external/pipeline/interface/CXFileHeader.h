@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace OBJECTOPSAPI {
 
@@ -23,14 +22,6 @@ struct CXFileHeader {
 
 static_assert(offsetof(CXFileHeader, h_filename) == 132, "h_filename must start at byte 132");
 static_assert(sizeof(CXFileHeader) == 256, "CXFileHeader is a 256-byte record");
-
-constexpr size_t kCXFileHeaderFilenameOffset = 132;
-constexpr size_t kCXFileHeaderCommaOffset = 172;
-constexpr size_t kCXFileHeaderIdChars = 40;
-
-// Builds a header whose h_filename is `id1` "," `id2`: `id1` cut or padded with '-' to exactly
-// 40 characters (so the comma always stands at byte 172), `id2` cut to at most 40 characters.
-CXFileHeader MakeCXFileHeader(const std::string& id1, const std::string& id2);
 
 }  // namespace OBJECTOPSAPI
 

@@ -21,8 +21,6 @@ class CCommitHandler {
   // `aFileId` has durably stored `sequence` items in all (decimal text).
   virtual CUxError commitUpdate(uint64_t aFileId, std::string& sequence) = 0;
 
-  const FVBasePtr& getOwner() const { return owner_; }
-
  private:
   FVBasePtr owner_;
 };

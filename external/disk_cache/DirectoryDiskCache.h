@@ -1,43 +1,48 @@
-// DiskCache: objects kept on local disk as segments of sections, one file per segment, in 256
-// subdirectories chosen by a checksum of the segment's name. A cache written before segments
-// were spread so holds them in its directory itself: they are read, listed and removed as
-// before, and move into their subdirectory when written again.
+// DirectoryDiskCache: the stand-in disk cache. Objects are kept on local disk as segments of
+// sections, one file per segment, in 256 subdirectories chosen by a checksum of the segment's
+// name. A cache written before segments were spread so holds them in its directory itself:
+// they are read, listed and removed as before, and move into their subdirectory when written
+// again.
 //
 // A segment file is versioned (DISK_CACHE_MAGIC, DISK_CACHE_VERSION) and checksummed: a missing,
 // truncated or corrupted segment reads as an error, never as wrong sections. The cache accounts
 // the bytes its segments use (rebuilt from the directory when it is opened) and answers whether
 // they are above its high watermark. All operations are thread-safe.
-#ifndef OBJSTORE_DISKCACHE_DISKCACHE_H_
-#define OBJSTORE_DISKCACHE_DISKCACHE_H_
+#ifndef OBJSTORE_DISKCACHE_DIRECTORYDISKCACHE_H_
+#define OBJSTORE_DISKCACHE_DIRECTORYDISKCACHE_H_
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "CUxError.h"
-#include "DiskCacheConstants.h"
+#include "DiskCache.h"
 #include "DiskCacheContext.h"
 #include "OpenSegmentInfo.h"
-#include "OpenSegmentMap.h"
+#include "SectionTypes.h"
 #include "SectionV.h"
 #include "WriteBudget.h"
 
 namespace ObjectStore {
 
-class DiskCache {
+class OpenSegmentMap;
+
+// Longer segment names are refused: with the file name's suffixes they must stay within NAME_MAX.
+constexpr uint32_t MAX_SEGMENT_NAME_LENGTH = 128;
+
+class DirectoryDiskCache : public DiskCache {
  public:
   // Opens (creating when missing, with its parents) the cache directory `dir`: removes temporary
   // files a crashed writer left behind and counts the bytes of the segments found. Default high
   // watermark: no limit. One DiskCache per directory: a second one would remove the first one's
   // temporary files. Failure is reported by isOpen(); every later operation then fails.
-  explicit DiskCache(const std::string& dir);
+  explicit DirectoryDiskCache(const std::string& dir);
   // Every AutoOpenSegment must have been destroyed before the cache.
-  ~DiskCache();
-  DiskCache(const DiskCache&) = delete;
-  DiskCache& operator=(const DiskCache&) = delete;
+  ~DirectoryDiskCache() override;
 
   // False when the directory could not be created or scanned; `error` says why.
   bool isOpen(std::string* error = nullptr) const;
@@ -48,7 +53,7 @@ class DiskCache {
   // an invalid name, ENOENT for a missing segment, EBADMSG for a truncated or corrupted one (the
   // message says what is wrong), another errno value when the file cannot be read.
   CUxError readAllSections(const DiskCacheContext& context, const std::string& name,
-                           std::vector<SectionV>& sections);
+                           std::vector<SectionV>& sections) override;
 
   // Stores segment `name` atomically (temporary file, fsync when `sync`, rename), replacing any
   // older one; readers see the old or the new segment, never a mix. Names are GUID-like:
@@ -64,12 +69,9 @@ class DiskCache {
   // The file that holds (or would hold) segment `name`: for tools and tests that look at files.
   std::string segmentFile(const std::string& name) const;
 
-  inline bool isUnderSpacePressure(const DiskCacheContext& /*context*/) {
-    return isOverHighWatermark();
-  }
-  // True while the used bytes are above the high watermark. Inline and without ordering: a sender
-  // asks for every item, and the answer is advice that may lag a concurrent write.
-  bool isOverHighWatermark() const {
+  // True while the used bytes are above the high watermark. Without ordering: the answer is
+  // advice that may lag a concurrent write.
+  bool isOverHighWatermark() const override {
     return usedBytes_.load(std::memory_order_relaxed) >
            highWatermark_.load(std::memory_order_relaxed);
   }
@@ -85,14 +87,16 @@ class DiskCache {
   // False, with the reason in `why`, for anything else.
   static bool ParseFaults(const std::string& spec, uint64_t* diskFullAfter, std::string* why);
 
-  // Segment map, used by AutoOpenSegment. openSegment returns the one entry for `name` (made on
-  // first open; the segment need not exist) and counts the opening; closeSegment undoes one
-  // opening and frees the entry after the last. Never null; null is ignored by closeSegment.
-  OpenSegmentInfo* openSegment(const std::string& name);
-  void closeSegment(OpenSegmentInfo* info);
+  // Segments that an AutoOpenSegment holds open.
   size_t openSegmentCount() const;
 
  private:
+  // The segment map behind AutoOpenSegment. openSegment returns the one entry for `name` (made
+  // on first open; the segment need not exist) and counts the opening; closeSegment undoes one
+  // opening and frees the entry after the last. Never null; null is ignored by closeSegment.
+  OpenSegmentInfo* openSegment(const std::string& name) override;
+  void closeSegment(OpenSegmentInfo* info) override;
+
   std::string flatPath(const std::string& name) const;
   bool mayBeFlat(const std::string& name);
   // Creates the subdirectory `shard` unless it exists; with `sync` its entry is made durable.
@@ -122,10 +126,10 @@ class DiskCache {
   std::set<std::string> flatNames_;   // unsharded segments; guarded by flatMutex_
   std::atomic<size_t> flatCount_{0};  // flatNames_.size(), for a lock-free check
   std::atomic<bool> shardMade_[256] = {};
-  OpenSegmentMap openSegments_;
+  const std::unique_ptr<OpenSegmentMap> openSegments_;
   WriteBudget writeBudget_;
 };
 
 }  // namespace ObjectStore
 
-#endif  // OBJSTORE_DISKCACHE_DISKCACHE_H_
+#endif  // OBJSTORE_DISKCACHE_DIRECTORYDISKCACHE_H_

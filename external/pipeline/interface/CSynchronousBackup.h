@@ -21,7 +21,6 @@ class CSynchronousBackup {
   // store and starts the job's commit thread. On success `out` holds the controller.
   static CUxError getController(JobInfoPtr jobInfo, CSynchronousBackupPtr& out);
 
-  explicit CSynchronousBackup(boost::shared_ptr<PipelineJob> job);
   ~CSynchronousBackup();
   CSynchronousBackup(const CSynchronousBackup&) = delete;
   CSynchronousBackup& operator=(const CSynchronousBackup&) = delete;
@@ -38,9 +37,9 @@ class CSynchronousBackup {
   // stops the commit thread and drops the callback object, then returns.
   CUxError endBackup(KAJobStatus status);
 
-  PipelineJob* job() const { return job_.get(); }
-
  private:
+  explicit CSynchronousBackup(boost::shared_ptr<PipelineJob> job);
+
   boost::shared_ptr<PipelineJob> job_;
 };
 

@@ -39,6 +39,8 @@ class JobInfo {
 };
 typedef boost::shared_ptr<JobInfo> JobInfoPtr;
 
+// How a job ended, as endBackup is told: 1 for every end but one, 2 when the start of the job
+// obtained no stream handler. The names are this pipeline's; callers may pass the values.
 enum KAJobStatus {
   KA_JOB_STATUS_COMPLETED = 1,
   KA_JOB_STATUS_FAILED_TO_START = 2,
