@@ -43,19 +43,25 @@ const SectionV* FindOversizedSection(const std::vector<SectionV>& sections) {
   return nullptr;
 }
 
+// The section's data is the header record itself. A section too short for a whole record (only
+// the first header section was checked), or one not aligned for it, goes as a zero-filled copy.
+CUxError SendHeader(OBJECTOPSAPI::CStreamHandler& handler, const std::vector<char>& data) {
+  typedef OBJECTOPSAPI::CXFileHeader Header;
+  const bool whole = data.size() >= sizeof(Header) &&
+                     reinterpret_cast<uintptr_t>(data.data()) % alignof(Header) == 0;
+  if (whole) return handler.sendHeader(reinterpret_cast<Header*>(const_cast<char*>(data.data())));
+  Header header;
+  memset(&header, 0, sizeof(header));
+  if (!data.empty()) memcpy(&header, data.data(), std::min(data.size(), sizeof(header)));
+  return handler.sendHeader(&header);
+}
+
 CUxError SendSection(OBJECTOPSAPI::CStreamHandler& handler, const SectionV& section,
                      const char* item) {
   CUxError error;
   const char* what = nullptr;
   if (section.type == kStreamHeaderSection) {
-    // A fixed-size record for the pipeline, even when the cached section is shorter (or empty:
-    // only the first header section was checked).
-    OBJECTOPSAPI::CXFileHeader header;
-    memset(&header, 0, sizeof(header));
-    if (!section.data.empty()) {
-      memcpy(&header, section.data.data(), std::min(section.data.size(), sizeof(header)));
-    }
-    error = handler.sendHeader(&header);
+    error = SendHeader(handler, section.data);
     what = "ERROR: failed to send the Header for file [%s] with error [%s]";
   } else if (section.type == kMetaDataSection) {
     error = handler.sendMetaData(section.metaDataType, section.data.data(),
