@@ -27,6 +27,12 @@
 
 namespace objstore_testing {
 
+// A short, distinct item name. Short names choose their stream by their first character, so
+// these all go to one stream; tests that need a spread use longer keys.
+inline std::string Guid(int i) {
+  return "guid-" + std::to_string(i);
+}
+
 // What the host's commit callback received.
 struct CommitLog {
   struct Call {

@@ -14,10 +14,7 @@ namespace {
 
 using OBJECTOPSAPI::PipelineFaults;
 using objstore_testing::ControllerTest;
-
-std::string Guid(int i) {
-  return "guid-" + std::to_string(i);
-}
+using objstore_testing::Guid;
 
 // Sends `item` and expects success.
 void Send(BackupInterfacePtr controller, DirectoryDiskCache& cache, DiskCacheContext& context,

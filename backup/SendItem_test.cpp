@@ -17,10 +17,7 @@ namespace {
 
 using OBJECTOPSAPI::PipelineFaults;
 using objstore_testing::ControllerTest;
-
-std::string Guid(int i) {
-  return "guid-" + std::to_string(i);
-}
+using objstore_testing::Guid;
 
 class SendItemTest : public ControllerTest {
  protected:
