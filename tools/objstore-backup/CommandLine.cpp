@@ -133,9 +133,9 @@ void AddBackup(CLI::App& app, Parsed* p) {
                 "makes the library force commits")
       ->default_str("no limit");
   command->add_flag("!--no-commit-wait", p->backup.waitForCommits,
-                    "End the job without waiting for outstanding commits (the library waits "
-                    "for them up to one deadline for all streams); what is not committed then "
-                    "is reported at once");
+                    "End the job without waiting for outstanding commits (the library waits up to "
+                    "60 s in all, one deadline for all streams); what is not committed then is "
+                    "reported at once");
   AddStreamOptions(command, &p->backup.streams, &p->backup.threads, &p->backup.resendRounds);
   AddJobOptions(command, &p->job);
   AddCommonOptions(command, &p->common);

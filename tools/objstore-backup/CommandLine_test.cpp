@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{
             "BackupNegativeJob", {"backup", "--cache", "$DIR", "--job-id", "-1"}, "--job: [-1]"},
         BadArguments{"BackupBadFaults",
-                     {"backup", "--cache", "$DIR", "--faults", "bogus=1"},
+                     {"backup", "--cache", "$DIR", "--root", "$DIR", "--faults", "bogus=1"},
                      "invalid --faults [bogus=1]"},
         BadArguments{
             "BackupLogLevel", {"backup", "--cache", "$DIR", "--log-level", "9"}, "--log-level"},
@@ -88,11 +88,12 @@ INSTANTIATE_TEST_SUITE_P(
                      {"backup", "--cache", "$DIR", "--commit-items", "-5"},
                      "--commit-items: [-5] is not a whole number from 0 to"},
         BadArguments{"EmptyFaultPlan",
-                     {"backup", "--cache", "$DIR", "--faults", ",,,"},
+                     {"backup", "--cache", "$DIR", "--root", "$DIR", "--faults", ",,,"},
                      "empty fault rule in [,,,]"},
-        BadArguments{"StreamRuleWithoutAStream",
-                     {"backup", "--cache", "$DIR", "--faults", "getStreamHandler@1=3"},
-                     "getStreamHandler has no stream"},
+        BadArguments{
+            "StreamRuleWithoutAStream",
+            {"backup", "--cache", "$DIR", "--root", "$DIR", "--faults", "getStreamHandler@1=3"},
+            "getStreamHandler has no stream"},
         BadArguments{"LogIntoAMissingDirectory",
                      {"verify", "--store", "$DIR", "--source", "$DIR", "--log", "/nonexistent/l"},
                      "--log: cannot open the log file [/nonexistent/l]: No such file"},

@@ -191,11 +191,6 @@ int RunIngestCommand(const IngestOptions& options, const CommonOptions& common, 
 // arguments do not allow a backup.
 static bool PrepareBackup(const JobOptions& job, const CommonOptions& common,
                           BackupOptions* options, std::ostream& err) {
-  std::string error;
-  if (!ApplyJobOptions(job, &error)) {
-    err << kProgram << ": error: " << error << "\n";
-    return false;
-  }
   options->rootBase = ChooseRootBase(options->rootBase);
   if (options->rootBase.empty()) {
     err << kProgram << ": error: " << NoRootBaseMessage() << "\n";
@@ -207,7 +202,15 @@ static bool PrepareBackup(const JobOptions& job, const CommonOptions& common,
     std::filesystem::create_directories(options->rootBase, ignored);
   }
   const bool haveRoot = std::filesystem::is_directory(options->rootBase, ignored);
-  return SetUpLogOrSay(common, haveRoot ? options->rootBase + "/objstore-backup.log" : "", err);
+  if (!SetUpLogOrSay(common, haveRoot ? options->rootBase + "/objstore-backup.log" : "", err)) {
+    return false;
+  }
+  std::string error;  // after the log is routed: installing a fault plan logs it
+  if (!ApplyJobOptions(job, &error)) {
+    err << kProgram << ": error: " << error << "\n";
+    return false;
+  }
+  return true;
 }
 
 int RunBackupCommand(const BackupOptions& given, const JobOptions& job, const CommonOptions& common,
