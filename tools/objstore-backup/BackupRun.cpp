@@ -56,6 +56,7 @@ BackupResult BackupRun::run() {
     } else {
       removeLeftovers();
       resendFailed();
+      result_.interrupted = interrupted();
       endJobs();
     }
     const Clock::time_point ended = Clock::now();
@@ -94,13 +95,18 @@ bool BackupRun::prepare() {
 }
 
 bool BackupRun::setUpRoot() {
+  // An empty base would let the library pick "/" and save it in the settings for good.
+  if (options_.rootBase.empty()) {
+    result_.error = "no root base given";
+    return false;
+  }
   std::error_code error;
-  if (!options_.rootBase.empty() && std::filesystem::exists(options_.rootBase, error) &&
+  if (std::filesystem::exists(options_.rootBase, error) &&
       !std::filesystem::is_directory(options_.rootBase, error)) {
     result_.error = "the root base [" + options_.rootBase + "] (--root) is not a directory";
     return false;
   }
-  if (!options_.rootBase.empty()) std::filesystem::create_directories(options_.rootBase, error);
+  std::filesystem::create_directories(options_.rootBase, error);
   if (error) {
     result_.error = "cannot create the root base [" + options_.rootBase + "]: " + error.message();
     return false;
@@ -167,7 +173,7 @@ uint64_t BackupRun::sendQueued(const BackupInterfacePtr& controller) {
   uint64_t sent = 0;
   std::string item;
   std::list<std::string> failedList;
-  while (queue_.pop(&item)) {
+  while (!interrupted() && queue_.pop(&item)) {
     ObjectStore::DiskCacheContext context;
     int64_t bytes = 0;
     CUxError error = sendOne(*controller, item, failedList, &bytes, context);
@@ -176,9 +182,12 @@ uint64_t BackupRun::sendQueued(const BackupInterfacePtr& controller) {
       ++progress_->items;
       progress_->bytes += static_cast<uint64_t>(bytes);
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    result_.bytesSent += static_cast<uint64_t>(bytes);
-    if (error.IsError() || !failedList.empty()) noteFailure(item, error, failedList);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      result_.bytesSent += static_cast<uint64_t>(bytes);
+      if (error.IsError() || !failedList.empty()) noteFailure(item, error, failedList);
+    }
+    if (options_.afterSend) options_.afterSend();
   }
   return sent;
 }
@@ -225,7 +234,7 @@ std::vector<std::string> BackupRun::takeResendable() {
 
 void BackupRun::resendFailed() {
   const BackupInterfacePtr controller = controllers_.back();
-  for (uint32_t round = 0; round < options_.resendRounds; ++round) {
+  for (uint32_t round = 0; round < options_.resendRounds && !interrupted(); ++round) {
     std::vector<std::string> again = takeResendable();
     if (again.empty()) return;
     OBJSTORE_LOG(1, "INFO: resending %zu items handed back in failed lists (round %u)",
@@ -278,8 +287,12 @@ void BackupRun::account() {
     }
     result_.notCommitted.push_back(item);
     std::map<std::string, std::string>::const_iterator reason = lastError_.find(item);
-    result_.reasons[item] =
-        reason != lastError_.end() ? reason->second : "no commit arrived for it";
+    if (reason != lastError_.end()) {
+      result_.reasons[item] = reason->second;
+    } else {
+      result_.reasons[item] =
+          result_.interrupted ? "not sent: the backup was interrupted" : "no commit arrived for it";
+    }
   }
   for (const std::string& problem : commits_->removalProblems()) {
     result_.warnings.push_back("committed but not removed from the cache: " + problem);

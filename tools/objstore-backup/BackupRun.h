@@ -10,7 +10,9 @@
 #ifndef OBJSTORE_HOST_BACKUPRUN_H_
 #define OBJSTORE_HOST_BACKUPRUN_H_
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -29,7 +31,7 @@ namespace objstore_host {
 
 struct BackupOptions {
   std::string cacheDir;
-  std::string rootBase;  // base of the library's root directory; empty: the settings store's
+  std::string rootBase;  // base of the library's root directory; required
   std::string storeDir;  // the backup store; empty: the pipeline's own choice
   int64_t jobId = 1;
   int32_t appId = 1;
@@ -39,6 +41,10 @@ struct BackupOptions {
   uint64_t highWatermark = UINT64_MAX;  // of the disk cache; UINT64_MAX: no limit
   bool waitForCommits = true;           // endBackup waits for outstanding commits
   unsigned removeThreads = 4;           // threads removing committed segments from the cache
+  // When set (by a signal handler, say), no further item is taken; the items in flight finish
+  // and the job ends as usual, so what was sent is committed.
+  const std::atomic<bool>* interrupt = nullptr;
+  std::function<void()> afterSend;  // called after each sendItem, from the sending thread
 };
 
 struct BackupResult {
@@ -50,6 +56,7 @@ struct BackupResult {
   uint64_t handedBack = 0;    // entries of failed lists, including the failed items themselves
   uint64_t resent = 0;        // items sent again in resend rounds
   uint32_t resendRoundsUsed = 0;
+  bool interrupted = false;  // stopped taking items early; a rerun sends the rest
   bool restarted = false;
   uint64_t restartItems = 0;  // items the restart thread sent
   std::vector<std::string> leftoverDirsRemoved;
@@ -65,7 +72,7 @@ struct BackupResult {
   double endBackupSeconds = 0;
   double lastCommitToEndMs = -1;  // -1: no commit arrived
 
-  bool ok() const { return error.empty() && notCommitted.empty(); }
+  bool ok() const { return error.empty() && notCommitted.empty() && !interrupted; }
 };
 
 class BackupRun {
@@ -94,6 +101,7 @@ class BackupRun {
   void endJobs();
   void removeLeftovers();
   void account();
+  bool interrupted() const { return options_.interrupt != nullptr && options_.interrupt->load(); }
   OBJECTOPSAPI::JobInfoPtr makeJobInfo() const;
 
   const BackupOptions options_;

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "Commands.h"
+#include "HelpFormatter.h"
 #include "NumericOptions.h"
 #include "ObjectStoreVersion.h"
 
@@ -24,26 +25,33 @@ struct Parsed {
   VerifyOptions verify;
   RestoreOptions restore;
   CheckOptions check;
+  ListOptions list;
   DemoOptions demo;
   std::function<int(std::ostream&, std::ostream&)> run;
 };
 
+// Every command takes these; so does the program before the command's name, for the same
+// values ("objstore-backup --json list" and "objstore-backup list --json" are one thing).
 void AddCommonOptions(CLI::App* command, CommonOptions* common) {
   command->add_flag("--json", common->json, "Print the summary as JSON");
   command->add_flag("--no-progress", common->noProgress, "Show no progress on standard error");
-  command->add_option("--log", common->logFile,
-                      "Write the library's log to FILE ('-': standard error)");
+  command
+      ->add_option("--log", common->logFile,
+                   "Write the library's log to FILE ('-': standard error)")
+      ->type_name("FILE");
   AddIntegerOption(command, "--log-level", &common->logLevel, -1, 5,
-                   "Log level, -1 (errors) to 5 (tracing)")
+                   "How much the library logs: -1 errors only, 5 everything")
       ->default_str("1");
 }
 
 void AddJobOptions(CLI::App* command, JobOptions* job) {
   command->add_flag("--perf", job->perf,
                     "Show the library's read_for_backup and write_to_pipeline counters");
-  command->add_option("--faults", job->faults,
-                      "Pipeline faults to inject, e.g. 'sendHeader=3,sendUserBufData=10+' "
-                      "(also OBJSTORE_PIPELINE_FAULTS)");
+  command
+      ->add_option("--faults", job->faults,
+                   "Pipeline faults to inject, e.g. 'sendHeader=3,sendUserBufData=10+' "
+                   "(also OBJSTORE_PIPELINE_FAULTS)")
+      ->type_name("SPEC");
   AddIntegerOption(command, "--commit-items", &job->commitItems, int64_t{0}, INT64_MAX,
                    "Commit a stream after N items (0: never for that reason)")
       ->default_str("the pipeline's setting");
@@ -61,6 +69,20 @@ void AddStreamOptions(CLI::App* command, uint32_t* streams, uint32_t* threads,
                    "How often items handed back in failed lists are sent again");
 }
 
+// --job, spelt --job-id too, as backup once spelt it.
+CLI::Option* AddJobOption(CLI::App* command, int64_t* jobId, const std::string& description) {
+  return AddIntegerOption(command, "--job,--job-id", jobId, int64_t{0}, INT64_MAX, description);
+}
+
+// Every command that reads a store finds it as a backup job does (ResolveStoreDir).
+void AddStoreOption(CLI::App* command, std::string* storeDir) {
+  command
+      ->add_option("--store", *storeDir,
+                   "Backup store directory (default: OBJSTORE_PIPELINE_STORE, else the "
+                   "settings, else /var/tmp/objstore-pipeline-store)")
+      ->type_name("DIR");
+}
+
 void AddExtentOption(CLI::App* command, uint64_t* extentSize) {
   AddSizeOption(command, "--extent-size", extentSize, 1, uint64_t{1} << 30,
                 "Largest data section, e.g. 64KiB or 1MiB");
@@ -73,13 +95,16 @@ void AddIngest(CLI::App& app, Parsed* p) {
       ->required()
       ->check(CLI::ExistingDirectory);
   command->add_option("--cache", p->ingest.cacheDir, "Disk cache directory (created if missing)")
-      ->required();
+      ->required()
+      ->type_name("DIR");
   AddExtentOption(command, &p->ingest.extentSize);
   AddIntegerOption(command, "--threads", &p->ingest.threads, 1u, 64u, "Threads writing segments");
   command->add_flag("--sync", p->ingest.sync, "fsync every segment");
-  command->add_option("--faults", p->ingest.faults,
-                      "Disk cache faults to inject: 'diskFullAfter=SIZE' (also "
-                      "OBJSTORE_DISKCACHE_FAULTS)");
+  command
+      ->add_option("--faults", p->ingest.faults,
+                   "Disk cache faults to inject: 'diskFullAfter=SIZE' (also "
+                   "OBJSTORE_DISKCACHE_FAULTS)")
+      ->type_name("SPEC");
   AddCommonOptions(command, &p->common);
   command->callback([p] {
     p->run = [p](std::ostream& out, std::ostream& err) {
@@ -93,20 +118,24 @@ void AddBackup(CLI::App& app, Parsed* p) {
       app.add_subcommand("backup", "Back up every segment of a disk cache in one job");
   command->add_option("--cache", p->backup.cacheDir, "Disk cache directory")
       ->required()
-      ->check(CLI::ExistingDirectory);
-  command->add_option("--root", p->backup.rootBase,
-                      "Base directory of the library's root (default: the settings store)");
-  command->add_option("--store", p->backup.storeDir,
-                      "Backup store directory (default: OBJSTORE_PIPELINE_STORE or settings)");
-  AddIntegerOption(command, "--job-id", &p->backup.jobId, int64_t{0}, INT64_MAX, "Job id");
+      ->check(CLI::ExistingDirectory)
+      ->type_name("DIR");
+  command
+      ->add_option("--root", p->backup.rootBase,
+                   "Base directory of the library's root; required unless the settings hold "
+                   "one (OBJECTSTORE / sOBJECTSTORERootDir)")
+      ->type_name("DIR");
+  AddStoreOption(command, &p->backup.storeDir);
+  AddJobOption(command, &p->backup.jobId, "Job id");
   AddIntegerOption(command, "--app-id", &p->backup.appId, 0, INT32_MAX, "Application id");
   AddSizeOption(command, "--high-watermark", &p->backup.highWatermark, 0, UINT64_MAX - 1,
                 "The disk cache is short of space above this many bytes of segments, which "
                 "makes the library force commits")
       ->default_str("no limit");
   command->add_flag("!--no-commit-wait", p->backup.waitForCommits,
-                    "End the job without waiting for outstanding commits (the library waits up "
-                    "to 60 s per stream); what is not committed then is reported at once");
+                    "End the job without waiting for outstanding commits (the library waits up to "
+                    "60 s in all, one deadline for all streams); what is not committed then is "
+                    "reported at once");
   AddStreamOptions(command, &p->backup.streams, &p->backup.threads, &p->backup.resendRounds);
   AddJobOptions(command, &p->job);
   AddCommonOptions(command, &p->common);
@@ -120,15 +149,13 @@ void AddBackup(CLI::App& app, Parsed* p) {
 void AddVerify(CLI::App& app, Parsed* p) {
   CLI::App* command = app.add_subcommand(
       "verify", "Check that every object under SOURCE has an intact committed copy");
-  command->add_option("--store", p->verify.storeDir, "Backup store directory")
-      ->required()
-      ->check(CLI::ExistingDirectory);
+  AddStoreOption(command, &p->verify.storeDir);
   command->add_option("--source", p->verify.sourceDir, "Source directory")
       ->required()
-      ->check(CLI::ExistingDirectory);
-  CLI::Option* job = AddIntegerOption(command, "--job", &p->verify.jobId, int64_t{0}, INT64_MAX,
-                                      "Only this job's runs")
-                         ->default_str("every job");
+      ->check(CLI::ExistingDirectory)
+      ->type_name("DIR");
+  CLI::Option* job =
+      AddJobOption(command, &p->verify.jobId, "Only this job's runs")->default_str("every job");
   AddCommonOptions(command, &p->common);
   command->callback([p, job] {
     p->verify.allJobs = job->count() == 0;
@@ -141,13 +168,11 @@ void AddVerify(CLI::App& app, Parsed* p) {
 void AddRestore(CLI::App& app, Parsed* p) {
   CLI::App* command = app.add_subcommand(
       "restore", "Write the latest committed copy of every object of a job under a directory");
-  command->add_option("--store", p->restore.storeDir, "Backup store directory")
-      ->required()
-      ->check(CLI::ExistingDirectory);
-  AddIntegerOption(command, "--job", &p->restore.jobId, int64_t{0}, INT64_MAX, "Job id")
-      ->required();
+  AddStoreOption(command, &p->restore.storeDir);
+  AddJobOption(command, &p->restore.jobId, "Job id")->required()->default_str("");
   command->add_option("--to", p->restore.targetDir, "Target directory (created if missing)")
-      ->required();
+      ->required()
+      ->type_name("DIR");
   command->add_flag("--overwrite", p->restore.overwrite,
                     "Replace existing files that differ (atomically); without it they are "
                     "left alone and reported");
@@ -162,12 +187,9 @@ void AddRestore(CLI::App& app, Parsed* p) {
 void AddCheck(CLI::App& app, Parsed* p) {
   CLI::App* command = app.add_subcommand(
       "check", "Read every run of a store and prove every record's checksum and every count");
-  command->add_option("--store", p->check.storeDir, "Backup store directory")
-      ->required()
-      ->check(CLI::ExistingDirectory);
-  CLI::Option* job = AddIntegerOption(command, "--job", &p->check.jobId, int64_t{0}, INT64_MAX,
-                                      "Only this job's runs")
-                         ->default_str("every job");
+  AddStoreOption(command, &p->check.storeDir);
+  CLI::Option* job =
+      AddJobOption(command, &p->check.jobId, "Only this job's runs")->default_str("every job");
   AddCommonOptions(command, &p->common);
   command->callback([p, job] {
     p->check.allJobs = job->count() == 0;
@@ -177,10 +199,28 @@ void AddCheck(CLI::App& app, Parsed* p) {
   });
 }
 
+void AddList(CLI::App& app, Parsed* p) {
+  CLI::App* command = app.add_subcommand(
+      "list", "One line per run of a job in a store: items, committed, how it ended, when");
+  AddStoreOption(command, &p->list.storeDir);
+  CLI::Option* job =
+      AddJobOption(command, &p->list.jobId, "Only this job's runs")->default_str("every job");
+  AddCommonOptions(command, &p->common);
+  command->callback([p, job] {
+    p->list.allJobs = job->count() == 0;
+    p->run = [p](std::ostream& out, std::ostream& err) {
+      return RunListCommand(p->list, p->common, out, err);
+    };
+  });
+}
+
 void AddDemo(CLI::App& app, Parsed* p) {
   CLI::App* command = app.add_subcommand(
       "demo", "Generate objects, back them up, restore them and compare, in a fresh workspace");
-  command->add_option("--keep", p->demo.keepDir, "Use and keep this (empty) workspace directory");
+  command
+      ->add_option("--keep", p->demo.keepDir,
+                   "Use and keep this (empty) workspace directory, also when interrupted")
+      ->type_name("DIR");
   AddIntegerOption(command, "--objects", &p->demo.tree.objects, uint64_t{0}, uint64_t{10000000},
                    "Objects to generate");
   AddSizeOption(command, "--min-size", &p->demo.tree.minSize, 0, uint64_t{1} << 30,
@@ -213,6 +253,20 @@ bool IsCommand(const CLI::App& app, const std::string& name) {
   }
 }
 
+// The first argument that is neither an option nor an option's value: the command's name, or
+// "" when there is none.
+std::string CommandName(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--log" || arg == "--log-level") {
+      ++i;
+    } else if (arg.empty() || arg[0] != '-') {
+      return arg;
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
@@ -225,15 +279,19 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
                                           " (library " + ObjectStore::GetLibraryVersion() + ")");
     app.require_subcommand(1);
     app.fallthrough(false);
+    app.formatter(std::make_shared<HelpFormatter>());  // the commands inherit it
     Parsed parsed;
+    AddCommonOptions(&app, &parsed.common);
     AddIngest(app, &parsed);
     AddBackup(app, &parsed);
     AddVerify(app, &parsed);
     AddRestore(app, &parsed);
     AddCheck(app, &parsed);
+    AddList(app, &parsed);
     AddDemo(app, &parsed);
-    if (argc > 1 && argv[1][0] != '-' && !IsCommand(app, argv[1])) {
-      err << kProgram << ": error: unknown command [" << argv[1] << "] (see --help)\n";
+    const std::string command = CommandName(argc, argv);
+    if (!command.empty() && !IsCommand(app, command)) {
+      err << kProgram << ": error: unknown command [" << command << "] (see --help)\n";
       return kExitUsage;
     }
     try {

@@ -4,14 +4,21 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "HostLog.h"
+#include "NumericOptions.h"
 #include "PerfProbe.h"
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
 #include "Progress.h"
+#include "RootBase.h"
+#include "RunLister.h"
+#include "ScopedInterrupt.h"
 #include "Summary.h"
 
 namespace objstore_host {
@@ -20,33 +27,20 @@ namespace {
 
 const char kProgram[] = "objstore-backup";
 
-// While it lives, SIGINT and SIGTERM set Flag() instead of ending the process.
-class ScopedInterrupt {
- public:
-  ScopedInterrupt() {
-    Flag() = false;
-    struct sigaction action = {};
-    action.sa_handler = [](int) { Flag() = true; };
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previousInt_);
-    sigaction(SIGTERM, &action, &previousTerm_);
-  }
-  ~ScopedInterrupt() {
-    sigaction(SIGINT, &previousInt_, nullptr);
-    sigaction(SIGTERM, &previousTerm_, nullptr);
-  }
-  ScopedInterrupt(const ScopedInterrupt&) = delete;
-  ScopedInterrupt& operator=(const ScopedInterrupt&) = delete;
+const char kInterruptNotice[] =
+    "interrupted: finishing the items in flight; press Ctrl-C again to stop at once\n";
 
-  static std::atomic<bool>& Flag() {
-    static std::atomic<bool> flag{false};
-    return flag;
-  }
-
- private:
-  struct sigaction previousInt_;
-  struct sigaction previousTerm_;
-};
+// A test seam: with OBJSTORE_BACKUP_INTERRUPT_AFTER=N the process raises SIGINT in the thread
+// that completed the N-th send, so that tests interrupt a job at a known point without timing.
+std::function<void()> InterruptSeam() {
+  const char* text = std::getenv("OBJSTORE_BACKUP_INTERRUPT_AFTER");
+  uint64_t after = 0;
+  if (text == nullptr || !ReadDecimal(text, uint64_t{1}, UINT64_MAX, &after)) return nullptr;
+  std::shared_ptr<std::atomic<uint64_t>> sent = std::make_shared<std::atomic<uint64_t>>(0);
+  return [sent, after] {
+    if (++*sent == after) raise(SIGINT);
+  };
+}
 
 // The library's log: where the user said, else where the environment says, else `defaultFile`,
 // else errors only on standard error (so that the terminal stays readable). False, with the
@@ -82,9 +76,10 @@ std::string FirstOf(const std::vector<std::string>& lines) {
   return lines.empty() ? std::string() : " (first: " + lines.front() + ")";
 }
 
-// Prints the summary and, on failure, the one-line reason; returns the exit status.
+// Prints the summary and, on failure, the one-line reason; returns the exit status, which is
+// `failureStatus` on failure.
 int Finish(const Summary& summary, const std::string& failure, const CommonOptions& common,
-           std::ostream& out, std::ostream& err) {
+           std::ostream& out, std::ostream& err, int failureStatus = kExitFailed) {
   if (common.json) {
     out << summary.dump(2) << "\n";
   } else {
@@ -94,7 +89,7 @@ int Finish(const Summary& summary, const std::string& failure, const CommonOptio
   if (failure.empty()) return kExitOk;
   err << kProgram << ": " << summary["command"].get<std::string>() << " failed: " << failure
       << "\n";
-  return kExitFailed;
+  return failureStatus;
 }
 
 // Installs the fault plan and the commit settings for jobs started from now on. False, with
@@ -118,13 +113,57 @@ bool ApplyJobOptions(const JobOptions& job, std::string* error) {
 
 std::string BackupFailure(const BackupResult& result) {
   if (!result.error.empty()) return result.error;
+  if (result.interrupted) {
+    return "interrupted: " + std::to_string(result.committed) + " of " +
+           std::to_string(result.items) + " objects committed; run it again to send the other " +
+           std::to_string(result.notCommitted.size());
+  }
   if (result.notCommitted.empty()) return "";
   const std::string& first = result.notCommitted.front();
   return std::to_string(result.notCommitted.size()) + " of " + std::to_string(result.items) +
          " objects were not committed (first: " + first + ": " + result.reasons.at(first) + ")";
 }
 
+void PrintRunLines(const std::vector<RunLine>& lines, std::ostream& out) {
+  char text[256];
+  std::snprintf(text, sizeof(text), "%-6s %-28s %8s %10s  %-17s %s\n", "job", "run", "items",
+                "committed", "status", "time");
+  out << text;
+  for (const RunLine& line : lines) {
+    std::snprintf(text, sizeof(text), "%-6lld %-28s %8llu %10llu  %-17s %s\n",
+                  static_cast<long long>(line.jobId), line.runId.c_str(),
+                  static_cast<unsigned long long>(line.items),
+                  static_cast<unsigned long long>(line.committed), line.status.c_str(),
+                  RunLister::LocalTime(line.time).c_str());
+    out << text;
+  }
+}
+
+Summary RunLinesJson(const std::vector<RunLine>& lines) {
+  Summary list = Summary::array();
+  for (const RunLine& line : lines) {
+    Summary entry;
+    entry["job"] = line.jobId;
+    entry["run"] = line.runId;
+    entry["items"] = line.items;
+    entry["committed"] = line.committed;
+    entry["status"] = line.status;
+    entry["time"] = RunLister::LocalTime(line.time);
+    list.push_back(entry);
+  }
+  return list;
+}
+
 }  // namespace
+
+bool ResolveStoreDir(const std::string& given, std::string* storeDir, std::ostream& err) {
+  *storeDir = given.empty() ? OBJECTOPSAPI::PipelineOptions::ResolveStoreDir() : given;
+  std::error_code ignored;
+  if (std::filesystem::is_directory(*storeDir, ignored)) return true;
+  err << kProgram << ": error: the store [" << *storeDir << "] does not exist"
+      << (given.empty() ? " (give --store DIR, or set OBJSTORE_PIPELINE_STORE)" : "") << "\n";
+  return false;
+}
 
 int RunIngestCommand(const IngestOptions& options, const CommonOptions& common, std::ostream& out,
                      std::ostream& err) {
@@ -148,38 +187,57 @@ int RunIngestCommand(const IngestOptions& options, const CommonOptions& common, 
   return Finish(IngestSummary(result), failure, common, out, err);
 }
 
-int RunBackupCommand(const BackupOptions& options, const JobOptions& job,
-                     const CommonOptions& common, std::ostream& out, std::ostream& err) {
+// The job options, the root and the log of a backup; false, with one line on `err`, when the
+// arguments do not allow a backup.
+static bool PrepareBackup(const JobOptions& job, const CommonOptions& common,
+                          BackupOptions* options, std::ostream& err) {
+  options->rootBase = ChooseRootBase(options->rootBase);
+  if (options->rootBase.empty()) {
+    err << kProgram << ": error: " << NoRootBaseMessage() << "\n";
+    return false;
+  }
   // The log goes next to the library's root; BackupRun reports a root it cannot create.
   std::error_code ignored;
-  if (!options.rootBase.empty() && !std::filesystem::exists(options.rootBase, ignored)) {
-    std::filesystem::create_directories(options.rootBase, ignored);
+  if (!std::filesystem::exists(options->rootBase, ignored)) {
+    std::filesystem::create_directories(options->rootBase, ignored);
   }
-  const bool haveRoot =
-      !options.rootBase.empty() && std::filesystem::is_directory(options.rootBase, ignored);
-  if (!SetUpLogOrSay(common, haveRoot ? options.rootBase + "/objstore-backup.log" : "", err)) {
-    return kExitUsage;
+  const bool haveRoot = std::filesystem::is_directory(options->rootBase, ignored);
+  if (!SetUpLogOrSay(common, haveRoot ? options->rootBase + "/objstore-backup.log" : "", err)) {
+    return false;
   }
-  std::string error;
+  std::string error;  // after the log is routed: installing a fault plan logs it
   if (!ApplyJobOptions(job, &error)) {
     err << kProgram << ": error: " << error << "\n";
-    return kExitUsage;
+    return false;
   }
+  return true;
+}
+
+int RunBackupCommand(const BackupOptions& given, const JobOptions& job, const CommonOptions& common,
+                     std::ostream& out, std::ostream& err) {
+  BackupOptions options = given;
+  if (!PrepareBackup(job, common, &options, err)) return kExitUsage;
   std::unique_ptr<PerfProbe> perf(job.perf ? new PerfProbe : nullptr);
   ProgressCounters progress;
   BackupResult result;
   {
+    const ScopedInterrupt interrupt(kInterruptNotice);
+    options.interrupt = &ScopedInterrupt::Flag();
+    options.afterSend = InterruptSeam();
     ProgressReporter reporter("backup", progress, Style(common), err, true);
     result = BackupRun(options, &progress).run();
   }
   Summary summary = BackupSummary(result);
   if (perf) summary["perf"] = PerfSummary(perf->figures());
-  return Finish(summary, BackupFailure(result), common, out, err);
+  return Finish(summary, BackupFailure(result), common, out, err,
+                result.interrupted ? ScopedInterrupt::kExitStatus : kExitFailed);
 }
 
-int RunVerifyCommand(const VerifyOptions& options, const CommonOptions& common, std::ostream& out,
+int RunVerifyCommand(const VerifyOptions& given, const CommonOptions& common, std::ostream& out,
                      std::ostream& err) {
   if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
+  VerifyOptions options = given;
+  if (!ResolveStoreDir(given.storeDir, &options.storeDir, err)) return kExitFailed;
   ProgressCounters progress;
   VerifyResult result;
   {
@@ -202,9 +260,11 @@ int RunVerifyCommand(const VerifyOptions& options, const CommonOptions& common, 
   return Finish(VerifySummary(result), failure, common, out, err);
 }
 
-int RunRestoreCommand(const RestoreOptions& options, const CommonOptions& common, std::ostream& out,
+int RunRestoreCommand(const RestoreOptions& given, const CommonOptions& common, std::ostream& out,
                       std::ostream& err) {
   if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
+  RestoreOptions options = given;
+  if (!ResolveStoreDir(given.storeDir, &options.storeDir, err)) return kExitFailed;
   ProgressCounters progress;
   RestoreResult result;
   {
@@ -231,9 +291,11 @@ int RunRestoreCommand(const RestoreOptions& options, const CommonOptions& common
   return Finish(RestoreSummary(result), failure, common, out, err);
 }
 
-int RunCheckCommand(const CheckOptions& options, const CommonOptions& common, std::ostream& out,
+int RunCheckCommand(const CheckOptions& given, const CommonOptions& common, std::ostream& out,
                     std::ostream& err) {
   if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
+  CheckOptions options = given;
+  if (!ResolveStoreDir(given.storeDir, &options.storeDir, err)) return kExitFailed;
   const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   WalkStats walk;
   const bool listed = StoreWalker(options.storeDir)
@@ -256,6 +318,25 @@ int RunCheckCommand(const CheckOptions& options, const CommonOptions& common, st
   return Finish(summary, failure, common, out, err);
 }
 
+int RunListCommand(const ListOptions& options, const CommonOptions& common, std::ostream& out,
+                   std::ostream& err) {
+  if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
+  std::string storeDir;
+  if (!ResolveStoreDir(options.storeDir, &storeDir, err)) return kExitFailed;
+  std::vector<RunLine> lines;
+  std::string error;
+  if (!RunLister(storeDir).list(options.jobId, options.allJobs, &lines, &error)) {
+    err << kProgram << ": list failed: " << error << "\n";
+    return kExitFailed;
+  }
+  if (common.json) {
+    out << RunLinesJson(lines).dump(2) << "\n";
+  } else {
+    PrintRunLines(lines, out);
+  }
+  return kExitOk;
+}
+
 int RunDemoCommand(const DemoOptions& options, const JobOptions& job, const CommonOptions& common,
                    std::ostream& out, std::ostream& err) {
   // Until the demo sends the log into its workspace, only errors reach the terminal.
@@ -269,10 +350,17 @@ int RunDemoCommand(const DemoOptions& options, const JobOptions& job, const Comm
   demoOptions.logToWorkspace = common.logFile.empty() && !LogRoutedByEnvironment();
   if (common.logLevel != CommonOptions::kLevelUnset) demoOptions.logLevel = common.logLevel;
   std::unique_ptr<PerfProbe> perf(job.perf ? new PerfProbe : nullptr);
-  DemoResult result = Demo(demoOptions, Style(common), err).run();
+  DemoResult result;
+  {
+    const ScopedInterrupt interrupt(kInterruptNotice);
+    demoOptions.interrupt = &ScopedInterrupt::Flag();
+    demoOptions.afterSend = InterruptSeam();
+    result = Demo(demoOptions, Style(common), err).run();
+  }
   Summary summary = DemoSummary(result);
   if (perf) summary["perf"] = PerfSummary(perf->figures());
-  return Finish(summary, result.error, common, out, err);
+  return Finish(summary, result.error, common, out, err,
+                result.interrupted ? ScopedInterrupt::kExitStatus : kExitFailed);
 }
 
 }  // namespace objstore_host

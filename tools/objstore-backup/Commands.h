@@ -19,6 +19,11 @@ namespace objstore_host {
 
 enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
+// The store directory a command reads: `given`, else the one a backup job would write to
+// (OBJSTORE_PIPELINE_STORE, the settings, the pipeline's default). False, with one line on `err`,
+// when it is not a directory.
+bool ResolveStoreDir(const std::string& given, std::string* storeDir, std::ostream& err);
+
 // Options every command takes.
 struct CommonOptions {
   static constexpr int kLevelUnset = INT_MIN;
@@ -30,6 +35,13 @@ struct CommonOptions {
 
 // Options of the check command.
 struct CheckOptions {
+  std::string storeDir;
+  int64_t jobId = 0;
+  bool allJobs = true;  // else only the runs of jobId
+};
+
+// Options of the list command.
+struct ListOptions {
   std::string storeDir;
   int64_t jobId = 0;
   bool allJobs = true;  // else only the runs of jobId
@@ -53,6 +65,8 @@ int RunRestoreCommand(const RestoreOptions& options, const CommonOptions& common
                       std::ostream& err);
 int RunCheckCommand(const CheckOptions& options, const CommonOptions& common, std::ostream& out,
                     std::ostream& err);
+int RunListCommand(const ListOptions& options, const CommonOptions& common, std::ostream& out,
+                   std::ostream& err);
 int RunDemoCommand(const DemoOptions& options, const JobOptions& job, const CommonOptions& common,
                    std::ostream& out, std::ostream& err);
 

@@ -40,7 +40,7 @@ DemoResult Demo::run() {
   std::string unopened;  // the workspace was just made: its log can be opened
   if (options_.logToWorkspace) RouteLogToFile(path("objstore.log"), options_.logLevel, &unopened);
   const bool passed = runPhases();
-  result_.workspaceKept = !options_.keepDir.empty() || !passed;
+  result_.workspaceKept = !options_.keepDir.empty() || (!passed && !result_.interrupted);
   if (!result_.workspaceKept) {
     std::error_code ignored;
     std::filesystem::remove_all(result_.workspace, ignored);
@@ -68,6 +68,13 @@ bool Demo::makeWorkspace() {
   return true;
 }
 
+bool Demo::stopIfInterrupted(const std::string& phase) {
+  if (options_.interrupt == nullptr || !options_.interrupt->load()) return false;
+  result_.interrupted = true;
+  result_.error = phase + ": interrupted";
+  return true;
+}
+
 bool Demo::runPhases() {
   ProgressCounters progress;
   const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -78,6 +85,7 @@ bool Demo::runPhases() {
   }
   result_.generateSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (stopIfInterrupted("generate")) return false;
 
   IngestOptions ingest;
   ingest.sourceDir = path("source");
@@ -88,50 +96,12 @@ bool Demo::runPhases() {
     ProgressReporter reporter("ingest", progress, style_, progressOut_, false);
     result_.ingest = Ingester(ingest, &progress).run();
   }
+  if (stopIfInterrupted("ingest")) return false;
   if (!result_.ingest.ok()) {
     result_.error = "ingest: " + FirstLines(result_.ingest.problems);
     return false;
   }
-
-  BackupOptions backup;
-  backup.cacheDir = path("cache");
-  backup.rootBase = path("root");
-  backup.storeDir = path("store");
-  backup.jobId = kDemoJobId;
-  backup.streams = options_.streams;
-  backup.threads = options_.threads;
-  backup.resendRounds = options_.resendRounds;
-  progress.reset();
-  {
-    ProgressReporter reporter("backup", progress, style_, progressOut_, true);
-    result_.backup = BackupRun(backup, &progress).run();
-  }
-  result_.segmentsLeft = ObjectStore::DirectoryDiskCache(path("cache")).listSegments().size();
-  if (!result_.backup.ok()) {
-    result_.error = "backup: " + (result_.backup.error.empty()
-                                      ? std::to_string(result_.backup.notCommitted.size()) +
-                                            " objects were not committed"
-                                      : result_.backup.error);
-    return false;
-  }
-
-  RestoreOptions restore;
-  restore.storeDir = path("store");
-  restore.jobId = kDemoJobId;
-  restore.targetDir = path("restore");
-  progress.reset();
-  progress.totalItems = result_.ingest.objects;
-  {
-    ProgressReporter reporter("restore", progress, style_, progressOut_, false);
-    result_.restore = Restorer(restore, &progress).run();
-  }
-  if (!result_.restore.ok()) {
-    std::vector<std::string> problems = result_.restore.problems;
-    problems.insert(problems.end(), result_.restore.walk.problems.begin(),
-                    result_.restore.walk.problems.end());
-    result_.error = "restore: " + FirstLines(problems);
-    return false;
-  }
+  if (!runBackup(progress) || !runRestore(progress)) return false;
 
   result_.comparison = CompareTrees(path("source"), path("restore"));
   result_.compared = true;
@@ -143,6 +113,56 @@ bool Demo::runPhases() {
   if (result_.segmentsLeft != 0) {
     result_.error = "backup: " + std::to_string(result_.segmentsLeft) +
                     " committed objects are still in the disk cache";
+    return false;
+  }
+  return true;
+}
+
+bool Demo::runBackup(ProgressCounters& progress) {
+  BackupOptions backup;
+  backup.cacheDir = path("cache");
+  backup.rootBase = path("root");
+  backup.storeDir = path("store");
+  backup.jobId = kDemoJobId;
+  backup.streams = options_.streams;
+  backup.threads = options_.threads;
+  backup.resendRounds = options_.resendRounds;
+  backup.interrupt = options_.interrupt;
+  backup.afterSend = options_.afterSend;
+  progress.reset();
+  {
+    ProgressReporter reporter("backup", progress, style_, progressOut_, true);
+    result_.backup = BackupRun(backup, &progress).run();
+  }
+  result_.segmentsLeft = ObjectStore::DirectoryDiskCache(path("cache")).listSegments().size();
+  if (stopIfInterrupted("backup")) return false;
+  if (!result_.backup.ok()) {
+    result_.error = "backup: " + (result_.backup.error.empty()
+                                      ? std::to_string(result_.backup.notCommitted.size()) +
+                                            " objects were not committed"
+                                      : result_.backup.error);
+    return false;
+  }
+  return true;
+}
+
+bool Demo::runRestore(ProgressCounters& progress) {
+  RestoreOptions restore;
+  restore.storeDir = path("store");
+  restore.jobId = kDemoJobId;
+  restore.targetDir = path("restore");
+  restore.interrupt = options_.interrupt;
+  progress.reset();
+  {
+    ProgressReporter reporter("restore", progress, style_, progressOut_, false);
+    result_.restore = Restorer(restore, &progress).run();
+  }
+  if (stopIfInterrupted("restore")) return false;
+  if (!result_.restore.ok()) {
+    std::vector<std::string> problems = result_.restore.problems;
+    problems.insert(problems.end(), result_.restore.walk.problems.begin(),
+                    result_.restore.walk.problems.end());
+    result_.error = "restore: " + FirstLines(problems);
     return false;
   }
   return true;

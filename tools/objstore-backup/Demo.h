@@ -6,11 +6,13 @@
 // store/ (the backup store), restore/, settings (the platform settings file) and objstore.log.
 // The run points OBJSTORE_SETTINGS_FILE and the pipeline's store directory at it, so nothing
 // outside is read or written. It is removed at the end unless it was named by the caller or the
-// demo failed.
+// demo failed; an interrupted demo removes it too (unless named), as nothing in it is wanted.
 #ifndef OBJSTORE_HOST_DEMO_H_
 #define OBJSTORE_HOST_DEMO_H_
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -33,6 +35,9 @@ struct DemoOptions {
   uint32_t resendRounds = 3;
   bool logToWorkspace = true;  // false: the log stays where the caller sent it
   int logLevel = kDefaultLogLevel;
+  // When set, the demo stops after the phase or the items in flight (BackupOptions::interrupt).
+  const std::atomic<bool>* interrupt = nullptr;
+  std::function<void()> afterSend;  // BackupOptions::afterSend of its backup
 };
 
 struct DemoResult {
@@ -47,6 +52,7 @@ struct DemoResult {
   TreeComparison comparison;
   uint64_t segmentsLeft = 0;  // in the cache after the backup: committed objects are removed
   std::string error;          // the phase that failed and why
+  bool interrupted = false;
 
   bool ok() const { return error.empty(); }
 };
@@ -63,6 +69,10 @@ class Demo {
  private:
   bool makeWorkspace();
   bool runPhases();
+  bool runBackup(ProgressCounters& progress);
+  bool runRestore(ProgressCounters& progress);
+  // True, with the error set, when an interrupt arrived.
+  bool stopIfInterrupted(const std::string& phase);
   std::string path(const std::string& name) const { return result_.workspace + "/" + name; }
 
   const DemoOptions options_;

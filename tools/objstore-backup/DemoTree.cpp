@@ -18,6 +18,7 @@ namespace {
 const uint64_t kSmallBand = 4 << 10;
 const uint64_t kMediumBand = 256 << 10;
 const int kDirectories = 32;
+const uint64_t kOddObjects = 3;  // an empty directory, an empty file, a symbolic link
 
 std::string ObjectPath(uint64_t index) {
   char path[64];
@@ -59,13 +60,17 @@ uint64_t DemoTree::nextSize() {
 
 bool DemoTree::write(const std::string& dir, DemoTreeStats* stats, std::string* error) {
   std::error_code code;
-  std::filesystem::create_directories(dir + "/empty-directory", code);
+  std::filesystem::create_directories(dir, code);
   if (code) {
     *error = "cannot create [" + dir + "]: " + code.message();
     return false;
   }
   *stats = DemoTreeStats();
-  for (uint64_t i = 0; i < options_.objects; ++i) {
+  // The odd objects count among the requested ones, so that the tree holds exactly that many;
+  // a tree too small for them holds files only.
+  const uint64_t files =
+      options_.objects > kOddObjects ? options_.objects - kOddObjects : options_.objects;
+  for (uint64_t i = 0; i < files; ++i) {
     const std::string path = dir + "/" + ObjectPath(i);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), code);
     if (code) {
@@ -77,12 +82,22 @@ bool DemoTree::write(const std::string& dir, DemoTreeStats* stats, std::string* 
     ++stats->objects;
     stats->bytes += size;
   }
+  return files == options_.objects || writeOddObjects(dir, stats, error);
+}
+
+bool DemoTree::writeOddObjects(const std::string& dir, DemoTreeStats* stats, std::string* error) {
+  std::error_code code;
+  std::filesystem::create_directories(dir + "/empty-directory", code);
+  if (code) {
+    *error = "cannot create [" + dir + "/empty-directory]: " + code.message();
+    return false;
+  }
   if (!writeFile(dir + "/empty-file", 0, error)) return false;
-  if (symlink("d00/obj-000000.bin", (dir + "/link-to-first").c_str()) != 0) {
+  if (symlink(ObjectPath(0).c_str(), (dir + "/link-to-first").c_str()) != 0) {
     *error = "cannot create a link under [" + dir + "]: " + std::strerror(errno);
     return false;
   }
-  stats->objects += 3;
+  stats->objects += kOddObjects;
   return true;
 }
 

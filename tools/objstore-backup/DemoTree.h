@@ -3,8 +3,8 @@
 //
 // Sizes are drawn log-uniformly in three bands: 70% up to 4 KiB, 28% up to 256 KiB and 2% up to
 // the largest size, each band clipped to [minSize, maxSize]; most objects are small and a few
-// carry most of the bytes, as in a file system. Objects spread over nested directories; the
-// tree also holds an empty file, a symbolic link and an empty directory.
+// carry most of the bytes, as in a file system. Objects spread over nested directories; of more
+// than three objects, three are an empty file, a symbolic link and an empty directory.
 #ifndef OBJSTORE_HOST_DEMOTREE_H_
 #define OBJSTORE_HOST_DEMOTREE_H_
 
@@ -39,6 +39,7 @@ class DemoTree {
 
  private:
   bool writeFile(const std::string& path, uint64_t size, std::string* error);
+  bool writeOddObjects(const std::string& dir, DemoTreeStats* stats, std::string* error);
   uint64_t logUniform(uint64_t low, uint64_t high);
 
   const DemoTreeOptions options_;

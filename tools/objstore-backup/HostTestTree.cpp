@@ -1,6 +1,9 @@
 #include "HostTestTree.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -32,6 +35,37 @@ int CountSegments(const std::string& cacheDir) {
     if (file[0] != '.' && it->path().extension() == ".seg") ++count;
   }
   return count;
+}
+
+namespace {
+
+bool Redirect(const std::string& file, int fd) {
+  const int opened = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  return opened >= 0 && dup2(opened, fd) >= 0;
+}
+
+}  // namespace
+
+pid_t StartHostProgram(const std::vector<std::string>& args, const std::string& outFile,
+                       const std::string& errFile) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(OBJSTORE_BACKUP_PROGRAM));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!Redirect(outFile, STDOUT_FILENO)) _exit(126);
+    if (!errFile.empty() && !Redirect(errFile, STDERR_FILENO)) _exit(126);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int WaitForExit(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
 
 }  // namespace objstore_host

@@ -1,10 +1,7 @@
 // The host program killed with SIGKILL in the middle of a backup: run again, it finds the job
 // directory the dead run left, resends what is still in the disk cache through a restart thread,
 // and every object ends committed and verified.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -24,31 +21,8 @@ namespace {
 const int kFiles = 40;
 const std::chrono::seconds kPatience(60);  // only reached when something is broken
 
-// Starts the program with `args`, its output in `outputFile`, and returns its pid.
-pid_t Start(const std::vector<std::string>& args, const std::string& outputFile) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(OBJSTORE_BACKUP_PROGRAM));
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(126);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-// The exit status, or 128 + the signal that ended it.
-int Wait(pid_t pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-}
-
 int RunProgram(const std::vector<std::string>& args, const std::string& outputFile) {
-  return Wait(Start(args, outputFile));
+  return WaitForExit(StartHostProgram(args, outputFile));
 }
 
 class KillAndRerunTest : public testing::Test {
@@ -74,7 +48,7 @@ TEST_F(KillAndRerunTest, EveryObjectIsCommittedAfterARerun) {
   // Slow commits keep the job running long enough to be killed between two of them.
   std::vector<std::string> slow = backupArgs();
   slow.insert(slow.end(), {"--commit-items", "4", "--faults", "commitDelay=300"});
-  const pid_t backup = Start(slow, dir_.sub("killed.out"));
+  const pid_t backup = StartHostProgram(slow, dir_.sub("killed.out"));
   const std::chrono::steady_clock::time_point deadline =
       std::chrono::steady_clock::now() + kPatience;
   int left = kFiles;
@@ -83,7 +57,7 @@ TEST_F(KillAndRerunTest, EveryObjectIsCommittedAfterARerun) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   kill(backup, SIGKILL);
-  ASSERT_EQ(128 + SIGKILL, Wait(backup)) << "the backup ended before it could be killed";
+  ASSERT_EQ(128 + SIGKILL, WaitForExit(backup)) << "the backup ended before it could be killed";
   left = CountSegments(dir_.sub("cache"));  // the dead run may have removed more meanwhile
   ASSERT_GT(left, 0) << "every commit arrived before the kill";
   ASSERT_LT(left, kFiles) << "no commit arrived in time";

@@ -1,5 +1,7 @@
 #include "NumericOptions.h"
 
+#include <limits>
+
 #include "ByteSize.h"
 
 namespace objstore_host {
@@ -22,11 +24,24 @@ bool ReadDigits(const std::string& digits, uint64_t* value) {
 }
 
 // Adds a string option whose callback reads the number and stores it.
+// The name errors show: the first of `names` ("--job,--job-id").
+std::string ShownName(const std::string& names) {
+  return names.substr(0, names.find(','));
+}
+
+// A range the help should state: one narrower than the type's own.
+template <typename T>
+std::string RangeText(T min, T max) {
+  if (max == std::numeric_limits<T>::max()) return "";
+  return " (" + std::to_string(min) + " to " + std::to_string(max) + ")";
+}
+
 template <typename T, typename Wide>
-CLI::Option* AddNumber(CLI::App* command, const std::string& name, T* value, T min, T max,
+CLI::Option* AddNumber(CLI::App* command, const std::string& names, T* value, T min, T max,
                        const std::string& description) {
+  const std::string name = ShownName(names);
   CLI::Option* option = command->add_option_function<std::string>(
-      name,
+      names,
       [name, value, min, max](const std::string& text) {
         Wide wide = 0;
         if (!ReadDecimal(text, static_cast<Wide>(min), static_cast<Wide>(max), &wide)) {
@@ -34,7 +49,7 @@ CLI::Option* AddNumber(CLI::App* command, const std::string& name, T* value, T m
         }
         *value = static_cast<T>(wide);
       },
-      description);
+      description + RangeText(min, max));
   option->type_name("N")->default_str(std::to_string(*value));
   return option;
 }

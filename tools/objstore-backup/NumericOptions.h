@@ -14,8 +14,9 @@ namespace objstore_host {
 bool ReadDecimal(const std::string& text, int64_t min, int64_t max, int64_t* value);
 bool ReadDecimal(const std::string& text, uint64_t min, uint64_t max, uint64_t* value);
 
-// Adds an option `name` whose value is a whole number from `min` to `max`, stored in `value`
-// (whose current value shows as the default in --help).
+// Adds an option `name` (or several names, comma-separated, the first shown in errors) whose
+// value is a whole number from `min` to `max`, stored in `value` (whose current value shows as
+// the default in --help, with the range when it is narrower than the type's).
 CLI::Option* AddIntegerOption(CLI::App* command, const std::string& name, int64_t* value,
                               int64_t min, int64_t max, const std::string& description);
 CLI::Option* AddIntegerOption(CLI::App* command, const std::string& name, int32_t* value,

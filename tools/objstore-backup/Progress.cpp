@@ -19,6 +19,10 @@ std::string Bar(uint64_t done, uint64_t total) {
   return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] ";
 }
 
+std::string Pad(const std::string& text, size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
 }  // namespace
 
 void ProgressCounters::reset() {
@@ -74,24 +78,64 @@ void ProgressReporter::loop() {
 }
 
 std::string ProgressReporter::line() const {
+  ProgressSnapshot now;
+  now.totalItems = counters_.totalItems;
+  now.items = counters_.items;
+  now.bytes = counters_.bytes;
+  now.committed = counters_.committed;
+  now.failed = counters_.failed;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  const uint64_t items = counters_.items;
-  const uint64_t total = counters_.totalItems;
-  const double mib = static_cast<double>(counters_.bytes) / (1 << 20);
+  return Line(phase_, now, seconds, style_, showCommits_);
+}
+
+std::string ProgressReporter::Line(const std::string& phase, const ProgressSnapshot& counters,
+                                   double seconds, ProgressStyle style, bool showCommits) {
+  const uint64_t items = counters.items;
+  const uint64_t total = counters.totalItems;
+  const double mib = static_cast<double>(counters.bytes) / (1 << 20);
   char text[256];
-  std::snprintf(text, sizeof(text), "%-8s %s%llu/%llu items  %.1f MiB  %.1f MiB/s  %.0f items/s",
-                phase_.c_str(), style_ == ProgressStyle::kBar ? Bar(items, total).c_str() : "",
-                static_cast<unsigned long long>(items), static_cast<unsigned long long>(total), mib,
+  std::string result = Pad(phase, 8) + " ";
+  if (total != 0) {
+    if (style == ProgressStyle::kBar) result += Bar(items, total);
+    std::snprintf(text, sizeof(text), "%3llu%%  %llu/%llu items",
+                  static_cast<unsigned long long>(std::min(items, total) * 100 / total),
+                  static_cast<unsigned long long>(items), static_cast<unsigned long long>(total));
+  } else {
+    std::snprintf(text, sizeof(text), "%llu items", static_cast<unsigned long long>(items));
+  }
+  result += text;
+  const std::string left = TimeLeft(items, total, seconds);
+  if (!left.empty()) result += "  " + left;
+  std::snprintf(text, sizeof(text), "  %.1f MiB  %.1f MiB/s  %.0f items/s", mib,
                 seconds > 0 ? mib / seconds : 0.0, seconds > 0 ? items / seconds : 0.0);
-  std::string result = text;
-  if (showCommits_) {
+  result += text;
+  if (showCommits) {
     std::snprintf(text, sizeof(text), "  committed %llu  failed %llu",
-                  static_cast<unsigned long long>(counters_.committed.load()),
-                  static_cast<unsigned long long>(counters_.failed.load()));
+                  static_cast<unsigned long long>(counters.committed),
+                  static_cast<unsigned long long>(counters.failed));
     result += text;
   }
   return result;
+}
+
+std::string ProgressReporter::TimeLeft(uint64_t done, uint64_t total, double seconds) {
+  if (total == 0 || done == 0 || done >= total || seconds <= 0) return "";
+  const uint64_t left = total - done;
+  const uint64_t estimate = static_cast<uint64_t>(seconds * left / done + 0.5);
+  char text[32];
+  if (estimate < 60) {
+    std::snprintf(text, sizeof(text), "ETA %llus", static_cast<unsigned long long>(estimate));
+  } else if (estimate < 3600) {
+    std::snprintf(text, sizeof(text), "ETA %llum%02llus",
+                  static_cast<unsigned long long>(estimate / 60),
+                  static_cast<unsigned long long>(estimate % 60));
+  } else {
+    std::snprintf(text, sizeof(text), "ETA %lluh%02llum",
+                  static_cast<unsigned long long>(estimate / 3600),
+                  static_cast<unsigned long long>(estimate / 60 % 60));
+  }
+  return text;
 }
 
 }  // namespace objstore_host

@@ -27,6 +27,15 @@ struct ProgressCounters {
 
 enum class ProgressStyle { kNone, kBar, kLines };
 
+// The counters at one moment.
+struct ProgressSnapshot {
+  uint64_t totalItems = 0;  // 0: unknown
+  uint64_t items = 0;
+  uint64_t bytes = 0;
+  uint64_t committed = 0;
+  uint64_t failed = 0;
+};
+
 class ProgressReporter {
  public:
   // The style for standard error: a bar on a terminal, lines otherwise; kNone when disabled.
@@ -40,6 +49,14 @@ class ProgressReporter {
   ~ProgressReporter();
   ProgressReporter(const ProgressReporter&) = delete;
   ProgressReporter& operator=(const ProgressReporter&) = delete;
+
+  // The report of `phase` `seconds` after it began. Done/total, percent and the time left
+  // only when the total is known; a bar in kBar style.
+  static std::string Line(const std::string& phase, const ProgressSnapshot& counters,
+                          double seconds, ProgressStyle style, bool showCommits);
+  // "ETA 1m05s" at the rate so far; "" before anything is done, once everything is, or when the
+  // total is unknown.
+  static std::string TimeLeft(uint64_t done, uint64_t total, double seconds);
 
  private:
   void loop();

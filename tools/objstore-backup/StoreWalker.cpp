@@ -1,11 +1,9 @@
 #include "StoreWalker.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "BackupStoreReader.h"
 #include "ErrorText.h"
-#include "MakeCXFileHeader.h"
 
 namespace objstore_host {
 
@@ -13,19 +11,6 @@ using OBJECTOPSAPI::StoreItem;
 using OBJECTOPSAPI::StoreSection;
 
 namespace {
-
-bool ReadHeaderIds(const std::string& bytes, std::string* guid, std::string* sourceId) {
-  const size_t offset = OBJECTOPSAPI::kCXFileHeaderFilenameOffset;
-  const size_t idChars = OBJECTOPSAPI::kCXFileHeaderIdChars;
-  if (bytes.size() < sizeof(OBJECTOPSAPI::CXFileHeader) ||
-      bytes[OBJECTOPSAPI::kCXFileHeaderCommaOffset] != ',') {
-    return false;
-  }
-  *guid = bytes.substr(offset, idChars);
-  const char* second = bytes.data() + offset + idChars + 1;
-  *sourceId = std::string(second, strnlen(second, idChars));
-  return true;
-}
 
 // "object <guid> [<path>]" as far as the item's header and metadata tell.
 std::string DescribeObject(const StoreItem& item) {
@@ -121,14 +106,13 @@ void StoreWalker::walkStream(const OBJECTOPSAPI::StoreStreamInfo& stream,
 }
 
 bool StoreWalker::ReadCopy(const StoreItem& item, StoredCopy* copy, std::string* error) {
-  bool hasHeader = false;
+  copy->guid = item.name;
+  const bool hasHeader = !item.name.empty();
   bool hasMetadata = false;
   uint64_t dataBytes = 0;
   for (const StoreSection& section : item.sections) {
-    if (section.type == OBJECTOPSAPI::kStoreRecordHeader && !hasHeader) {
-      hasHeader = ReadHeaderIds(section.bytes, &copy->guid, &copy->sourceId);
-    } else if (section.type == OBJECTOPSAPI::kStoreRecordMetaData &&
-               section.kind == ObjectMetadata::kSectionKind && !hasMetadata) {
+    if (section.type == OBJECTOPSAPI::kStoreRecordMetaData &&
+        section.kind == ObjectMetadata::kSectionKind && !hasMetadata) {
       if (!copy->metadata.parse(section.bytes, error)) return false;
       hasMetadata = true;
     } else if (section.type == OBJECTOPSAPI::kStoreRecordData) {

@@ -22,8 +22,7 @@ namespace objstore_host {
 
 // One committed, completely sent copy of an object.
 struct StoredCopy {
-  std::string guid;      // the first identifier of the header's h_filename
-  std::string sourceId;  // the second
+  std::string guid;  // the item's name: the first identifier of the header's h_filename
   ObjectMetadata metadata;
   const OBJECTOPSAPI::StoreItem* item = nullptr;  // its sections; data sections in order
   std::string file;                               // the data file that holds it

@@ -106,9 +106,11 @@ Summary BackupSummary(const BackupResult& result) {
   Summary summary;
   summary["command"] = "backup";
   summary["ok"] = result.ok();
+  summary["interrupted"] = result.interrupted;
   summary["root_dir"] = result.rootDir;
   summary["items"] = result.items;
   summary["committed"] = result.committed;
+  summary["left_for_the_next_run"] = result.notCommitted.size();
   summary["mib_sent"] = Mib(result.bytesSent);
   summary["seconds"] = Rounded(result.seconds);
   summary["items_per_second"] = PerSecond(result.items, result.seconds);
@@ -190,7 +192,9 @@ Summary DemoSummary(const DemoResult& result) {
   Summary summary;
   summary["command"] = "demo";
   summary["ok"] = result.ok();
-  summary["workspace"] = result.workspace + (result.workspaceKept ? "" : " (removed)");
+  summary["interrupted"] = result.interrupted;
+  summary["workspace"] = result.workspace;
+  summary["workspace_removed"] = !result.workspace.empty() && !result.workspaceKept;
   summary["objects"] = result.tree.objects;
   summary["mib"] = Mib(result.tree.bytes);
   summary["generate_seconds"] = Rounded(result.generateSeconds);

@@ -1,0 +1,44 @@
+#include "ScopedInterrupt.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+namespace objstore_host {
+
+namespace {
+
+std::atomic<const char*> gNotice{nullptr};
+
+void OnSignal(int) {
+  if (ScopedInterrupt::Flag().exchange(true)) _exit(ScopedInterrupt::kExitStatus);
+  const char* notice = gNotice.load();
+  if (notice != nullptr && write(STDERR_FILENO, notice, strlen(notice)) < 0) {
+    // Nothing to do about a standard error that cannot be written.
+  }
+}
+
+}  // namespace
+
+ScopedInterrupt::ScopedInterrupt(const char* notice) {
+  Flag() = false;
+  gNotice = notice;
+  struct sigaction action = {};
+  action.sa_handler = &OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &previousInt_);
+  sigaction(SIGTERM, &action, &previousTerm_);
+}
+
+ScopedInterrupt::~ScopedInterrupt() {
+  sigaction(SIGINT, &previousInt_, nullptr);
+  sigaction(SIGTERM, &previousTerm_, nullptr);
+  gNotice = nullptr;
+}
+
+std::atomic<bool>& ScopedInterrupt::Flag() {
+  static std::atomic<bool> flag{false};
+  return flag;
+}
+
+}  // namespace objstore_host

@@ -1,0 +1,33 @@
+// ScopedInterrupt: Ctrl-C and SIGTERM as a request to stop cleanly. While one lives, the first
+// SIGINT or SIGTERM sets Flag() and writes the notice it was given to standard error; the
+// second ends the process at once with kExitStatus, without any cleanup. The handler only sets
+// an atomic flag and calls write() and _exit(), which are async-signal-safe.
+#ifndef OBJSTORE_HOST_SCOPEDINTERRUPT_H_
+#define OBJSTORE_HOST_SCOPEDINTERRUPT_H_
+
+#include <signal.h>
+
+#include <atomic>
+
+namespace objstore_host {
+
+class ScopedInterrupt {
+ public:
+  static constexpr int kExitStatus = 130;  // as a shell reports a process ended by SIGINT
+
+  // `notice` (a full line, may be null) must outlive the object.
+  explicit ScopedInterrupt(const char* notice = nullptr);
+  ~ScopedInterrupt();
+  ScopedInterrupt(const ScopedInterrupt&) = delete;
+  ScopedInterrupt& operator=(const ScopedInterrupt&) = delete;
+
+  static std::atomic<bool>& Flag();
+
+ private:
+  struct sigaction previousInt_;
+  struct sigaction previousTerm_;
+};
+
+}  // namespace objstore_host
+
+#endif  // OBJSTORE_HOST_SCOPEDINTERRUPT_H_
