@@ -79,7 +79,9 @@ bool Demo::runPhases() {
   ProgressCounters progress;
   const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   std::string error;
-  if (!DemoTree(options_.tree).write(path("source"), &result_.tree, &error)) {
+  DemoTreeOptions tree = options_.tree;
+  tree.interrupt = options_.interrupt;
+  if (!DemoTree(tree).write(path("source"), &result_.tree, &error)) {
     result_.error = "generate: " + error;
     return false;
   }
@@ -88,10 +90,12 @@ bool Demo::runPhases() {
   if (stopIfInterrupted("generate")) return false;
 
   IngestOptions ingest;
+  result_.phasesStarted = 1;
   ingest.sourceDir = path("source");
   ingest.cacheDir = path("cache");
   ingest.extentSize = options_.extentSize;
   ingest.threads = options_.threads;
+  ingest.interrupt = options_.interrupt;
   {
     ProgressReporter reporter("ingest", progress, style_, progressOut_, false);
     result_.ingest = Ingester(ingest, &progress).run();
@@ -120,6 +124,7 @@ bool Demo::runPhases() {
 
 bool Demo::runBackup(ProgressCounters& progress) {
   BackupOptions backup;
+  result_.phasesStarted = 2;
   backup.cacheDir = path("cache");
   backup.rootBase = path("root");
   backup.storeDir = path("store");
@@ -148,6 +153,7 @@ bool Demo::runBackup(ProgressCounters& progress) {
 
 bool Demo::runRestore(ProgressCounters& progress) {
   RestoreOptions restore;
+  result_.phasesStarted = 3;
   restore.storeDir = path("store");
   restore.jobId = kDemoJobId;
   restore.targetDir = path("restore");

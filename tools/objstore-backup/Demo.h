@@ -45,6 +45,7 @@ struct DemoResult {
   bool workspaceKept = false;
   DemoTreeStats tree;
   double generateSeconds = 0;
+  int phasesStarted = 0;  // of ingest, backup and restore, in that order: the summary shows these
   IngestResult ingest;
   BackupResult backup;
   RestoreResult restore;

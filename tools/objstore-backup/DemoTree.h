@@ -8,6 +8,7 @@
 #ifndef OBJSTORE_HOST_DEMOTREE_H_
 #define OBJSTORE_HOST_DEMOTREE_H_
 
+#include <atomic>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -19,6 +20,9 @@ struct DemoTreeOptions {
   uint64_t minSize = 1;
   uint64_t maxSize = 4 << 20;
   uint32_t seed = 1;
+  // When set, write() stops before the next object and returns true with a partial tree; the
+  // caller, which set it, knows.
+  const std::atomic<bool>* interrupt = nullptr;
 };
 
 struct DemoTreeStats {

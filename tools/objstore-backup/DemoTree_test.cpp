@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 
+#include "DirectoryDiskCache.h"
+#include "Ingester.h"
 #include "TestSupport.h"
 
 namespace objstore_host {
@@ -35,6 +38,29 @@ TEST(DemoTreeTest, WritesExactlyTheObjectsAskedFor) {
     EXPECT_EQ(objects, CountObjects(dir.sub("tree"))) << objects << " objects asked for";
     EXPECT_EQ(objects > 3, std::filesystem::is_symlink(dir.sub("tree/link-to-first")));
   }
+}
+
+// Ctrl-C during a long demo must not wait for the whole tree (or its ingest) to be written.
+TEST(DemoTreeTest, InterruptedTreeAndIngestStopBeforeTheNextObject) {
+  objstore_testing::TempDir dir;
+  std::atomic<bool> interrupt{true};
+  DemoTreeOptions tree;
+  tree.objects = 50;
+  tree.interrupt = &interrupt;
+  DemoTreeStats stats;
+  std::string error;
+  ASSERT_TRUE(DemoTree(tree).write(dir.sub("tree"), &stats, &error)) << error;
+  EXPECT_EQ(0u, stats.objects);
+
+  interrupt = false;
+  ASSERT_TRUE(DemoTree(tree).write(dir.sub("tree"), &stats, &error)) << error;
+  interrupt = true;
+  IngestOptions ingest;
+  ingest.sourceDir = dir.sub("tree");
+  ingest.cacheDir = dir.sub("cache");
+  ingest.interrupt = &interrupt;
+  EXPECT_EQ(0u, Ingester(ingest, nullptr).run().objects);
+  EXPECT_TRUE(ObjectStore::DirectoryDiskCache(dir.sub("cache")).listSegments().empty());
 }
 
 }  // namespace

@@ -38,7 +38,8 @@ IngestResult Ingester::run() {
 
 void Ingester::ingestQueued(ObjectStore::DirectoryDiskCache& cache) {
   SourceEntry entry;
-  while (queue_.pop(&entry)) ingestOne(cache, entry);
+  while ((options_.interrupt == nullptr || !options_.interrupt->load()) && queue_.pop(&entry))
+    ingestOne(cache, entry);
 }
 
 void Ingester::ingestOne(ObjectStore::DirectoryDiskCache& cache, const SourceEntry& entry) {

@@ -4,6 +4,7 @@
 #ifndef OBJSTORE_HOST_INGESTER_H_
 #define OBJSTORE_HOST_INGESTER_H_
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -23,6 +24,8 @@ struct IngestOptions {
   unsigned threads = 2;
   bool sync = false;   // fsync every segment
   std::string faults;  // a fault plan for the disk cache ("diskFullAfter=<size>")
+  // When set, no further entry is taken; the entries in progress are finished.
+  const std::atomic<bool>* interrupt = nullptr;
 };
 
 struct IngestResult {

@@ -113,6 +113,10 @@ TEST(DemoInterruptTest, RemovesItsWorkspaceUnlessToldToKeepIt) {
   EXPECT_TRUE(removed["interrupted"].get<bool>());
   EXPECT_TRUE(removed["workspace_removed"].get<bool>());
   EXPECT_FALSE(objstore_testing::PathExists(removed["workspace"].get<std::string>()));
+  // Interrupted in the backup: the phases after it never ran, and the summary does not pretend.
+  EXPECT_EQ(3u, removed["backup"]["committed"].get<uint64_t>());
+  EXPECT_FALSE(removed.contains("restore"));
+  EXPECT_FALSE(removed.contains("compare"));
 
   objstore_testing::TempDir dir;
   const nlohmann::json kept = InterruptedDemo({"--keep", dir.sub("work")}, &status);

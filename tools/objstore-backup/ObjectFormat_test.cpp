@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,10 @@ struct Link {
   const char* target;
   bool inside;
 };
+
+void PrintTo(const Link& link, std::ostream* out) {
+  *out << link.linkPath << " -> \"" << link.target << "\"";
+}
 
 class StaysInsideTest : public testing::TestWithParam<Link> {};
 

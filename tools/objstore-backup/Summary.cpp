@@ -198,16 +198,19 @@ Summary DemoSummary(const DemoResult& result) {
   summary["objects"] = result.tree.objects;
   summary["mib"] = Mib(result.tree.bytes);
   summary["generate_seconds"] = Rounded(result.generateSeconds);
-  summary["ingest"] = IngestSummary(result.ingest);
-  summary["backup"] = BackupSummary(result.backup);
-  summary["restore"] = RestoreSummary(result.restore);
-  Summary compare;
-  compare["objects"] = result.comparison.objects;
-  compare["mib"] = Mib(result.comparison.bytes);
-  compare["identical"] = result.compared && result.comparison.equal();
-  compare["differences"] = Lines(result.comparison.differences);
-  summary["compare"] = compare;
-  summary["segments_left_in_cache"] = result.segmentsLeft;
+  // Phases that never started are left out: their zeros would read as results.
+  if (result.phasesStarted >= 1) summary["ingest"] = IngestSummary(result.ingest);
+  if (result.phasesStarted >= 2) summary["backup"] = BackupSummary(result.backup);
+  if (result.phasesStarted >= 3) summary["restore"] = RestoreSummary(result.restore);
+  if (result.compared) {
+    Summary compare;
+    compare["objects"] = result.comparison.objects;
+    compare["mib"] = Mib(result.comparison.bytes);
+    compare["identical"] = result.comparison.equal();
+    compare["differences"] = Lines(result.comparison.differences);
+    summary["compare"] = compare;
+  }
+  if (result.phasesStarted >= 2) summary["segments_left_in_cache"] = result.segmentsLeft;
   if (!result.error.empty()) summary["error"] = result.error;
   return summary;
 }
