@@ -32,22 +32,26 @@ double SecondsSince(Clock::time_point start) {
 BackupRun::BackupRun(const BackupOptions& options, ProgressCounters* progress)
     : options_(options), progress_(progress) {}
 
+BackupRun::~BackupRun() {
+  finishRemoval();
+}
+
 BackupResult BackupRun::run() {
   const Clock::time_point start = Clock::now();
   const ScopedErrorTap tap;  // explains failures the library reports only by a code
+  finishRemoval();
   result_ = BackupResult();
-  ObjectStore::DirectoryDiskCache cache(options_.cacheDir);
+  cache_.reset(new ObjectStore::DirectoryDiskCache(options_.cacheDir));
   std::string error;
-  if (!cache.isOpen(&error)) {
+  if (!cache_->isOpen(&error)) {
     result_.error = "cannot open the disk cache [" + options_.cacheDir + "]: " + error;
+    cache_.reset();
     return result_;
   }
-  cache_ = &cache;
-  cache.setHighWatermark(options_.highWatermark);
+  cache_->setHighWatermark(options_.highWatermark);
   if (prepare()) {
-    CommitQueue commits(cache, progress_);
-    commits_ = &commits;
-    commits.start(options_.removeThreads);
+    commits_.reset(new CommitQueue(*cache_, progress_));
+    commits_->start(options_.removeThreads);
     const Clock::time_point sending = Clock::now();
     sendAll();
     if (controllers_.empty()) {
@@ -59,16 +63,28 @@ BackupResult BackupRun::run() {
       result_.interrupted = interrupted();
       endJobs();
     }
-    const Clock::time_point ended = Clock::now();
-    result_.sendAndCommitSeconds = std::chrono::duration<double>(ended - sending).count();
-    commits.finish();  // every notification has arrived: endBackup waited for them
-    result_.removalTailSeconds = SecondsSince(ended);
-    result_.removed = commits.removedCount();
+    jobEnded_ = Clock::now();
+    result_.sendAndCommitSeconds = std::chrono::duration<double>(jobEnded_ - sending).count();
+    // Every notification has arrived (endBackup waited for them), so the count is final.
     account();
-    commits_ = nullptr;
+    result_.removalInBackground = options_.removalInBackground;
+    if (!options_.removalInBackground) finishRemoval();
   }
-  cache_ = nullptr;
+  if (!commits_) cache_.reset();
   result_.seconds = SecondsSince(start);
+  return result_;
+}
+
+BackupResult BackupRun::finishRemoval() {
+  if (!commits_) return result_;
+  commits_->finish();
+  result_.removalTailSeconds = SecondsSince(jobEnded_);
+  result_.removed = commits_->removedCount();
+  for (const std::string& problem : commits_->removalProblems()) {
+    result_.warnings.push_back("committed but not removed from the cache: " + problem);
+  }
+  commits_.reset();
+  cache_.reset();
   return result_;
 }
 
@@ -165,7 +181,7 @@ void BackupRun::adopt(const BackupInterfacePtr& controller) {
     if (known == controller) return;
   }
   // Before any item goes out: a commit that met no callback would be lost to the host.
-  controller->setCallBack(&CommitQueue::OnCommit, commits_);
+  controller->setCallBack(&CommitQueue::OnCommit, commits_.get());
   controllers_.push_back(controller);
 }
 
@@ -293,9 +309,6 @@ void BackupRun::account() {
       result_.reasons[item] =
           result_.interrupted ? "not sent: the backup was interrupted" : "no commit arrived for it";
     }
-  }
-  for (const std::string& problem : commits_->removalProblems()) {
-    result_.warnings.push_back("committed but not removed from the cache: " + problem);
   }
 }
 

@@ -11,9 +11,11 @@
 #define OBJSTORE_HOST_BACKUPRUN_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -40,7 +42,12 @@ struct BackupOptions {
   uint32_t resendRounds = 3;            // how often items of failed lists are sent again
   uint64_t highWatermark = UINT64_MAX;  // of the disk cache; UINT64_MAX: no limit
   bool waitForCommits = true;           // endBackup waits for outstanding commits
-  unsigned removeThreads = 4;           // threads removing committed segments from the cache
+  // Threads removing committed segments from the cache. Removal is bound by the file system's
+  // journal rather than by CPU, so more threads than CPUs still help.
+  unsigned removeThreads = 8;
+  // When set, run() returns once the job has ended, and the removal of committed segments goes
+  // on until finishRemoval(), so that a caller can overlap it with other work.
+  bool removalInBackground = false;
   // When set (by a signal handler, say), no further item is taken; the items in flight finish
   // and the job ends as usual, so what was sent is committed.
   const std::atomic<bool>* interrupt = nullptr;
@@ -66,9 +73,10 @@ struct BackupResult {
   std::vector<std::string> warnings;
   std::string error;  // a failure of the job as a whole
   double seconds = 0;
-  double sendAndCommitSeconds = 0;  // from the first send until every job had ended
-  double removalTailSeconds = 0;    // from then until the last committed segment was removed
-  uint64_t removed = 0;             // committed segments removed from the cache
+  double sendAndCommitSeconds = 0;   // from the first send until every job had ended
+  double removalTailSeconds = 0;     // from then until the last committed segment was removed
+  uint64_t removed = 0;              // committed segments removed from the cache
+  bool removalInBackground = false;  // the removal went on while the caller did other work
   double endBackupSeconds = 0;
   double lastCommitToEndMs = -1;  // -1: no commit arrived
 
@@ -80,9 +88,17 @@ class BackupRun {
   // `progress` (may be null) counts sent items and bytes, commits and failures.
   BackupRun(const BackupOptions& options, ProgressCounters* progress);
 
+  // Waits for the removal of committed segments (if still going on).
+  ~BackupRun();
+
   // Runs the job. Sets the pipeline's store directory for the process when the options name
   // one. Run one BackupRun at a time in a process.
   BackupResult run();
+
+  // With removalInBackground: waits until every committed segment is removed, and returns the
+  // result of run() completed with the removal's figures and problems. Otherwise, or when
+  // called again, returns that result as it is.
+  BackupResult finishRemoval();
 
  private:
   bool prepare();
@@ -106,8 +122,10 @@ class BackupRun {
 
   const BackupOptions options_;
   ProgressCounters* progress_;
-  ObjectStore::DirectoryDiskCache* cache_ = nullptr;  // valid during run()
-  CommitQueue* commits_ = nullptr;                    // valid during run()
+  // Both live from run() until the removal has finished; the queue's removers use the cache.
+  std::unique_ptr<ObjectStore::DirectoryDiskCache> cache_;
+  std::unique_ptr<CommitQueue> commits_;
+  std::chrono::steady_clock::time_point jobEnded_;
   std::vector<std::string> items_;
   std::vector<LeftoverJob> leftovers_;  // this application's
   WorkQueue<std::string> queue_;

@@ -100,6 +100,30 @@ TEST_F(BackupRunTest, FailedSendsAreSentAgainUntilEveryObjectIsCommitted) {
   EXPECT_GE(verified.walk.failedCopies, 3u);  // the failed copies are in the store, marked so
 }
 
+TEST_F(BackupRunTest, RemovalInTheBackgroundIsCompleteOnceFinishedOrDestroyed) {
+  BackupOptions background = options();
+  background.removalInBackground = true;
+  {
+    BackupRun run(background, nullptr);
+    const BackupResult atTheEnd = run.run();
+    EXPECT_TRUE(atTheEnd.ok()) << atTheEnd.error;
+    EXPECT_EQ(static_cast<uint64_t>(kFiles), atTheEnd.committed);  // final before the removal
+    const BackupResult finished = run.finishRemoval();
+    EXPECT_EQ(static_cast<uint64_t>(kFiles), finished.removed);
+    EXPECT_EQ(0, CountSegments(dir_.sub("cache")));
+    EXPECT_EQ(finished.removed, run.finishRemoval().removed);
+  }
+  // Left to the destructor, the removal still completes (and never outlives the cache).
+  ASSERT_TRUE(WriteTestTree(dir_.sub("src2"), kFiles));
+  IngestOptions ingest;
+  ingest.sourceDir = dir_.sub("src2");
+  ingest.cacheDir = dir_.sub("cache");
+  ASSERT_TRUE(Ingester(ingest, nullptr).run().ok());
+  background.jobId = 44;
+  { EXPECT_TRUE(BackupRun(background, nullptr).run().ok()); }
+  EXPECT_EQ(0, CountSegments(dir_.sub("cache")));
+}
+
 TEST_F(BackupRunTest, SendsThatThrowAreSentAgainToo) {
   ASSERT_FALSE(
       OBJECTOPSAPI::PipelineFaults::Install("sendHeader=3:throw,sendEof=9:throw,flowWindow=2")

@@ -105,7 +105,16 @@ bool Demo::runPhases() {
     result_.error = "ingest: " + FirstLines(result_.ingest.problems);
     return false;
   }
-  if (!runBackup(progress) || !runRestore(progress)) return false;
+  // The cache's cleanup is the host's business, not the backup's: it goes on beside the
+  // restore, and the backup's figures stop at the end of the job.
+  BackupRun backup(backupOptions(), &progress);
+  if (!runBackup(backup, progress)) {
+    finishRemoval(backup);
+    return false;
+  }
+  const bool restored = runRestore(progress);
+  finishRemoval(backup);
+  if (!restored) return false;
 
   result_.comparison = CompareTrees(path("source"), path("restore"));
   result_.compared = true;
@@ -122,9 +131,8 @@ bool Demo::runPhases() {
   return true;
 }
 
-bool Demo::runBackup(ProgressCounters& progress) {
+BackupOptions Demo::backupOptions() const {
   BackupOptions backup;
-  result_.phasesStarted = 2;
   backup.cacheDir = path("cache");
   backup.rootBase = path("root");
   backup.storeDir = path("store");
@@ -134,12 +142,22 @@ bool Demo::runBackup(ProgressCounters& progress) {
   backup.resendRounds = options_.resendRounds;
   backup.interrupt = options_.interrupt;
   backup.afterSend = options_.afterSend;
+  backup.removalInBackground = true;
+  return backup;
+}
+
+void Demo::finishRemoval(BackupRun& backup) {
+  result_.backup = backup.finishRemoval();
+  result_.segmentsLeft = ObjectStore::DirectoryDiskCache(path("cache")).listSegments().size();
+}
+
+bool Demo::runBackup(BackupRun& backup, ProgressCounters& progress) {
+  result_.phasesStarted = 2;
   progress.reset();
   {
     ProgressReporter reporter("backup", progress, style_, progressOut_, true);
-    result_.backup = BackupRun(backup, &progress).run();
+    result_.backup = backup.run();
   }
-  result_.segmentsLeft = ObjectStore::DirectoryDiskCache(path("cache")).listSegments().size();
   if (stopIfInterrupted("backup")) return false;
   if (!result_.backup.ok()) {
     result_.error = "backup: " + (result_.backup.error.empty()

@@ -70,7 +70,10 @@ class Demo {
  private:
   bool makeWorkspace();
   bool runPhases();
-  bool runBackup(ProgressCounters& progress);
+  BackupOptions backupOptions() const;
+  bool runBackup(BackupRun& backup, ProgressCounters& progress);
+  // Waits for the cleanup of the cache after the backup, and counts the segments left.
+  void finishRemoval(BackupRun& backup);
   bool runRestore(ProgressCounters& progress);
   // True, with the error set, when an interrupt arrived.
   bool stopIfInterrupted(const std::string& phase);

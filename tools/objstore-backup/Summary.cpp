@@ -124,6 +124,7 @@ Summary BackupSummary(const BackupResult& result) {
   summary["send_and_commit_seconds"] = Rounded(result.sendAndCommitSeconds);
   summary["segments_removed"] = result.removed;
   summary["removal_after_the_job_seconds"] = Rounded(result.removalTailSeconds);
+  if (result.removalInBackground) summary["removal_in_background"] = true;
   Summary restart;
   restart["restarted"] = result.restarted;
   restart["items_resent_by_restart_thread"] = result.restartItems;
