@@ -49,7 +49,7 @@ struct StoreStreamInfo {
 };
 
 struct StoreRun {
-  std::string dir;  // the run directory
+  std::string dir;       // the run directory
   JobManifest manifest;  // when it cannot be read: only jobId, from the directory's name
   std::vector<StoreStreamInfo> streams;  // by aFile ID, ascending
   // Damage that concerns the run as a whole (an unreadable manifest or committed file, a stream

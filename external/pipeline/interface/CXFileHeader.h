@@ -11,13 +11,13 @@
 namespace OBJECTOPSAPI {
 
 struct CXFileHeader {
-  char h_magic[8];         // "CXHDR01\0"
-  uint64_t h_size;         // logical object size in bytes, as the writer knew it
-  uint64_t h_mtime;        // seconds since the epoch
-  uint32_t h_mode;         // POSIX mode bits
+  char h_magic[8];   // "CXHDR01\0"
+  uint64_t h_size;   // logical object size in bytes, as the writer knew it
+  uint64_t h_mtime;  // seconds since the epoch
+  uint32_t h_mode;   // POSIX mode bits
   uint32_t h_flags;
   char h_reserved[100];
-  char h_filename[124];    // byte 132: "<id1>,<id2>"
+  char h_filename[124];  // byte 132: "<id1>,<id2>"
 };
 
 static_assert(offsetof(CXFileHeader, h_filename) == 132, "h_filename must start at byte 132");

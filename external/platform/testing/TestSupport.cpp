@@ -70,8 +70,7 @@ size_t CapturingLogWriter::countContaining(const std::string& fragment, int leve
   std::lock_guard<std::mutex> lock(mutex_);
   size_t n = 0;
   for (const LogRecord& r : records_) {
-    if (r.text.find(fragment) != std::string::npos && (level == kAnyLevel || r.level == level))
-      ++n;
+    if (r.text.find(fragment) != std::string::npos && (level == kAnyLevel || r.level == level)) ++n;
   }
   return n;
 }
@@ -86,7 +85,9 @@ ScopedLogCapture::ScopedLogCapture(int level)
   g_ptrLogWriter = writer_;
 }
 
-ScopedLogCapture::~ScopedLogCapture() { g_ptrLogWriter = previous_; }
+ScopedLogCapture::~ScopedLogCapture() {
+  g_ptrLogWriter = previous_;
+}
 
 struct ScopedEventCapture::Sink : public EvEventSink {
   void raise(const EvRaisedEvent& event) override {
@@ -101,9 +102,13 @@ ScopedEventCapture::ScopedEventCapture() : sink_(new Sink) {
   previous_ = EvEvent::SetSink(sink_);
 }
 
-ScopedEventCapture::~ScopedEventCapture() { EvEvent::SetSink(previous_); }
+ScopedEventCapture::~ScopedEventCapture() {
+  EvEvent::SetSink(previous_);
+}
 
-void ScopedEventCapture::raise(const EvRaisedEvent& event) { sink_->raise(event); }
+void ScopedEventCapture::raise(const EvRaisedEvent& event) {
+  sink_->raise(event);
+}
 
 std::vector<EvRaisedEvent> ScopedEventCapture::events() const {
   std::lock_guard<std::mutex> lock(sink_->mutex);
@@ -150,6 +155,8 @@ std::string MemoryBackedDir() {
   return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::string();
 }
 
-bool PathExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool PathExists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
 
 }  // namespace objstore_testing

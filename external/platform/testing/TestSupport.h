@@ -41,8 +41,8 @@ class CapturingLogWriter : public CLogWriterInterface {
  public:
   explicit CapturingLogWriter(int level = 5) : level_(level) {}
   int getLevel() override { return level_; }
-  void writeV(int level, const char* function, int line, int zero1, int zero2,
-              const char* format, va_list args) override;
+  void writeV(int level, const char* function, int line, int zero1, int zero2, const char* format,
+              va_list args) override;
 
   std::vector<LogRecord> records() const;
   // Records whose text equals `text` exactly (and whose level is `level`, unless kAnyLevel).
