@@ -78,12 +78,15 @@ interrupt_trial() {
   local t=$1 delay=$2 target=$WORK/interrupt-$1 outcome
   outcome=$(SIGNAL=INT run_and_kill "interrupt-$t" "$delay" restore --store "$WORK/store" --job 8 --to "$target")
   case $outcome in
-    "killed 1")
-      echo >> "$WORK/landed"
-      one_line "interrupt-$t" "objstore-backup: restore failed: interrupted after " \
-        || { echo "the interrupted restore did not say so in one line"; return; } ;;
-    # Done before the signal, or signalled before it could install its handler.
-    "ended 0" | "killed 0" | "killed 130") ;;
+    "killed 130")
+      # Signalled before it could install its handler, it says nothing; else it says why.
+      if [ -s "$WORK/interrupt-$t.err" ]; then
+        echo >> "$WORK/landed"
+        one_line "interrupt-$t" "objstore-backup: restore failed: interrupted after " \
+          || { echo "the interrupted restore did not say so in one line"; return; }
+      fi ;;
+    # Done before the signal.
+    "ended 0" | "killed 0") ;;
     *) echo "the interrupted restore $outcome"; return ;;
   esac
   [ -z "$(find "$target" -name '*.objstore-restore-*' 2> /dev/null)" ] || { echo "a temporary file is left"; return; }

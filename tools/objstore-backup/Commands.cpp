@@ -288,7 +288,8 @@ int RunRestoreCommand(const RestoreOptions& given, const CommonOptions& common, 
               " objects; run it again to complete the tree" +
               (failure.empty() ? "" : " (" + failure + ")");
   }
-  return Finish(RestoreSummary(result), failure, common, out, err);
+  return Finish(RestoreSummary(result), failure, common, out, err,
+                result.interrupted ? ScopedInterrupt::kExitStatus : kExitFailed);
 }
 
 int RunCheckCommand(const CheckOptions& given, const CommonOptions& common, std::ostream& out,
