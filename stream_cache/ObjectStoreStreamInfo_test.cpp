@@ -9,6 +9,7 @@
 
 #include "KAPlatformInfo.h"
 #include "KaCriticalSectionLock.h"
+#include "StreamRegistry.h"
 #include "TestSupport.h"
 
 namespace ObjectStore {
@@ -288,6 +289,52 @@ TEST(StreamInfoTest, ItemsInFlightRaceWithCommits) {
   EXPECT_EQ(all.size(), std::set<std::string>(all.begin(), all.end()).size());
   EXPECT_EQ(0u, stream.getStreamCacheSize());
 }
+
+// Which records leave the registry: only those of ended jobs that hold no item, and never a
+// record that a later job registered under the same id (a pipeline may reuse its ids).
+struct DropCase {
+  const char* name;
+  bool quit;
+  bool holdsItem;
+  bool replaced;
+  bool dropped;
+};
+
+void PrintTo(const DropCase& drop, std::ostream* out) {
+  *out << drop.name;
+}
+
+class DropStreamTest : public testing::TestWithParam<DropCase> {};
+
+TEST_P(DropStreamTest, OnlyEndedEmptyRecordsOfTheirOwnIdLeave) {
+  const DropCase& drop = GetParam();
+  TempDir dir;
+  const uint32_t id = 900001;
+  StreamInfoPtr record(new StreamInfo(id, dir.sub("s")));
+  StreamInfoPtr later(new StreamInfo(id, dir.sub("t")));
+  if (drop.quit) record->setQuitFlag();
+  if (drop.holdsItem) record->addFilePath("guid-1");
+  KaCriticalSectionLock lock(&gStreamLock);
+  gStreams[id] = drop.replaced ? later : record;
+  EXPECT_EQ(drop.dropped, DropStreamIfDone(record));
+  const auto entry = gStreams.find(id);
+  if (drop.dropped) {
+    EXPECT_TRUE(entry == gStreams.end());
+  } else {
+    ASSERT_TRUE(entry != gStreams.end());
+    EXPECT_EQ(drop.replaced ? later : record, entry->second);
+  }
+  gStreams.erase(id);
+}
+
+INSTANTIATE_TEST_SUITE_P(Registry, DropStreamTest,
+                         testing::Values(DropCase{"EndedAndEmpty", true, false, false, true},
+                                         DropCase{"EndedWithAnItem", true, true, false, false},
+                                         DropCase{"RunningAndEmpty", false, false, false, false},
+                                         DropCase{"EndedButReplaced", true, false, true, false}),
+                         [](const testing::TestParamInfo<DropCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace ObjectStore
