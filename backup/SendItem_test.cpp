@@ -51,6 +51,25 @@ TEST_F(SendItemTest, ItemCoveredDuringItsEndOfFileIsReportedBySendItem) {
   EXPECT_EQ(expected, commits_.committedItems());
 }
 
+// A commit that empties the stream of a running job leaves its record in place: the next item
+// on that stream is sent, not refused as an unknown stream.
+TEST_F(SendItemTest, StreamEmptiedByACommitTakesTheNextItem) {
+  BackupInterfacePtr controller = start(1, 1);
+  for (int i = 0; i < 2; ++i) cacheItem(Guid(i), "k");
+  ASSERT_FALSE(send(controller, 0).IsError());
+  ASSERT_FALSE(controller->streamHandlerAt(0)->commitData().IsError());
+  {
+    std::unique_lock<std::mutex> lock(commits_.mutex);
+    ASSERT_TRUE(commits_.changed.wait_for(lock, std::chrono::seconds(30),
+                                          [this] { return !commits_.calls.empty(); }));
+  }
+  EXPECT_FALSE(send(controller, 1).IsError());
+  EXPECT_TRUE(failed_.empty());
+  std::list<std::string> notCommitted;
+  EXPECT_FALSE(controller->endBackup(notCommitted, true).IsError());
+  EXPECT_EQ((std::vector<std::string>{Guid(0), Guid(1)}), commits_.committedItems());
+}
+
 // A commit that counts a failed item, arriving while that item's end-of-file is still being
 // sent, must not report it: the item goes back to the host, once, and the items around it keep
 // their places.
