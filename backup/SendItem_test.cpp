@@ -70,6 +70,25 @@ TEST_F(SendItemTest, StreamEmptiedByACommitTakesTheNextItem) {
   EXPECT_EQ((std::vector<std::string>{Guid(0), Guid(1)}), commits_.committedItems());
 }
 
+// A stream whose record has left the registry (another record took its id) is refused before
+// anything is recorded or sent: the error tells the host to send the item again, and no record
+// holds it where no commit would ever reach it.
+TEST_F(SendItemTest, StreamWithoutItsRecordRefusesTheItem) {
+  BackupInterfacePtr controller = start(1, 1);
+  cacheItem(Guid(0), "k");
+  StreamInfoPtr record;
+  {
+    KaCriticalSectionLock lock(&gStreamLock);
+    record = gStreams.at(aFileId(controller));
+    record->setRegistered(false);
+    gStreams.erase(aFileId(controller));
+  }
+  const CUxError error = send(controller, 0);
+  EXPECT_EQ(kErrStreamCacheNotFound, error.GetErrorCode()) << error.AsString();
+  EXPECT_EQ(0u, record->getUncommittedCount());
+  EXPECT_TRUE(failed_.empty());
+}
+
 // A commit that counts a failed item, arriving while that item's end-of-file is still being
 // sent, must not report it: the item goes back to the host, once, and the items around it keep
 // their places.
