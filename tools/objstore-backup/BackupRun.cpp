@@ -38,15 +38,16 @@ BackupRun::~BackupRun() {
 
 BackupResult BackupRun::run() {
   const Clock::time_point start = Clock::now();
-  const ScopedErrorTap tap;  // explains failures the library reports only by a code
   finishRemoval();
+  // Explains failures the library reports only by a code. It swaps the process's log writer, so
+  // it lives until the removers, which log too, have stopped.
+  tap_.reset(new ScopedErrorTap);
   result_ = BackupResult();
   cache_.reset(new ObjectStore::DirectoryDiskCache(options_.cacheDir));
   std::string error;
   if (!cache_->isOpen(&error)) {
     result_.error = "cannot open the disk cache [" + options_.cacheDir + "]: " + error;
-    cache_.reset();
-    return result_;
+    return finishRemoval();
   }
   cache_->setHighWatermark(options_.highWatermark);
   if (prepare()) {
@@ -70,13 +71,19 @@ BackupResult BackupRun::run() {
     result_.removalInBackground = options_.removalInBackground;
     if (!options_.removalInBackground) finishRemoval();
   }
-  if (!commits_) cache_.reset();
+  if (!commits_) finishRemoval();  // nothing to remove: let go of the cache and the tap
   result_.seconds = SecondsSince(start);
   return result_;
 }
 
 BackupResult BackupRun::finishRemoval() {
-  if (!commits_) return result_;
+  if (commits_) finishRemovers();
+  cache_.reset();
+  tap_.reset();
+  return result_;
+}
+
+void BackupRun::finishRemovers() {
   commits_->finish();
   result_.removalTailSeconds = SecondsSince(jobEnded_);
   result_.removed = commits_->removedCount();
@@ -84,8 +91,6 @@ BackupResult BackupRun::finishRemoval() {
     result_.warnings.push_back("committed but not removed from the cache: " + problem);
   }
   commits_.reset();
-  cache_.reset();
-  return result_;
 }
 
 bool BackupRun::prepare() {

@@ -23,6 +23,7 @@
 
 #include "CommitQueue.h"
 #include "DirectoryDiskCache.h"
+#include "HostLog.h"
 #include "JobInfo.h"
 #include "LeftoverJobs.h"
 #include "ObjStoreBackupInterface.h"
@@ -117,6 +118,7 @@ class BackupRun {
   void endJobs();
   void removeLeftovers();
   void account();
+  void finishRemovers();  // joins the removers and adds their figures to result_
   bool interrupted() const { return options_.interrupt != nullptr && options_.interrupt->load(); }
   OBJECTOPSAPI::JobInfoPtr makeJobInfo() const;
 
@@ -126,6 +128,7 @@ class BackupRun {
   std::unique_ptr<ObjectStore::DirectoryDiskCache> cache_;
   std::unique_ptr<CommitQueue> commits_;
   std::chrono::steady_clock::time_point jobEnded_;
+  std::unique_ptr<ScopedErrorTap> tap_;  // from run() until the removal has finished
   std::vector<std::string> items_;
   std::vector<LeftoverJob> leftovers_;  // this application's
   WorkQueue<std::string> queue_;
