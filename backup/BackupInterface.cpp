@@ -182,7 +182,7 @@ size_t BackupInterface::streamHandlerCount() {
 }
 
 size_t BackupInterface::freeStreamHandlerCount() {
-  return streams->freeHandlers().size();
+  return streams->freeSlots().size();
 }
 
 CStreamHandlerPtr BackupInterface::streamHandlerAt(size_t index) {

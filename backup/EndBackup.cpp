@@ -91,22 +91,17 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
 }
 
 std::vector<StreamInfoPtr> BackupInterface::releaseStreams() {
-  std::vector<CStreamHandlerPtr> handlers = streams->freeHandlers();
   std::vector<StreamInfoPtr> records;
-  for (CStreamHandlerPtr& handler : handlers) {
-    const uint32_t id = handler->getAfileID();
-    {
-      KaCriticalSectionLock lock(&gStreamLock);
-      std::map<uint32_t, StreamInfoPtr>::iterator it = gStreams.find(id);
-      if (it != gStreams.end()) {
-        it->second->setQuitFlag();
-        records.push_back(it->second);
-      } else {
-        OBJSTORE_LOG(-1, "WARN: stream cache would have been there.");
-      }
-      OBJSTORE_LOG(1, "INFO: Releasing the stream with streamID [%u]", id);
+  for (const StreamSlot* slot : streams->freeSlots()) {
+    // The slot holds the stream's record since the job started; no registry lookup needed.
+    if (slot->stream->isRegistered()) {
+      slot->stream->setQuitFlag();
+      records.push_back(slot->stream);
+    } else {
+      OBJSTORE_LOG(-1, "WARN: stream cache would have been there.");
     }
-    // Outside gStreamLock: a pipeline may deliver commits while it releases a stream.
+    OBJSTORE_LOG(1, "INFO: Releasing the stream with streamID [%u]", slot->handler->getAfileID());
+    CStreamHandlerPtr handler = slot->handler;
     controller->releaseStreamHandler(handler);
   }
   return records;

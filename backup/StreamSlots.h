@@ -29,8 +29,6 @@ struct StreamSlot {
 
 class StreamSlots {
  public:
-  typedef StreamSlot Slot;
-
   StreamSlots() = default;
   StreamSlots(const StreamSlots&) = delete;
   StreamSlots& operator=(const StreamSlots&) = delete;
@@ -41,21 +39,21 @@ class StreamSlots {
   // The slot at `checksum`, taken as a large unsigned number, modulo the number of streams,
   // with its count raised; `index` receives its index. Null once closed (or with no stream).
   // Thread-safe.
-  Slot* take(int checksum, size_t* index);
+  StreamSlot* take(int checksum, size_t* index);
   // Gives back a slot that take returned. Thread-safe.
-  void give(Slot* slot);
+  void give(StreamSlot* slot);
 
   // Streams of the job; 0 once closed.
   size_t size() const;
-  // The handlers that no sendItem holds, in stream order; none once closed.
-  std::vector<OBJECTOPSAPI::CStreamHandlerPtr> freeHandlers() const;
+  // The slots that no sendItem holds, in stream order; none once closed.
+  std::vector<const StreamSlot*> freeSlots() const;
   // The handler at `index`; null once closed or out of range.
   OBJECTOPSAPI::CStreamHandlerPtr handlerAt(size_t index) const;
   // Later takes fail. Call it when no sendItem runs.
   void close();
 
  private:
-  std::deque<Slot> slots_;  // a deque: the slots never move
+  std::deque<StreamSlot> slots_;  // a deque: the slots never move
   std::atomic<bool> closed_{false};
 };
 
