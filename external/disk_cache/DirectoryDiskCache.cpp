@@ -211,7 +211,7 @@ std::string DirectoryDiskCache::flatPath(const std::string& name) const {
   return dir_ + "/" + name + kSegmentSuffix;
 }
 
-bool DirectoryDiskCache::mayBeFlat(const std::string& name) {
+bool DirectoryDiskCache::mayBeFlat(const std::string& name) const {
   if (flatCount_.load(std::memory_order_relaxed) == 0) return false;
   std::lock_guard<std::mutex> lock(flatMutex_);
   return flatNames_.count(name) != 0;
@@ -379,8 +379,7 @@ bool DirectoryDiskCache::hasSegment(const std::string& name) const {
   struct stat info;
   if (NameProblem(name) != nullptr) return false;
   if (::stat(segmentFile(name).c_str(), &info) == 0) return S_ISREG(info.st_mode);
-  return flatCount_.load(std::memory_order_relaxed) != 0 &&
-         ::stat(flatPath(name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  return mayBeFlat(name) && ::stat(flatPath(name).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool DirectoryDiskCache::ParseFaults(const std::string& spec, uint64_t* diskFullAfter,

@@ -98,7 +98,7 @@ class DirectoryDiskCache : public DiskCache {
   void closeSegment(OpenSegmentInfo* info) override;
 
   std::string flatPath(const std::string& name) const;
-  bool mayBeFlat(const std::string& name);
+  bool mayBeFlat(const std::string& name) const;
   // Creates the subdirectory `shard` unless it exists; with `sync` its entry is made durable.
   int makeShard(const std::string& shard, bool sync);
   void scanDirectory();
@@ -122,7 +122,7 @@ class DirectoryDiskCache : public DiskCache {
   static constexpr size_t kNameLocks = 64;
   std::mutex nameLocks_[kNameLocks];
   size_t scannedSegments_ = 0;
-  std::mutex flatMutex_;
+  mutable std::mutex flatMutex_;
   std::set<std::string> flatNames_;   // unsharded segments; guarded by flatMutex_
   std::atomic<size_t> flatCount_{0};  // flatNames_.size(), for a lock-free check
   std::atomic<bool> shardMade_[256] = {};

@@ -254,9 +254,11 @@ CUxError PipelineStream::send(PipelineFaults::Op op, uint32_t type, uint32_t kin
                               const void* bytes, uint64_t length) {
   const CUxError injected = PipelineFaults::Check(op, aFileId_);
   if (injected.IsError()) return injected;
+  // The payload's checksum is made before the lock: the commit thread need not wait for it.
+  const StoreRecordHeader header = MakeStoreRecordHeader(type, kind, bytes, length);
   std::lock_guard<std::mutex> lock(mutex_);
   CUxError error = checkUsableLocked();
-  if (!error.IsError()) error = appendLocked(type, kind, bytes, length);
+  if (!error.IsError()) error = appendRecordLocked(header, bytes, length);
   if (error.IsError()) return error;
   bytesSinceCommit_ += length;
   itemOpen_ = true;
@@ -265,7 +267,11 @@ CUxError PipelineStream::send(PipelineFaults::Op op, uint32_t type, uint32_t kin
 
 CUxError PipelineStream::appendLocked(uint32_t type, uint32_t kind, const void* payload,
                                       uint64_t length) {
-  StoreRecordHeader header = MakeStoreRecordHeader(type, kind, payload, length);
+  return appendRecordLocked(MakeStoreRecordHeader(type, kind, payload, length), payload, length);
+}
+
+CUxError PipelineStream::appendRecordLocked(const StoreRecordHeader& header, const void* payload,
+                                            uint64_t length) {
   if (length >= kDirectWriteBytes) {
     CUxError error = flushLocked();
     if (error.IsError()) return error;

@@ -27,6 +27,7 @@
 #include "JobManifest.h"
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
+#include "StoreFormat.h"
 
 namespace OBJECTOPSAPI {
 
@@ -81,7 +82,10 @@ class PipelineStream {
 
  private:
   CUxError checkUsableLocked() const;
+  // Appends a small record (end of item, commit count), its header made under the lock.
   CUxError appendLocked(uint32_t type, uint32_t kind, const void* payload, uint64_t length);
+  CUxError appendRecordLocked(const StoreRecordHeader& header, const void* payload,
+                              uint64_t length);
   // The record that proves the count the commit under way is about to record.
   CUxError appendCommitRecordLocked();
   CUxError flushLocked();
