@@ -69,9 +69,9 @@ BackupResult BackupRun::run() {
     // Every notification has arrived (endBackup waited for them), so the count is final.
     account();
     result_.removalInBackground = options_.removalInBackground;
-    if (!options_.removalInBackground) finishRemoval();
   }
-  if (!commits_) finishRemoval();  // nothing to remove: let go of the cache and the tap
+  // Without removers (the job never started) this only lets go of the cache and the tap.
+  if (!commits_ || !options_.removalInBackground) finishRemoval();
   result_.seconds = SecondsSince(start);
   return result_;
 }

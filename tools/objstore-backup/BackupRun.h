@@ -28,6 +28,7 @@
 #include "LeftoverJobs.h"
 #include "ObjStoreBackupInterface.h"
 #include "Progress.h"
+#include "ScopedInterrupt.h"
 #include "WorkQueue.h"
 
 namespace objstore_host {
@@ -119,7 +120,7 @@ class BackupRun {
   void removeLeftovers();
   void account();
   void finishRemovers();  // joins the removers and adds their figures to result_
-  bool interrupted() const { return options_.interrupt != nullptr && options_.interrupt->load(); }
+  bool interrupted() const { return IsInterrupted(options_.interrupt); }
   OBJECTOPSAPI::JobInfoPtr makeJobInfo() const;
 
   const BackupOptions options_;

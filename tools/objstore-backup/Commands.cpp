@@ -270,10 +270,9 @@ int RunRestoreCommand(const RestoreOptions& given, const CommonOptions& common, 
   {
     // Ctrl-C stops the restore between two objects, so that no temporary file is left behind.
     const ScopedInterrupt interrupt;
-    RestoreOptions interruptible = options;
-    interruptible.interrupt = &ScopedInterrupt::Flag();
+    options.interrupt = &ScopedInterrupt::Flag();
     ProgressReporter reporter("restore", progress, Style(common), err, false);
-    result = Restorer(interruptible, &progress).run();
+    result = Restorer(options, &progress).run();
   }
   std::vector<std::string> lines = result.problems;
   lines.insert(lines.end(), result.walk.problems.begin(), result.walk.problems.end());

@@ -35,10 +35,8 @@ class CommitQueue {
   // The callback to give setCallBack, with the CommitQueue as its context.
   static void OnCommit(uint32_t aFileId, std::list<std::string> committedItems, void* context);
 
-  static constexpr unsigned kDefaultRemovers = 4;
-
   // Starts `removers` threads that remove committed objects from the cache.
-  void start(unsigned removers = kDefaultRemovers);
+  void start(unsigned removers);
   // Waits until every object reported so far is removed, then stops the threads.
   void finish();
 

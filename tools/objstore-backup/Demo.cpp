@@ -9,6 +9,7 @@
 
 #include "DirectoryDiskCache.h"
 #include "HostLog.h"
+#include "ScopedInterrupt.h"
 
 namespace objstore_host {
 
@@ -69,7 +70,7 @@ bool Demo::makeWorkspace() {
 }
 
 bool Demo::stopIfInterrupted(const std::string& phase) {
-  if (options_.interrupt == nullptr || !options_.interrupt->load()) return false;
+  if (!IsInterrupted(options_.interrupt)) return false;
   result_.interrupted = true;
   result_.error = phase + ": interrupted";
   return true;

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "ScopedInterrupt.h"
+
 namespace objstore_host {
 
 namespace {
@@ -71,7 +73,7 @@ bool DemoTree::write(const std::string& dir, DemoTreeStats* stats, std::string* 
   const uint64_t files =
       options_.objects > kOddObjects ? options_.objects - kOddObjects : options_.objects;
   for (uint64_t i = 0; i < files; ++i) {
-    if (options_.interrupt != nullptr && options_.interrupt->load()) return true;
+    if (IsInterrupted(options_.interrupt)) return true;
     const std::string path = dir + "/" + ObjectPath(i);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path(), code);
     if (code) {

@@ -1,6 +1,5 @@
 #include "HostTestTree.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>

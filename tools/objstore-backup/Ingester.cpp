@@ -4,6 +4,7 @@
 
 #include "ErrorText.h"
 #include "ObjectId.h"
+#include "ScopedInterrupt.h"
 #include "SegmentBuilder.h"
 #include "ThreadGroup.h"
 
@@ -38,8 +39,7 @@ IngestResult Ingester::run() {
 
 void Ingester::ingestQueued(ObjectStore::DirectoryDiskCache& cache) {
   SourceEntry entry;
-  while ((options_.interrupt == nullptr || !options_.interrupt->load()) && queue_.pop(&entry))
-    ingestOne(cache, entry);
+  while (!IsInterrupted(options_.interrupt) && queue_.pop(&entry)) ingestOne(cache, entry);
 }
 
 void Ingester::ingestOne(ObjectStore::DirectoryDiskCache& cache, const SourceEntry& entry) {

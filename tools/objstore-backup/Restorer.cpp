@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "ScopedInterrupt.h"
+
 namespace objstore_host {
 
 Restorer::Restorer(const RestoreOptions& options, ProgressCounters* progress)
@@ -26,7 +28,7 @@ RestoreResult Restorer::run() {
           &result_.walk);
     }
   }
-  result_.interrupted = options_.interrupt != nullptr && options_.interrupt->load();
+  result_.interrupted = IsInterrupted(options_.interrupt);
   result_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result_;
 }
@@ -47,7 +49,7 @@ bool Restorer::findLatestCopies() {
     result_.problems = stats.problems;
     return false;
   }
-  if (options_.interrupt != nullptr && options_.interrupt->load()) return false;
+  if (IsInterrupted(options_.interrupt)) return false;
   if (stats.runs == 0) {
     result_.problems.push_back("the store [" + options_.storeDir + "] holds no run of job " +
                                std::to_string(options_.jobId));

@@ -28,6 +28,11 @@ class ScopedInterrupt {
   struct sigaction previousTerm_;
 };
 
+// Whether an optional stop flag (a ScopedInterrupt's, say) is set; a null flag never is.
+inline bool IsInterrupted(const std::atomic<bool>* flag) {
+  return flag != nullptr && flag->load();
+}
+
 }  // namespace objstore_host
 
 #endif  // OBJSTORE_HOST_SCOPEDINTERRUPT_H_

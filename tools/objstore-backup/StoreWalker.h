@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ObjectMetadata.h"
+#include "ScopedInterrupt.h"
 #include "StoreStreamReader.h"
 
 namespace objstore_host {
