@@ -184,15 +184,22 @@ void AddRestore(CLI::App& app, Parsed* p) {
   });
 }
 
+// Adds --store and --job (one job's runs, else every run); the result, called in the command's
+// callback, completes the selection.
+std::function<void()> AddRunSelection(CLI::App* command, RunSelection* selection) {
+  AddStoreOption(command, &selection->storeDir);
+  CLI::Option* job =
+      AddJobOption(command, &selection->jobId, "Only this job's runs")->default_str("every job");
+  return [selection, job] { selection->allJobs = job->count() == 0; };
+}
+
 void AddCheck(CLI::App& app, Parsed* p) {
   CLI::App* command = app.add_subcommand(
       "check", "Read every run of a store and prove every record's checksum and every count");
-  AddStoreOption(command, &p->check.storeDir);
-  CLI::Option* job =
-      AddJobOption(command, &p->check.jobId, "Only this job's runs")->default_str("every job");
+  const std::function<void()> select = AddRunSelection(command, &p->check);
   AddCommonOptions(command, &p->common);
-  command->callback([p, job] {
-    p->check.allJobs = job->count() == 0;
+  command->callback([p, select] {
+    select();
     p->run = [p](std::ostream& out, std::ostream& err) {
       return RunCheckCommand(p->check, p->common, out, err);
     };
@@ -202,12 +209,10 @@ void AddCheck(CLI::App& app, Parsed* p) {
 void AddList(CLI::App& app, Parsed* p) {
   CLI::App* command = app.add_subcommand(
       "list", "One line per run of a job in a store: items, committed, how it ended, when");
-  AddStoreOption(command, &p->list.storeDir);
-  CLI::Option* job =
-      AddJobOption(command, &p->list.jobId, "Only this job's runs")->default_str("every job");
+  const std::function<void()> select = AddRunSelection(command, &p->list);
   AddCommonOptions(command, &p->common);
-  command->callback([p, job] {
-    p->list.allJobs = job->count() == 0;
+  command->callback([p, select] {
+    select();
     p->run = [p](std::ostream& out, std::ostream& err) {
       return RunListCommand(p->list, p->common, out, err);
     };
@@ -253,16 +258,14 @@ bool IsCommand(const CLI::App& app, const std::string& name) {
   }
 }
 
-// The first argument that is neither an option nor an option's value: the command's name, or
-// "" when there is none.
-std::string CommandName(int argc, const char* const* argv) {
+// The first argument that is neither an option of `app` nor an option's value: the command's
+// name, or "" when there is none.
+std::string CommandName(const CLI::App& app, int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--log" || arg == "--log-level") {
-      ++i;
-    } else if (arg.empty() || arg[0] != '-') {
-      return arg;
-    }
+    if (arg.empty() || arg[0] != '-') return arg;
+    const CLI::Option* option = app.get_option_no_throw(arg);
+    if (option != nullptr && option->get_items_expected_min() > 0) ++i;  // its value follows
   }
   return "";
 }
@@ -289,7 +292,7 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     AddCheck(app, &parsed);
     AddList(app, &parsed);
     AddDemo(app, &parsed);
-    const std::string command = CommandName(argc, argv);
+    const std::string command = CommandName(app, argc, argv);
     if (!command.empty() && !IsCommand(app, command)) {
       err << kProgram << ": error: unknown command [" << command << "] (see --help)\n";
       return kExitUsage;

@@ -33,19 +33,14 @@ struct CommonOptions {
   int logLevel = kLevelUnset;
 };
 
-// Options of the check command.
-struct CheckOptions {
+// The runs of a store that a command reads: every run, or one job's.
+struct RunSelection {
   std::string storeDir;
   int64_t jobId = 0;
   bool allJobs = true;  // else only the runs of jobId
 };
-
-// Options of the list command.
-struct ListOptions {
-  std::string storeDir;
-  int64_t jobId = 0;
-  bool allJobs = true;  // else only the runs of jobId
-};
+typedef RunSelection CheckOptions;
+typedef RunSelection ListOptions;
 
 // Options of the commands that run a backup job.
 struct JobOptions {
