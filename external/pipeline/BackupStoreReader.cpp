@@ -149,8 +149,9 @@ CUxError BackupStoreReader::ReadRun(const std::string& runDir, StoreRun* run) {
   if (error.IsError()) {
     run->manifest = JobManifest();
     const size_t slash = runDir.find_last_of('/');
+    // A lost manifest: the directory's name still holds the run's job and run ids.
     ParseStoreRunDirName(runDir.substr(slash == std::string::npos ? 0 : slash + 1),
-                         &run->manifest.jobId);
+                         &run->manifest.jobId, &run->manifest.runId);
     run->problems.push_back(error.GetMessage());
   }
   std::vector<std::string> names;

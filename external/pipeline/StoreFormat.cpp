@@ -61,7 +61,7 @@ bool ParseStoreDataFileName(const std::string& name, uint32_t* aFileId) {
   return true;
 }
 
-bool ParseStoreRunDirName(const std::string& name, int64_t* jobId) {
+bool ParseStoreRunDirName(const std::string& name, int64_t* jobId, std::string* runId) {
   const size_t dot = name.find('.');
   if (dot == std::string::npos || dot + 1 == name.size()) return false;
   const bool negative = name[0] == '-';
@@ -70,6 +70,7 @@ bool ParseStoreRunDirName(const std::string& name, int64_t* jobId) {
     return false;
   }
   *jobId = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+  if (runId != nullptr) *runId = name.substr(dot + 1);
   return true;
 }
 

@@ -74,8 +74,9 @@ std::string StoreDataFileName(uint32_t aFileId);
 std::string StoreCommittedFileName(uint32_t aFileId);
 // The aFile ID named by a data file's name; false for any other name.
 bool ParseStoreDataFileName(const std::string& name, uint32_t* aFileId);
-// The job id that starts a run directory's name ("<jobId>.<runId>"); false for any other name.
-bool ParseStoreRunDirName(const std::string& name, int64_t* jobId);
+// The job id and (when `runId` is not null) the run id of a run directory's name
+// ("<jobId>.<runId>"); false for any other name.
+bool ParseStoreRunDirName(const std::string& name, int64_t* jobId, std::string* runId = nullptr);
 
 }  // namespace OBJECTOPSAPI
 

@@ -41,10 +41,6 @@ RunLine RunLister::LineOf(const OBJECTOPSAPI::StoreRun& run) {
   RunLine line;
   line.jobId = run.manifest.jobId;
   line.runId = run.manifest.runId;
-  if (line.runId.empty()) {  // a lost manifest: the directory's name still holds it
-    const std::string name = run.dir.substr(run.dir.find_last_of('/') + 1);
-    line.runId = name.substr(name.find('.') + 1);
-  }
   for (const OBJECTOPSAPI::StoreStreamInfo& stream : run.streams) {
     line.items += CountItems(stream);
     line.committed += stream.committedCount;
