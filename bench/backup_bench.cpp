@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "BenchWorkload.h"
 #include "DirectoryDiskCache.h"
 #include "HostLog.h"
@@ -173,13 +174,6 @@ class Bench {
   bool failed_ = false;
 };
 
-std::string MakeTemporaryDir() {
-  const char* tmp = getenv("TMPDIR");
-  std::string pattern =
-      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/objstore-bench-XXXXXX";
-  return mkdtemp(&pattern[0]) != nullptr ? pattern : std::string();
-}
-
 }  // namespace
 }  // namespace objstore_bench
 
@@ -223,7 +217,9 @@ int main(int argc, char** argv) {
   }
 
   const bool temporary = options.dir.empty();
-  const std::string dir = temporary ? objstore_bench::MakeTemporaryDir() : options.dir;
+  const std::string dir = temporary ? objstore_bench::MakeBenchDir(
+                                          objstore_bench::TemporaryParent("/tmp"), "objstore-bench")
+                                    : options.dir;
   std::error_code error;
   std::filesystem::create_directories(dir, error);
   if (dir.empty() || error) {

@@ -8,10 +8,10 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <string>
 
+#include "BenchProcess.h"
 #include "BenchWorkload.h"
 #include "DirectoryDiskCache.h"
 #include "HostLog.h"
@@ -21,26 +21,9 @@
 
 namespace {
 
-// The process's resident memory in KiB, from /proc/self/status; 0 when it cannot be read.
-long ResidentKib() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  long value = 0;
-  while (status >> key) {
-    if (key == "VmRSS:" && status >> value) return value;
-    status.ignore(4096, '\n');
-  }
-  return 0;
-}
-
 size_t RegisteredStreams() {
   KaCriticalSectionLock lock(&ObjectStore::gStreamLock);
   return ObjectStore::gStreams.size();
-}
-
-std::string MakeTemporaryDir(const std::string& parent) {
-  std::string pattern = parent + "/objstore-jobs-bench-XXXXXX";
-  return mkdtemp(&pattern[0]) != nullptr ? pattern : std::string();
 }
 
 bool IsReportedJob(uint32_t job) {
@@ -72,7 +55,7 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   CLI11_PARSE(app, argc, argv);
 
-  const std::string dir = MakeTemporaryDir(parent);
+  const std::string dir = objstore_bench::MakeBenchDir(parent, "objstore-jobs-bench");
   std::error_code error;
   if (dir.empty() || !std::filesystem::create_directories(dir + "/root", error)) {
     std::cerr << "jobs_bench: cannot create a work directory under " << parent << "\n";
@@ -104,7 +87,8 @@ int main(int argc, char** argv) {
     }
     std::filesystem::remove_all(options.storeDir, error);
     if (IsReportedJob(job) || job == jobs) {
-      std::cout << "| " << job << " | " << ResidentKib() << " | " << RegisteredStreams() << " |\n"
+      std::cout << "| " << job << " | " << objstore_bench::ProcessStatusKib("VmRSS") << " | "
+                << RegisteredStreams() << " |\n"
                 << std::flush;
     }
   }

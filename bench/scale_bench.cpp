@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <list>
 #include <random>
@@ -21,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "DirectoryDiskCache.h"
 #include "ErrorText.h"
 #include "HostLog.h"
@@ -44,18 +44,6 @@ struct ScaleOptions {
   std::string dir;
 };
 
-// A field of /proc/self/status in KiB (VmRSS, VmHWM), or 0.
-long StatusKib(const std::string& field) {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  long value = 0;
-  while (status >> key) {
-    if (key == field + ":" && status >> value) return value;
-    status.ignore(4096, '\n');
-  }
-  return 0;
-}
-
 std::string ObjectName(uint64_t index) {
   return objstore_host::ObjectGuid("scale/obj-" + std::to_string(index));
 }
@@ -69,6 +57,8 @@ std::vector<std::string> WriteObjects(ObjectStore::DirectoryDiskCache& cache,
   const objstore_host::SegmentBuilder builder(1 << 20);
   objstore_host::RunOnThreads(2, [&] {
     for (uint64_t i = next++; i < options.objects && !failed; i = next++) {
+      names[i] = ObjectName(i);
+      if (cache.hasSegment(names[i])) continue;  // kept from an earlier run in --dir
       std::mt19937_64 random(options.seed * 1000003ull + i);
       const uint64_t size = options.minSize + random() % (options.maxSize - options.minSize + 1);
       std::string data(size, static_cast<char>('a' + i % 26));
@@ -76,9 +66,7 @@ std::vector<std::string> WriteObjects(ObjectStore::DirectoryDiskCache& cache,
       metadata.path = "scale/obj-" + std::to_string(i);
       metadata.size = size;
       metadata.mode = 0644;
-      names[i] = ObjectName(i);
       const std::string source = objstore_host::SourceId("/scale/source-" + std::to_string(i));
-      if (cache.hasSegment(names[i])) continue;  // kept from an earlier run in --dir
       CUxError error = cache.writeSegment(names[i], builder.fromMemory(metadata, source, data));
       if (error.IsError()) {
         std::cerr << "scale_bench: " << objstore_host::ErrorText(error) << "\n";
@@ -168,7 +156,7 @@ int Run(const ScaleOptions& options, const std::string& dir) {
   sync();
 
   UseStore(dir + "/store", false);
-  const long residentBefore = StatusKib("VmRSS");
+  const long residentBefore = objstore_bench::ProcessStatusKib("VmRSS");
   std::vector<Clock::time_point> tenthEnds;
   start = Clock::now();
   if (!RunJob(items, cache, options, 1, &tenthEnds, nullptr)) return 1;
@@ -183,7 +171,8 @@ int Run(const ScaleOptions& options, const std::string& dir) {
   std::printf(
       "\n%zu objects in %.1f s (%.0f items/s, to the end of the job); resident memory "
       "%ld KiB before the job (the names of the objects included), peak %ld KiB\n",
-      items.size(), seconds, items.size() / seconds, residentBefore, StatusKib("VmHWM"));
+      items.size(), seconds, items.size() / seconds, residentBefore,
+      objstore_bench::ProcessStatusKib("VmHWM"));
   std::filesystem::remove_all(dir + "/store", ignored);
 
   // The second job: every item stays uncommitted until the job ends.
@@ -192,8 +181,10 @@ int Run(const ScaleOptions& options, const std::string& dir) {
   items.resize(held);
   UseStore(dir + "/store", true);
   long before = 0, after = 0;
-  before = StatusKib("VmRSS");
-  if (!RunJob(items, cache, options, 2, nullptr, [&] { after = StatusKib("VmRSS"); })) return 1;
+  before = objstore_bench::ProcessStatusKib("VmRSS");
+  if (!RunJob(items, cache, options, 2, nullptr,
+              [&] { after = objstore_bench::ProcessStatusKib("VmRSS"); }))
+    return 1;
   const double perItem = (after - before) * 1024.0 / held;
   std::printf(
       "%llu uncommitted items: %.0f bytes each (the pipeline's buffers included), "
@@ -231,9 +222,9 @@ int main(int argc, char** argv) {
   const bool temporary = options.dir.empty();
   std::string dir = options.dir;
   if (temporary) {
-    const char* tmp = getenv("TMPDIR");
-    dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/var/tmp") + "/objstore-scale-XXXXXX";
-    if (mkdtemp(&dir[0]) == nullptr) {
+    dir =
+        objstore_bench::MakeBenchDir(objstore_bench::TemporaryParent("/var/tmp"), "objstore-scale");
+    if (dir.empty()) {
       std::cerr << "scale_bench: cannot create a work directory\n";
       return 1;
     }
