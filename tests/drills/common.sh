@@ -93,6 +93,11 @@ intact() {
   return 0
 }
 
+# Whether the disk cache $1 holds no segment (committed objects leave it); says so when it does.
+cache_drained() {
+  [ -z "$(find "$1" -name '*.seg')" ] || { echo "the cache still holds segments"; return 1; }
+}
+
 # The closing line that CI reads.
 summary() {
   echo "$1: $PASSED passed, $FAILED failed"

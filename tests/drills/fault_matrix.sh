@@ -101,7 +101,7 @@ run_cell() {
   fi
   run "$name-rerun" backup "${common[@]}" || { echo "the clean rerun failed"; return; }
   intact "$dir/store" 21 "$WORK/src" "$name" || return
-  [ -z "$(find "$dir/cache" -name '*.seg')" ] || echo "the cache still holds segments"
+  cache_drained "$dir/cache"
 }
 
 make_source "$WORK/src" 11

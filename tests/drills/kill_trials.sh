@@ -50,7 +50,7 @@ backup_trial() {
   outcome=$(run_and_kill "backup-$t" $delay backup "${job[@]}" "${SLOW[@]}")
   note_kill "$outcome" || return
   run "backup-$t-rerun" backup "${job[@]}" || { echo "the rerun failed"; return; }
-  [ -z "$(find "$dir/cache" -name '*.seg')" ] || { echo "the cache still holds segments"; return; }
+  cache_drained "$dir/cache" || return
   intact "$dir/store" 4 "$WORK/src" "backup-$t"
 }
 
