@@ -29,6 +29,12 @@ double SecondsSince(Clock::time_point start) {
 
 }  // namespace
 
+std::atomic<bool> BackupRun::gJobLeftRunning{false};
+
+bool BackupRun::JobLeftRunning() {
+  return gJobLeftRunning.load();
+}
+
 BackupRun::BackupRun(const BackupOptions& options, ProgressCounters* progress)
     : options_(options), progress_(progress) {}
 
@@ -89,6 +95,12 @@ void BackupRun::finishRemovers() {
   result_.removed = commits_->removedCount();
   for (const std::string& problem : commits_->removalProblems()) {
     result_.warnings.push_back("committed but not removed from the cache: " + problem);
+  }
+  if (jobLeftRunning_) {
+    // The pipeline may still deliver that job's commits to the queue, and log through the tap:
+    // both stay for the rest of the process.
+    static_cast<void>(commits_.release());
+    static_cast<void>(tap_.release());
   }
   commits_.reset();
 }
@@ -274,7 +286,11 @@ void BackupRun::endJobs() {
     CUxError error = controller->endBackup(failedList, options_.waitForCommits);
     const Clock::time_point end = Clock::now();
     result_.endBackupSeconds += std::chrono::duration<double>(end - start).count();
-    if (error.IsError()) result_.error = "endBackup failed: " + ErrorText(error);
+    if (error.IsError()) {
+      result_.error = "endBackup failed: " + ErrorText(error);
+      jobLeftRunning_ = true;
+      gJobLeftRunning = true;
+    }
     for (const std::string& item : failedList) {
       lastError_[item] = "its commit did not arrive before the job ended";
     }

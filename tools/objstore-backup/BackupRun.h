@@ -93,6 +93,10 @@ class BackupRun {
   // Waits for the removal of committed segments (if still going on).
   ~BackupRun();
 
+  // Whether a job of this process could not be ended: the pipeline's threads for it still run,
+  // so the process should leave without running static destructors under them.
+  static bool JobLeftRunning();
+
   // Runs the job. Sets the pipeline's store directory for the process when the options name
   // one. Run one BackupRun at a time in a process.
   BackupResult run();
@@ -130,6 +134,8 @@ class BackupRun {
   std::unique_ptr<CommitQueue> commits_;
   std::chrono::steady_clock::time_point jobEnded_;
   std::unique_ptr<ScopedErrorTap> tap_;  // from run() until the removal has finished
+  bool jobLeftRunning_ = false;          // endBackup failed: see JobLeftRunning
+  static std::atomic<bool> gJobLeftRunning;
   std::vector<std::string> items_;
   std::vector<LeftoverJob> leftovers_;  // this application's
   WorkQueue<std::string> queue_;
