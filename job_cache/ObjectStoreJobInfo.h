@@ -24,10 +24,17 @@ class OBJSTORE_API ObjStoreJobInfo : public OBJECTOPSAPI::JobInfo {
   // Writes basePath/JOB_INFO. False, with log records naming the file, when it cannot be
   // created, written or closed, and when init has not set basePath yet.
   bool saveInfoOnDisk();
-  // Reads dir/JOB_INFO; false, with a log record, when it is missing or cannot be opened. A
-  // short or malformed file still loads: the fields from the first unreadable one keep their
-  // values. The job id and the first text are never taken from the file (0 and empty).
+  // Reads dir/JOB_INFO as saveInfoOnDisk writes it, line by line and tab by tab, so that empty
+  // texts and texts with blanks come back; a file of whitespace-separated fields, each text one
+  // token, is read too. False, with a log record, when the file is missing, is not a regular
+  // file (a link, a FIFO, a device: never opened for reading, never waited on), holds more
+  // than 64 KiB or cannot be read. A short or malformed file still loads: the fields from the
+  // first unreadable one keep their values. The job id and the first text are never taken from
+  // the file (0 and empty).
   bool loadInfoFromDisk(std::string dir);
+  // The same; `problem` is empty after a clean load, and otherwise says what was wrong (also
+  // for a malformed file that still loaded).
+  bool loadInfoFromDisk(std::string dir, std::string* problem);
 
   std::string basePath;
   bool loadFailed;

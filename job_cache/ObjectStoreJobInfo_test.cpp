@@ -88,6 +88,96 @@ TEST_F(JobCacheTest, LoadGivesBackWhatWasWrittenExceptIdAndFirstText) {
   EXPECT_EQ(text, ReadFile(tmp_.sub("99/JOB_INFO")));
 }
 
+// What a file holds is read back field for field, whatever its texts hold (but line feeds), and
+// a file of whitespace-separated fields written by hand still reads.
+struct RoundTrip {
+  const char* name;
+  const char* text2;
+  const char* text3;
+  const char* text4;
+};
+
+class JobInfoRoundTripTest : public JobCacheTest, public testing::WithParamInterface<RoundTrip> {};
+
+TEST_P(JobInfoRoundTripTest, EveryWrittenFieldComesBack) {
+  OBJECTOPSAPI::JobInfo info = Description(55);
+  info.text1 = "";
+  info.text2 = GetParam().text2;
+  info.text3 = GetParam().text3;
+  info.text4 = GetParam().text4;
+  info.appId = 55;
+  info.numStreams = 4;
+  info.attr4 = -4;
+  info.attr5 = 5;
+  ObjStoreJobInfo written(info);
+  ASSERT_TRUE(written.init());
+  ObjStoreJobInfo loaded(tmp_.sub("55"));
+  ASSERT_FALSE(loaded.loadFailed);
+  EXPECT_EQ(55, loaded.appId);
+  EXPECT_EQ(4u, loaded.numStreams);
+  EXPECT_EQ(info.text2, loaded.text2);
+  EXPECT_EQ(info.text3, loaded.text3);
+  EXPECT_EQ(info.text4, loaded.text4);
+  EXPECT_EQ(-4, loaded.attr4);
+  EXPECT_EQ(5, loaded.attr5);
+  EXPECT_EQ(0u, capture_.log().countContaining("short or malformed"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, JobInfoRoundTripTest,
+    testing::Values(RoundTrip{"AllEmpty", "", "", ""}, RoundTrip{"Blanks", "a b", " c ", "d  e"},
+                    RoundTrip{"Tabs", "x\ty", "\tz", "w\t"}, RoundTrip{"Plain", "t2", "t3", "t4"}),
+    [](const testing::TestParamInfo<RoundTrip>& info) { return info.param.name; });
+
+TEST_F(JobCacheTest, WhitespaceSeparatedFileStillReads) {
+  ASSERT_EQ(0, mkdir(tmp_.sub("9").c_str(), 0700));
+  ASSERT_TRUE(
+      WriteFile(tmp_.sub("9/JOB_INFO"), "9 first 3 1 101\n2 77 0 0 third second 0 fourth\n"));
+  ObjStoreJobInfo loaded(tmp_.sub("9"));
+  ASSERT_FALSE(loaded.loadFailed);
+  EXPECT_EQ(77, loaded.appId);
+  EXPECT_EQ(3u, loaded.numStreams);
+  EXPECT_EQ("second", loaded.text2);
+  EXPECT_EQ("fourth", loaded.text4);
+}
+
+// A JOB_INFO that is not a regular file of a few lines is refused without being read: no wait
+// on a FIFO, no reading of a device, no allocation beyond the limit.
+struct HostileFile {
+  const char* name;
+  std::function<bool(const std::string&)> make;  // false: cannot be set up here
+  const char* problem;
+};
+
+class HostileJobInfoTest : public JobCacheTest, public testing::WithParamInterface<HostileFile> {};
+
+TEST_P(HostileJobInfoTest, IsRefusedWithAReason) {
+  ASSERT_EQ(0, mkdir(tmp_.sub("5").c_str(), 0700));
+  if (!GetParam().make(tmp_.sub("5/JOB_INFO"))) GTEST_SKIP() << "cannot set up the file here";
+  ObjStoreJobInfo loaded{OBJECTOPSAPI::JobInfo()};
+  std::string problem;
+  EXPECT_FALSE(loaded.loadInfoFromDisk(tmp_.sub("5"), &problem));
+  EXPECT_NE(std::string::npos, problem.find(GetParam().problem)) << problem;
+  EXPECT_EQ(1u, capture_.log().countContaining(GetParam().problem, -1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileJobInfoTest,
+    testing::Values(
+        HostileFile{"Fifo", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; },
+                    "is not a regular file"},
+        HostileFile{"LinkToZero",
+                    [](const std::string& p) { return symlink("/dev/zero", p.c_str()) == 0; },
+                    "cannot be opened"},
+        HostileFile{"Directory", [](const std::string& p) { return mkdir(p.c_str(), 0700) == 0; },
+                    "is not a regular file"},
+        HostileFile{"SparseHuge",
+                    [](const std::string& p) {
+                      return WriteFile(p, "1\n") && truncate(p.c_str(), 6LL << 30) == 0;
+                    },
+                    "more than a job file can"}),
+    [](const testing::TestParamInfo<HostileFile>& info) { return info.param.name; });
+
 TEST_F(JobCacheTest, MissingFileFailsTheLoad) {
   ObjStoreJobInfo loaded(tmp_.path());
   EXPECT_TRUE(loaded.loadFailed);
