@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,19 +34,39 @@ std::string RootUnder(std::string base) {
   return base + "/OBJECTSTORE";
 }
 
-// Makes sure `root` exists, creating it (but not its parent) when missing.
-bool EnsureRootExists(const std::string& root) {
-  if (access(root.c_str(), F_OK) == 0) {
-    struct stat st;
-    // Still a success, as the entry is there; but jobs will fail under it, so say why now.
-    if (stat(root.c_str(), &st) == 0 && !S_ISDIR(st.st_mode))
-      OBJSTORE_LOG(-1, "WARNING: Root dir [%s] is not a directory.", root.c_str());
-    return true;
+// `base` made absolute against the working directory now, so that the root does not move with
+// a later chdir. False when the working directory cannot be found.
+bool AbsoluteBase(std::string* base) {
+  if (base->empty() || (*base)[0] == '/') return true;
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof(cwd)) == nullptr) {
+    OBJSTORE_LOG(-1, "ERROR: Root base [%s] is relative and the working directory is unknown: %s",
+                 base->c_str(), ErrnoText(errno).c_str());
+    return false;
   }
-  int err = errno;
+  *base = std::string(cwd) + "/" + *base;
+  return true;
+}
+
+// Makes sure `root` is a directory, creating it (but not its parent) when missing. Each failure
+// is one error record that says what is wrong with which path.
+bool EnsureRootExists(const std::string& root) {
+  struct stat st;
+  if (stat(root.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    OBJSTORE_LOG(-1, "ERROR: Root dir [%s] is not a directory. Exiting service.", root.c_str());
+    return false;
+  }
+  const int err = errno;
+  const std::string base = ObjectStoreStatic::DirName(root);
+  struct stat baseStatus;
+  if (err == ENOTDIR || (stat(base.c_str(), &baseStatus) == 0 && !S_ISDIR(baseStatus.st_mode))) {
+    OBJSTORE_LOG(-1, "ERROR: Root base [%s] is not a directory. Exiting service.", base.c_str());
+    return false;
+  }
   if (err == ENOENT) return ObjectStoreStatic::CreateDir(root, false);
-  OBJSTORE_LOG(1, "Root dir [%s] cannot be accessed. Error [%s]. Exiting service.", root.c_str(),
-               ErrnoText(err).c_str());
+  OBJSTORE_LOG(-1, "ERROR: Root dir [%s] cannot be accessed. Error [%s]. Exiting service.",
+               root.c_str(), ErrnoText(err).c_str());
   return false;
 }
 
@@ -67,7 +88,9 @@ std::string BaseFromSettings(KAPlatformInfo& settings) {
 bool initBackupInterace(const std::string& baseDir) {
   if (baseDir.empty()) return ObjectStoreStatic::OBCacheRegistryForPath();
   // An explicit base is never stored, and a failure keeps the previous root.
-  std::string root = RootUnder(baseDir);
+  std::string base = baseDir;
+  if (!AbsoluteBase(&base)) return false;
+  std::string root = RootUnder(base);
   if (!EnsureRootExists(root)) return false;
   ObjectStoreStatic::rootDir = root;
   return true;
@@ -76,8 +99,14 @@ bool initBackupInterace(const std::string& baseDir) {
 bool ObjectStoreStatic::OBCacheRegistryForPath() {
   clientName = KAPI_Focus::getFocusClientName(true);
   KAPlatformInfo settings;
-  rootDir = RootUnder(BaseFromSettings(settings));
-  return EnsureRootExists(rootDir);
+  // The base is stored as found; only the root made from it is absolute.
+  std::string base = BaseFromSettings(settings);
+  if (!AbsoluteBase(&base)) return false;
+  std::string root = RootUnder(base);
+  // A failure keeps the previous root, as on the explicit branch.
+  if (!EnsureRootExists(root)) return false;
+  rootDir = root;
+  return true;
 }
 
 void ObjectStoreStatic::GetFSSizeFromReg(KAUint64 totalBytes, KAUint64 freeBytes,

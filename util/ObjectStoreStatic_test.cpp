@@ -1,6 +1,10 @@
 #include "ObjectStoreStatic.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
 
 #include "KAPlatformInfo.h"
 #include "TestSupport.h"
@@ -40,27 +44,59 @@ TEST_F(RootDirTest, ExplicitBaseIsNormalisedCreatedAndNeverStored) {
   EXPECT_TRUE(initBackupInterace(dir.path()));  // exists already
   EXPECT_EQ(storedBase(), "(none)");
   EXPECT_EQ(ObjectStoreStatic::clientName, "");
-  // A regular file in the root's place is an entry that exists: accepted, with a warning.
-  ASSERT_TRUE(ObjectStoreStatic::CreateDir(dir.sub("f"), false));
-  ASSERT_TRUE(objstore_testing::WriteFile(dir.sub("f/OBJECTSTORE"), ""));
-  EXPECT_TRUE(initBackupInterace(dir.sub("f")));
-  EXPECT_EQ(logged("WARNING: Root dir [" + dir.sub("f/OBJECTSTORE") + "] is not a directory.", -1),
-            1u);
 }
 
-TEST_F(RootDirTest, ExplicitFailuresKeepPreviousRoot) {
-  EXPECT_FALSE(initBackupInterace(dir.sub("missing")));
-  EXPECT_EQ(capture.log().countContaining(
-                "Error: Failed to create directory [" + dir.sub("missing/OBJECTSTORE") + "] [", -1),
-            1u);
-  ASSERT_TRUE(objstore_testing::WriteFile(dir.sub("file"), ""));
-  EXPECT_FALSE(initBackupInterace(dir.sub("file")));
-  EXPECT_EQ(logged("Root dir [" + dir.sub("file/OBJECTSTORE") +
-                       "] cannot be accessed. Error [Not a directory]. Exiting service.",
-                   1),
-            1u);
-  EXPECT_EQ(ObjectStoreStatic::rootDir, "/OBJECTSTORE");
+// A relative base is made absolute once, against the working directory of the call.
+TEST_F(RootDirTest, RelativeBaseIsMadeAbsolute) {
+  char saved[PATH_MAX];
+  ASSERT_NE(nullptr, getcwd(saved, sizeof(saved)));
+  ASSERT_EQ(0, chdir(dir.path().c_str()));
+  ASSERT_TRUE(ObjectStoreStatic::CreateDir(dir.sub("rel"), false));
+  const bool entered = initBackupInterace("rel");
+  ASSERT_EQ(0, chdir(saved));
+  EXPECT_TRUE(entered);
+  EXPECT_EQ(ObjectStoreStatic::rootDir, dir.sub("rel/OBJECTSTORE"));
 }
+
+// Each failure: false, one error record naming the path and what is wrong with it, the root as
+// it was, and nothing made on disk.
+struct RootFailure {
+  const char* name;
+  const char* makeFile;  // a regular file to put in the way, under the temporary directory
+  const char* base;
+  const char* record;  // %s: the temporary directory
+};
+
+class RootFailureTest : public RootDirTest, public testing::WithParamInterface<RootFailure> {};
+
+TEST_P(RootFailureTest, FailsAtOnceKeepingTheRoot) {
+  const RootFailure& failure = GetParam();
+  ASSERT_TRUE(ObjectStoreStatic::CreateDir(dir.sub("ok"), false));
+  if (failure.makeFile[0] != '\0') {
+    ASSERT_TRUE(objstore_testing::WriteFile(dir.sub(failure.makeFile), ""));
+  }
+  EXPECT_FALSE(initBackupInterace(dir.sub(failure.base)));
+  char record[512];
+  snprintf(record, sizeof(record), failure.record, dir.path().c_str());
+  EXPECT_EQ(capture.log().countContaining(record, -1), 1u) << record;
+  EXPECT_EQ(ObjectStoreStatic::rootDir, "/OBJECTSTORE");
+  if (failure.makeFile[0] == '\0') {
+    EXPECT_FALSE(PathExists(dir.sub(failure.base)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bases, RootFailureTest,
+    testing::Values(
+        RootFailure{"BaseMissing", "", "missing",
+                    "Error: Failed to create directory [%s/missing/OBJECTSTORE] ["},
+        RootFailure{"BaseIsAFile", "file", "file",
+                    "ERROR: Root base [%s/file] is not a directory. Exiting service."},
+        RootFailure{"RootIsAFile", "ok/OBJECTSTORE", "ok",
+                    "ERROR: Root dir [%s/ok/OBJECTSTORE] is not a directory. Exiting service."},
+        RootFailure{"FileOnTheWay", "file", "file/deeper",
+                    "ERROR: Root base [%s/file/deeper] is not a directory. Exiting service."}),
+    [](const testing::TestParamInfo<RootFailure>& info) { return info.param.name; });
 
 TEST_F(RootDirTest, SettingsBranchFallsBackToJobResultsAndStoresIt) {
   std::string jobResults = dir.sub("jr");
@@ -78,10 +114,10 @@ TEST_F(RootDirTest, SettingsBranchFallsBackToJobResultsAndStoresIt) {
   EXPECT_TRUE(ObjectStoreStatic::OBCacheRegistryForPath());
   EXPECT_EQ(logged(message, 1), 1u);
 
-  // A stored base is normalised; on failure the root holds the path that failed.
+  // A stored base that cannot hold a root fails the start and keeps the root as it was.
   ASSERT_NE(KAPlatformInfo().setValue("OBJECTSTORE", "sOBJECTSTORERootDir", dir.sub("/no//")), 0);
   EXPECT_FALSE(initBackupInterace(""));
-  EXPECT_EQ(ObjectStoreStatic::rootDir, dir.sub("no/OBJECTSTORE"));
+  EXPECT_EQ(ObjectStoreStatic::rootDir, jobResults + "/OBJECTSTORE");
 }
 
 TEST_F(RootDirTest, FileSystemSizesAreLoggedInBytes) {
