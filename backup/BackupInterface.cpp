@@ -1,12 +1,16 @@
 // The controller registry, job start and the controller's small operations.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <utility>
 
+#include "CUxDirectory.h"
 #include "JobStatus.h"
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
 #include "ObjectStoreJobInfo.h"
+#include "StreamRegistry.h"
 #include "StreamSlots.h"
 
 namespace ObjectStore {
@@ -20,6 +24,11 @@ KaCriticalSection gObjectCreationLock;
 OBJECTOPSAPI::PipelineConfiuratorPtr gConfigurator;
 
 namespace {
+
+bool IsDirectory(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
 
 // Guards the first creation of gConfigurator, which happens before gObjectCreationLock is taken.
 KaCriticalSection& ConfiguratorLock() {
@@ -50,6 +59,13 @@ BackupInterfacePtr FindRegisteredController(int32_t appId) REQUIRES(gObjectCreat
 CUxError BackupInterface::getController(JobInfoPtr jobInfo, BackupInterfacePtr& out,
                                         bool isRestartThread) {
   if (!jobInfo) return UX_ERROR(EINVAL, "getController needs a job description");
+  if (jobInfo->numStreams == 0) {
+    // Refused before any job, directory or registry entry exists that a later start could
+    // mistake for a crashed job's.
+    OBJSTORE_LOG(-1, "ERROR: job [%lld] asks for no stream, failing initialization",
+                 static_cast<long long>(jobInfo->jobId));
+    return UX_ERROR(kErrNoStreamHandlers, "a job needs at least one stream");
+  }
   waitForRestartThread(static_cast<uint32_t>(jobInfo->appId), isRestartThread);
   jobInfo->pipelineConfigurator = InstallConfigurator();
 
@@ -97,10 +113,14 @@ CUxError BackupInterface::init(JobInfoPtr info) {
   if (error.IsError()) return error.Push(UX_CODE_LOCATION);
 
   boost::shared_ptr<ObjStoreJobInfo> jobCache(new ObjStoreJobInfo(*info));
+  // A directory that is there already is a leftover this job takes over: a failed start leaves
+  // it to the restart that needs it.
+  const std::string jobDirectory = ObjectStoreStatic::rootDir + "/" + std::to_string(info->jobId);
+  const bool madeJobDirectory = !IsDirectory(jobDirectory);
   if (!jobCache->init()) {
     OBJSTORE_LOG(-1, "ERROR: jobCache init failed, stopping job and closing session");
-    controller->endBackup(kJobStatusEnded);
-    return UX_ERROR(kErrJobCacheInit, "jobCache init failed");
+    return failStart(kJobStatusEnded, jobDirectory, madeJobDirectory,
+                     UX_ERROR(kErrJobCacheInit, "jobCache init failed"));
   }
   for (uint64_t i = 1; i <= info->numStreams; ++i) {
     CStreamHandlerPtr handler;
@@ -111,16 +131,37 @@ CUxError BackupInterface::init(JobInfoPtr info) {
     StreamInfoPtr stream = registerStreamCache(handler->getAfileID(), jobCache->getBasePath());
     if (!stream) {
       OBJSTORE_LOG(-1, "ERROR: StreamCache init failed, stopping job and closing session");
-      controller->endBackup(kJobStatusEnded);
-      return UX_ERROR(kErrJobCacheInit, "StreamCache init failed");
+      return failStart(kJobStatusEnded, jobDirectory, madeJobDirectory,
+                       UX_ERROR(kErrJobCacheInit, "StreamCache init failed"));
     }
     streams->add(handler, stream);
   }
   if (streams->size() != 0) return CUxError();
   OBJSTORE_LOG(-1, "ERROR: no stream handlers found, failing initialization");
-  controller->endBackup(kJobStatusNoStream);
-  return UX_ERROR(kErrNoStreamHandlers,
-                  "we didn't get even one stream handler, failing initialization");
+  return failStart(kJobStatusNoStream, jobDirectory, madeJobDirectory,
+                   UX_ERROR(kErrNoStreamHandlers,
+                            "we didn't get even one stream handler, failing initialization"));
+}
+
+CUxError BackupInterface::failStart(OBJECTOPSAPI::KAJobStatus status,
+                                    const std::string& jobDirectory, bool removeJobDirectory,
+                                    CUxError error) {
+  controller->endBackup(status);
+  {
+    // The records of a job that never ran hold no item: none stays behind in the registry.
+    KaCriticalSectionLock lock(&gStreamLock);
+    for (StreamSlot* slot : streams->all()) {
+      slot->stream->setQuitFlag();
+      DropStreamIfDone(slot->stream);
+    }
+  }
+  if (removeJobDirectory) {
+    CUxError removal = CUxDirectory::Remove(jobDirectory.c_str(), true, true);
+    if (removal.IsError()) {
+      OBJSTORE_LOG(-1, "ERROR: failed to remove the job directory [%s].", jobDirectory.c_str());
+    }
+  }
+  return error;
 }
 
 StreamInfoPtr BackupInterface::registerStreamCache(uint32_t aFileId,

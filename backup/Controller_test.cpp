@@ -81,17 +81,42 @@ TEST_F(ControllerTest, ExpiredRegistryEntryGetsANewController) {
   EXPECT_EQ(1u, controller->streamHandlerCount());
 }
 
-TEST_F(ControllerTest, NoStreamsFailsAndRegistersNothing) {
+// A stream count of 0 is refused before anything is started or written: a job directory left
+// behind would pass for a crashed job's at the next start.
+TEST_F(ControllerTest, NoStreamsIsRefusedBeforeAnythingIsTouched) {
   objstore_testing::ScopedLogCapture capture(5);
   BackupInterfacePtr controller;
   CUxError error = BackupInterface::getController(job(2, 0), controller, false);
   EXPECT_EQ(5006u, error.GetErrorCode());
   EXPECT_FALSE(controller);
   EXPECT_EQ(0u, registeredControllers(2));
-  EXPECT_EQ(1u, capture.log().count("Destroying BackupInterface", 5));
+  EXPECT_FALSE(objstore_testing::PathExists(jobDirectory()));
+  std::vector<OBJECTOPSAPI::StoreRun> runs;
+  OBJECTOPSAPI::BackupStoreReader(tmp_.sub("store")).listRuns(&runs);
+  EXPECT_TRUE(runs.empty());
+}
+
+// A start that fails after the pipeline job began ends that job, and leaves no job directory
+// and no stream record behind; a directory that was there before (a leftover the job took
+// over) stays for the restart that needs it.
+TEST_F(ControllerTest, FailedStartLeavesNothingBehind) {
+  for (bool leftover : {false, true}) {
+    SCOPED_TRACE(leftover ? "over a leftover" : "fresh");
+    if (leftover) {
+      ASSERT_EQ(0, mkdir(jobDirectory().c_str(), 0755));
+    }
+    const size_t registeredBefore = registeredStreams();
+    PipelineFaults::FailCall(PipelineFaults::kGetStreamHandler, 0);  // every request
+    BackupInterfacePtr controller;
+    CUxError error = BackupInterface::getController(job(2, 3), controller, false);
+    PipelineFaults::Clear();
+    EXPECT_EQ(5006u, error.GetErrorCode());
+    EXPECT_EQ(registeredBefore, registeredStreams());
+    EXPECT_EQ(leftover, objstore_testing::PathExists(jobDirectory()));
+  }
   std::vector<OBJECTOPSAPI::StoreRun> runs;  // the pipeline was told why the job ended
   ASSERT_FALSE(OBJECTOPSAPI::BackupStoreReader(tmp_.sub("store")).listRuns(&runs).IsError());
-  ASSERT_EQ(1u, runs.size());
+  ASSERT_EQ(2u, runs.size());
   EXPECT_EQ(2, runs[0].manifest.endStatus);
 }
 
