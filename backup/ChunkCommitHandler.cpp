@@ -13,12 +13,30 @@ namespace {
 const uint32_t kErrStreamNotFound = 232;
 }
 
-ChunkCommitHandler::ChunkCommitHandler(BackupInterfacePtr owner)
-    : OBJECTOPSAPI::CCommitHandler(OBJECTOPSAPI::FVBasePtr(owner)), controller(owner.get()) {}
+ChunkCommitHandler::ChunkCommitHandler(BackupInterfacePtr ownerPtr)
+    : OBJECTOPSAPI::CCommitHandler(OBJECTOPSAPI::FVBasePtr()),
+      owner(ownerPtr),
+      controller(ownerPtr) {}
 
 ChunkCommitHandler::~ChunkCommitHandler() {}
 
+void ChunkCommitHandler::releaseOwner() {
+  BackupInterfacePtr released;  // the controller may go here: outside the lock
+  KaCriticalSectionLock lock(&ownerLock);
+  released.swap(owner);
+}
+
 CUxError ChunkCommitHandler::commitUpdate(uint64_t aFileId, std::string& sequenceNumber) {
+  // Declared before the lock: should the host let go meanwhile, the controller (and with it the
+  // pipeline job) goes after gStreamLock is left.
+  const BackupInterfacePtr current = controller.lock();
+  if (!current) {
+    OBJSTORE_LOG(-1,
+                 " stream cache not found for given aFileId [ %lu]: its job's controller is gone",
+                 static_cast<unsigned long>(aFileId));
+    return UX_ERROR(kErrStreamNotFound, "given AFile ID [%lu]is not found",
+                    static_cast<unsigned long>(aFileId));
+  }
   std::list<std::string> committed;
   KaCriticalSectionLock lock(&gStreamLock);
   std::map<uint32_t, StreamInfoPtr>::iterator it = gStreams.find(static_cast<uint32_t>(aFileId));
@@ -34,7 +52,7 @@ CUxError ChunkCommitHandler::commitUpdate(uint64_t aFileId, std::string& sequenc
   OBJSTORE_LOG(2, "CommitCallBack: streamId [%llu] Commited Count [%d]",
                static_cast<unsigned long long>(aFileId), static_cast<int>(committed.size()));
 
-  controller->reportCommitted(static_cast<uint32_t>(aFileId), std::move(committed));
+  current->reportCommitted(static_cast<uint32_t>(aFileId), std::move(committed));
   return CUxError();
 }
 

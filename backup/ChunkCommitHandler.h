@@ -2,12 +2,15 @@
 #ifndef OBJSTORE_BACKUP_CHUNKCOMMITHANDLER_H_
 #define OBJSTORE_BACKUP_CHUNKCOMMITHANDLER_H_
 
+#include <boost/weak_ptr.hpp>
 #include <cstdint>
 #include <string>
 
 #include "CCommitHandler.h"
 #include "CUxError.h"
+#include "KaCriticalSection.h"
 #include "ObjStoreExport.h"
+#include "ThreadAnnotations.h"
 
 namespace ObjectStore {
 
@@ -16,7 +19,8 @@ typedef boost::shared_ptr<BackupInterface> BackupInterfacePtr;
 
 class OBJSTORE_API ChunkCommitHandler : public OBJECTOPSAPI::CCommitHandler {
  public:
-  // Keeps `owner` alive for the handler's whole life.
+  // Keeps `owner` alive until releaseOwner: while the job runs, a host that drops its last
+  // pointer to the controller still gets the job's commits reported.
   explicit ChunkCommitHandler(BackupInterfacePtr owner);
   virtual ~ChunkCommitHandler();
 
@@ -24,13 +28,20 @@ class OBJSTORE_API ChunkCommitHandler : public OBJECTOPSAPI::CCommitHandler {
   // oldest first, to the controller's callback (also when there are none; not at all when no
   // callback is set). Runs under gStreamLock. Error 232 when no stream cache has this aFile ID.
   // A stream of an ended job that this commit leaves empty leaves the registry: later
-  // notifications for it get error 232 too.
+  // notifications for it get error 232 too. Once the controller is gone (after releaseOwner),
+  // error 232 as well, and the stream keeps its items.
   virtual CUxError commitUpdate(uint64_t aFileId, std::string& sequenceNumber);
 
+  // From now on the handler only refers to its controller, so that the controller goes with
+  // the host's last pointer even while the pipeline still holds the handler (a job whose end
+  // failed). Thread-safe; called by endBackup.
+  void releaseOwner() EXCLUDES(ownerLock);
+
  private:
-  // The controller that the base keeps alive: the pipeline's commit handler offers no way back
-  // to its owner, so the handler remembers it itself.
-  BackupInterface* const controller;
+  // The base's owner is left empty: it could never be let go of.
+  KaCriticalSection ownerLock;
+  BackupInterfacePtr owner GUARDED_BY(ownerLock);
+  const boost::weak_ptr<BackupInterface> controller;
 };
 
 }  // namespace ObjectStore

@@ -18,10 +18,9 @@
 namespace ObjectStore {
 
 using OBJECTOPSAPI::CStreamHandlerPtr;
+typedef std::chrono::steady_clock Clock;
 
 namespace {
-
-typedef std::chrono::steady_clock Clock;
 
 // Waits until `stream` holds no uncommitted item or `deadline` has passed. Only the emptiness
 // counts: a signal left over from earlier in the job does not end the wait.
@@ -49,31 +48,60 @@ std::vector<uint64_t> ItemsPerStream(const std::vector<StreamInfoPtr>& records) 
 }  // namespace
 
 CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool waitForCommits) {
-  bool allCommitted = true;
-  std::vector<StreamInfoPtr> records = releaseStreams();
+  JobState before = JobState::kRunning;
+  if (!beginEnd(&before)) {
+    OBJSTORE_LOG(-1, "ERROR: endBackup of job [%lld] is already running",
+                 static_cast<long long>(jobInfo->jobId));
+    return UX_ERROR(kErrBackupEnded, "endBackup is already running for this job");
+  }
+  // One deadline for the sends still in flight and for the commits after them.
+  const Clock::time_point deadline =
+      Clock::now() + std::chrono::milliseconds(GetBackupTimings().commitWaitMs);
+  std::vector<StreamInfoPtr> records = releaseStreams(deadline);
   unregister();
 
   CUxError result = controller->endBackup(kJobStatusEnded);
+  // Whatever the pipeline said, the handler no longer keeps the controller alive: after a
+  // failed end the pipeline may hold the handler for good, and a host that gives up must be able
+  // to free the controller by dropping its pointer.
+  letGoOfCommitHandler();
   if (result.IsError()) {
+    jobState.store(before == JobState::kEnded ? JobState::kEnded : JobState::kEndFailed);
     OBJSTORE_LOG(-1, "ERROR: Stop job failed/Job not running.");
     return result.Push(UX_CODE_LOCATION);
   }
   WarnIfOneStreamTookAll(jobInfo->jobId, ItemsPerStream(records));
-  // The pipeline has dropped its reference to the commit handler; dropping ours ends the
-  // controller/handler pair, so the host's last pointer frees the controller. The handler is
-  // destroyed outside the lock.
+
+  bool allCommitted = true;
+  if (waitForCommits) allCommitted = waitForStreams(records, deadline, failedList);
+  dropEndedStreams(records);
+  records.clear();
+  jobState.store(JobState::kEnded);
+  return removeJobDirectory(allCommitted);
+}
+
+bool BackupInterface::beginEnd(JobState* before) {
+  JobState current = jobState.load();
+  do {
+    if (current == JobState::kEnding) return false;
+  } while (!jobState.compare_exchange_weak(current, JobState::kEnding));
+  *before = current;
+  return true;
+}
+
+void BackupInterface::letGoOfCommitHandler() {
   OBJECTOPSAPI::CCommitHandlerPtr handler;
   {
     KaCriticalSectionLock lock(&callBackLock);
     handler.swap(commitHandler);
   }
+  if (!handler) return;  // a second end
+  static_cast<ChunkCommitHandler*>(handler.get())->releaseOwner();
+  // The handler is destroyed outside the lock, when the pipeline has let go of it too.
   handler.reset();
+}
 
-  if (waitForCommits) allCommitted = waitForStreams(records, failedList);
-  dropEndedStreams(records);
-  streams->close();
-  records.clear();
-
+CUxError BackupInterface::removeJobDirectory(bool allCommitted) {
   const std::string jobDirectory =
       ObjectStoreStatic::rootDir + "/" + std::to_string(jobInfo->jobId);
   OBJSTORE_LOG(1, "About to cleanup job directory [%s]", jobDirectory.c_str());
@@ -90,19 +118,31 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
   return CUxError();
 }
 
-std::vector<StreamInfoPtr> BackupInterface::releaseStreams() {
+// New sends are refused from here on; the sends already running are waited for, so that every
+// stream is released and every record waited on, and no item that a late send records is left
+// behind. A send still running at the deadline keeps its items' fate in its own hands: the
+// pipeline refuses it once the stream is released, and it hands its stream's items back.
+std::vector<StreamInfoPtr> BackupInterface::releaseStreams(Clock::time_point deadline) {
+  if (!streams->closeAndDrain(deadline)) {
+    OBJSTORE_LOG(-1,
+                 "ERROR: sendItem calls of job [%lld] still running at the end of the backup; "
+                 "their streams are released under them",
+                 static_cast<long long>(jobInfo->jobId));
+  }
   std::vector<StreamInfoPtr> records;
-  for (const StreamSlot* slot : streams->freeSlots()) {
+  for (StreamSlot* slot : streams->all()) {
     // The slot holds the stream's record since the job started; no registry lookup needed.
     if (slot->stream->isRegistered()) {
       slot->stream->setQuitFlag();
       records.push_back(slot->stream);
-    } else {
+    } else if (!slot->released) {  // once released, an emptied record leaves the registry
       OBJSTORE_LOG(-1, "WARN: stream cache would have been there.");
     }
+    if (slot->released) continue;  // by an earlier end whose pipeline stop failed
     OBJSTORE_LOG(1, "INFO: Releasing the stream with streamID [%u]", slot->handler->getAfileID());
     CStreamHandlerPtr handler = slot->handler;
     controller->releaseStreamHandler(handler);
+    slot->released = true;
   }
   return records;
 }
@@ -126,9 +166,9 @@ void BackupInterface::unregister() {
 // Every stream gets the same deadline, counted from the start of the wait: a job whose commits
 // stopped gives up after one wait, not one per stream.
 bool BackupInterface::waitForStreams(const std::vector<StreamInfoPtr>& records,
+                                     Clock::time_point deadline,
                                      std::list<std::string>& failedList) {
   const BackupTimings& timings = GetBackupTimings();
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timings.commitWaitMs);
   for (const StreamInfoPtr& stream : records) {
     OBJSTORE_LOG(1, "INFO: waiting on callback event");
     WaitUntilDrained(*stream, deadline);

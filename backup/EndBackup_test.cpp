@@ -102,7 +102,10 @@ TEST_F(EndBackupTest, WaitEndsWhenTheLastCommitArrives) {
   EXPECT_EQ((std::vector<std::string>{"first", "second"}), commits_.committedItems());
 }
 
-TEST_F(EndBackupTest, FailedStopLeavesEverythingInPlace) {
+// A job whose pipeline stop failed: the items stay in their records and the directory stays;
+// sends are refused from then on and send nothing; a second endBackup retries the stop and
+// delivers the commits.
+TEST_F(EndBackupTest, FailedStopKeepsItemsRefusesSendsAndCanBeRetried) {
   PipelineFaults::FailCall(PipelineFaults::kEndBackup, 1);
   CUxError error = controller_->endBackup(failed_, true);
   EXPECT_TRUE(error.IsError());
@@ -110,6 +113,71 @@ TEST_F(EndBackupTest, FailedStopLeavesEverythingInPlace) {
   EXPECT_EQ(2u, stream_->getUncommittedCount());
   EXPECT_TRUE(objstore_testing::PathExists(jobDirectory()));
   EXPECT_EQ(std::list<std::string>{"earlier"}, failed_);
+
+  cacheItem("late", "k");
+  std::list<std::string> failed;
+  error = controller_->sendItem("late", failed, nullptr, nullptr, cache_, context_);
+  EXPECT_EQ(static_cast<uint32_t>(kErrBackupEnded), error.GetErrorCode());
+  EXPECT_TRUE(failed.empty());
+  EXPECT_EQ(2u, stream_->getUncommittedCount());
+
+  PipelineFaults::SetManualCommit(false);  // the retried stop commits and reports
+  EXPECT_FALSE(controller_->endBackup(failed_, true).IsError());
+  EXPECT_EQ((std::vector<std::string>{"first", "second"}), commits_.committedItems());
+  EXPECT_FALSE(objstore_testing::PathExists(jobDirectory()));
+  EXPECT_EQ(std::list<std::string>{"earlier"}, failed_);
+}
+
+}  // namespace
+
+class BackupInterfaceTestPeer {
+ public:
+  static boost::weak_ptr<OBJECTOPSAPI::CCommitHandler> Handler(BackupInterface& controller) {
+    KaCriticalSectionLock lock(&controller.callBackLock);
+    return controller.commitHandler;
+  }
+};
+
+namespace {
+
+// A host that gives up after a failed stop frees the controller and its commit handler by
+// dropping its pointer, although the pipeline still holds the handler; the job is abandoned.
+TEST_F(EndBackupTest, HostThatGivesUpAfterAFailedStopFreesBoth) {
+  objstore_testing::ScopedLogCapture capture(5);
+  boost::weak_ptr<OBJECTOPSAPI::CCommitHandler> handler =
+      BackupInterfaceTestPeer::Handler(*controller_);
+  boost::weak_ptr<BackupInterface> watch = controller_;
+  PipelineFaults::FailCall(PipelineFaults::kEndBackup, 1);
+  EXPECT_TRUE(controller_->endBackup(failed_, true).IsError());
+  EXPECT_FALSE(handler.expired());  // the pipeline keeps it for a retry
+  controller_.reset();
+  started_.clear();
+  EXPECT_TRUE(watch.expired());
+  EXPECT_TRUE(handler.expired());
+  EXPECT_EQ(1u, capture.log().countContaining("dropped without endBackup", -1));
+  EXPECT_EQ(2u, stream_->getUncommittedCount());  // for the restart that resends them
+}
+
+// A second endBackup after a successful one is the pipeline's "job has ended" error; one made
+// while the first still waits is refused at once.
+TEST_F(EndBackupTest, SecondEndIsAnError) {
+  GetBackupTimings().commitWaitMs = 60000;
+  objstore_testing::ScopedLogCapture capture(1);
+  CUxError first;
+  std::thread ending([&] { first = controller_->endBackup(failed_, true); });
+  while (capture.log().count("INFO: waiting on callback event", 1) == 0) std::this_thread::yield();
+  std::list<std::string> failed;
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(static_cast<uint32_t>(kErrBackupEnded),
+            controller_->endBackup(failed, true).GetErrorCode());
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  commit("2");
+  ending.join();
+  EXPECT_FALSE(first.IsError()) << first.AsString();
+  CUxError second = controller_->endBackup(failed, true);
+  EXPECT_EQ(28675u, second.GetErrorCode());
+  EXPECT_EQ(1u, capture.log().count("ERROR: Stop job failed/Job not running.", -1));
+  EXPECT_TRUE(failed.empty());
 }
 
 TEST_F(EndBackupTest, FailedRemovalIsReturnedWhenAllCommitted) {

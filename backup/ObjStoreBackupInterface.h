@@ -15,7 +15,8 @@
 //   4. failedListLock           moving a stream's items into a host's failed list
 //   5. callBackLock             a controller's callback, its context and its commit handler
 //   6. StreamInfo::itemListLock a stream's uncommitted items; always the innermost
-// gThreadSyncLock, the configurator's lock and the disk cache's segment locks are taken alone.
+// gThreadSyncLock, the configurator's lock, a commit handler's ownerLock and the disk cache's
+// segment locks are taken alone.
 // A commit notification takes 3, 5 and 6. None of them is held across a call into the
 // pipeline, and commitUpdate never waits for a thread that is inside one: a pipeline may hold a
 // send until that send's commit has been reported. A sending thread finds its stream without a
@@ -23,8 +24,10 @@
 #ifndef OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_
 #define OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_
 
+#include <atomic>
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -110,13 +113,20 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   CUxError sendItem(const char* item, std::list<std::string>& failedList, int64_t* bytesSent,
                     int* streamIndex, DiskCache& cache, DiskCacheContext& context);
 
-  // Releases the streams, unregisters the controller, ends the pipeline job and, when
-  // `waitForCommits`, waits until every stream holds no uncommitted item, for at most 60 s in
-  // all; the items of each stream still holding some then move into `failedList` and the
-  // result is error 258. Then removes the job directory. The job's stream records leave gStreams
-  // as soon as they hold no item: at once, or (after `waitForCommits` false) when their last
-  // commit arrives. Call it once, when no sendItem on this controller is running, and never
-  // from the commit callback.
+  // Refuses new sends (they return 5007), waits for the sends still running, releases the
+  // streams, unregisters the controller, ends the pipeline job and, when `waitForCommits`,
+  // waits until every stream holds no uncommitted item; one limit of 60 s covers both waits.
+  // The items of each stream still holding some then move into `failedList` and the result is
+  // error 258. Then removes the job directory. The job's stream records leave gStreams as soon
+  // as they hold no item: at once, or (after `waitForCommits` false) when their last commit
+  // arrives. Call it once, after every sendItem on this controller has returned, and never from
+  // the commit callback; a call while sends still run is safe all the same (each of their items
+  // ends committed or handed back), and a call while another endBackup of this controller runs
+  // returns 5007 at once.
+  // When the pipeline cannot end the job, its error is returned with nothing waited for or
+  // handed back: the items stay in their stream records, the job directory stays, and sends
+  // stay refused. Calling endBackup again retries the end; dropping the last pointer instead
+  // frees the controller and abandons the job, whose items a later restart resends.
   CUxError endBackup(std::list<std::string>& failedList, bool waitForCommits);
 
   // Returns at once for the restart thread; otherwise blocks while gThreadSyncMap holds an
@@ -133,7 +143,12 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
 
  private:
   friend class ChunkCommitHandler;
+  friend class BackupInterfaceTestPeer;  // tests look at the commit handler
 
+  // Ends the job of a start that failed with `status`, unregisters the stream records it made
+  // and removes the job directory when `removeJobDirectory`; returns `error`.
+  CUxError failStart(OBJECTOPSAPI::KAJobStatus status, const std::string& jobDirectory,
+                     bool removeJobDirectory, CUxError error);
   // Makes, registers and returns the stream cache of `handler`; null when its directory could
   // not be made.
   StreamInfoPtr registerStreamCache(uint32_t aFileId, const std::string& jobBasePath);
@@ -162,13 +177,21 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   void reportIfCovered(StreamInfo& stream) REQUIRES(stream.sendLock);
   void handBack(StreamInfo& stream, std::list<std::string>& failedList);
 
+  // Where the job is in its end. Only endBackup changes it.
+  enum class JobState { kRunning, kEnding, kEnded, kEndFailed };
+
   // Steps of endBackup.
-  std::vector<StreamInfoPtr> releaseStreams();
+  // Moves to kEnding; false when another endBackup is at it. `before` receives the state left.
+  bool beginEnd(JobState* before);
+  std::vector<StreamInfoPtr> releaseStreams(std::chrono::steady_clock::time_point deadline);
   void unregister();
+  void letGoOfCommitHandler() EXCLUDES(callBackLock);
   void dropEndedStreams(const std::vector<StreamInfoPtr>& records);
   bool waitForStreams(const std::vector<StreamInfoPtr>& records,
+                      std::chrono::steady_clock::time_point deadline,
                       std::list<std::string>& failedList);
   void handBackTimedOut(StreamInfo& stream, std::list<std::string>& failedList);
+  CUxError removeJobDirectory(bool allCommitted);
 
   OBJECTOPSAPI::CCommitHandlerPtr commitHandler GUARDED_BY(callBackLock);
   OBJECTOPSAPI::CSynchronousBackupPtr controller;
@@ -180,6 +203,7 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   OBJECTOPSAPI::JobInfoPtr jobInfo;
   KaCriticalSection failedListLock;
   KaCriticalSection callBackLock;
+  std::atomic<JobState> jobState{JobState::kRunning};
 };
 
 // The controller registry: appId -> controller (weak), guarded by gObjectCreationLock.

@@ -113,8 +113,11 @@ bool BackupRun::prepare() {
   }
   if (!setUpRoot()) return false;
   result_.rootDir = ObjectStore::ObjectStoreStatic::rootDir;
-  for (const LeftoverJob& job : LeftoverJobs::Find(result_.rootDir, &result_.warnings)) {
-    if (job.appId == options_.appId) {
+  for (const ObjectStore::LeftoverJob& job : ObjectStore::LeftoverJobs::List(result_.rootDir)) {
+    if (!job.problem.empty()) {
+      // Whose it is cannot be told: resending is for the application that owns it.
+      result_.warnings.push_back("leftover job directory [" + job.dir + "]: " + job.problem);
+    } else if (job.appId == options_.appId) {
       leftovers_.push_back(job);
     } else {
       result_.leftoverDirsKept.push_back(job.dir);
@@ -303,7 +306,7 @@ void BackupRun::endJobs() {
 }
 
 void BackupRun::removeLeftovers() {
-  for (const LeftoverJob& job : leftovers_) {
+  for (const ObjectStore::LeftoverJob& job : leftovers_) {
     // The directory of the job now running is the library's again; endBackup removes it.
     if (job.jobId == options_.jobId) continue;
     std::error_code error;

@@ -137,7 +137,7 @@ class BackupRun {
   bool jobLeftRunning_ = false;          // endBackup failed: see JobLeftRunning
   static std::atomic<bool> gJobLeftRunning;
   std::vector<std::string> items_;
-  std::vector<LeftoverJob> leftovers_;  // this application's
+  std::vector<ObjectStore::LeftoverJob> leftovers_;  // this application's
   WorkQueue<std::string> queue_;
 
   std::mutex mutex_;  // guards what the sending threads share below
