@@ -12,7 +12,6 @@ trap 'rm -rf "$work"' EXIT
 unset LD_LIBRARY_PATH
 cp -a "$prefix" "$work/moved"
 prefix=$work/moved
-pcdir=$(dirname "$(find "$prefix" -name objstorebackup.pc)")
 
 echo "-- CMake consumer"
 cmake -S examples/cmake-consumer -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
@@ -22,7 +21,9 @@ mkdir "$work/base-cmake"
 
 echo "-- pkg-config consumer"
 cp -r examples/pkgconfig-consumer "$work/pkgconfig"
-PKG_CONFIG_PATH=$pcdir make -s -C "$work/pkgconfig" >/dev/null
+# The two commands of examples/README.md and the Makefile, as written there.
+(cd "$work/pkgconfig" && PKG_CONFIG_PATH=$prefix/lib/pkgconfig make >/dev/null && make clean >/dev/null &&
+  make PKG_CONFIG_PATH="$prefix/lib/pkgconfig" >/dev/null)
 mkdir "$work/base-pkgconfig"
 "$work/pkgconfig/consumer" "$work/base-pkgconfig"
 
