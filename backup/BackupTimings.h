@@ -10,7 +10,9 @@
 namespace ObjectStore {
 
 struct BackupTimings {
-  long commitWaitMs = 60000;  // per stream, for its outstanding commits at the end of a backup
+  // At the end of a backup, one deadline in all: for the sends still running and then for every
+  // stream's outstanding commits.
+  long commitWaitMs = 60000;
   long cleanupPollMs = 5000;  // between checks of a stream cache's cleanup at the end
   long restartWaitMs = 1000;  // per wait on a restart entry's event
   uint64_t maxSectionBytes = UINT32_MAX;  // the pipeline takes 32-bit section lengths

@@ -1,6 +1,8 @@
 // A backup job through the controller, against the pipeline and disk cache stand-ins.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "BackupStoreReader.h"
 #include "ControllerTestFixture.h"
 #include "EvEvent.h"
@@ -56,6 +58,51 @@ TEST_F(ControllerTest, FullJobReportsEveryItemOnceOldestFirst) {
   }
   for (const auto& stream : sentPerStream) {
     EXPECT_EQ(stream.second, committedPerStream[aFileIdOfIndex[stream.first]]);
+  }
+}
+
+// Commits made before setCallBack reach nobody, but their items stay in the stream's record: a
+// later commit of the stream reports them with its own; when the stream commits nothing new
+// after that, endBackup hands them back.
+TEST_F(ControllerTest, ItemsCommittedBeforeTheCallbackWaitForTheStreamsNextCommit) {
+  OBJECTOPSAPI::PipelineOptions options = OBJECTOPSAPI::PipelineOptions::Current();
+  options.commitItems = 1;  // every item is committed at once
+  OBJECTOPSAPI::PipelineOptions::Override(options);
+  for (bool laterItem : {true, false}) {
+    SCOPED_TRACE(laterItem ? "a later item" : "no later item");
+    objstore_testing::ScopedLogCapture capture(2);
+    BackupInterfacePtr controller;
+    ASSERT_FALSE(
+        BackupInterface::getController(job(1, 1, laterItem ? 1 : 2), controller, false).IsError());
+    for (const char* item : {"early-1", "early-2"}) {
+      cacheItem(item, "k");
+      std::list<std::string> failed;
+      ASSERT_FALSE(
+          controller->sendItem(item, failed, nullptr, nullptr, cache_, context_).IsError());
+    }
+    while (capture.log().countContaining("no commit handler yet; stream") < 2) {
+      std::this_thread::yield();
+    }
+    commits_.calls.clear();
+    controller->setCallBack(&objstore_testing::CommitLog::OnCommit, &commits_);
+    if (laterItem) {
+      cacheItem("later", "k");
+      std::list<std::string> failed;
+      ASSERT_FALSE(
+          controller->sendItem("later", failed, nullptr, nullptr, cache_, context_).IsError());
+    }
+    std::list<std::string> failed;
+    CUxError ended = controller->endBackup(failed, true);
+    if (laterItem) {
+      EXPECT_FALSE(ended.IsError()) << ended.AsString();
+      EXPECT_EQ((std::vector<std::string>{"early-1", "early-2", "later"}),
+                commits_.committedItems());
+      EXPECT_TRUE(failed.empty());
+    } else {
+      EXPECT_EQ(258u, ended.GetErrorCode());
+      EXPECT_TRUE(commits_.committedItems().empty());
+      EXPECT_EQ((std::list<std::string>{"early-1", "early-2"}), failed);
+    }
   }
 }
 
