@@ -97,7 +97,11 @@ CUxError BackupInterface::getController(JobInfoPtr jobInfo, BackupInterfacePtr& 
 }
 
 BackupInterface::BackupInterface(JobInfoPtr info)
-    : callBack(nullptr), callBackContext(nullptr), streams(new StreamSlots), jobInfo(info) {}
+    : callBack(nullptr),
+      callBackContext(nullptr),
+      streams(new StreamSlots),
+      jobInfo(info),
+      options(GetBackupOptions()) {}
 
 BackupInterface::~BackupInterface() {
   OBJSTORE_LOG(5, "Destroying BackupInterface");
@@ -168,6 +172,7 @@ StreamInfoPtr BackupInterface::registerStreamCache(uint32_t aFileId,
                                                    const std::string& jobBasePath) {
   StreamInfoPtr stream(new StreamInfo(aFileId, jobBasePath + "/" + std::to_string(aFileId)));
   if (!stream->init()) return StreamInfoPtr();
+  if (options.maxUncommitted != 0) stream->setMaxUncommittedCount(options.maxUncommitted);
   KaCriticalSectionLock lock(&gStreamLock);
   StreamInfoPtr& entry = gStreams[aFileId];
   if (entry) entry->setRegistered(false);  // replaced: its senders find it gone

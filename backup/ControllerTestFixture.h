@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "BackupTimings.h"
+#include "BackupOptions.h"
 #include "DirectoryDiskCache.h"
 #include "KaCriticalSectionLock.h"
 #include "MakeCXFileHeader.h"
@@ -73,10 +73,11 @@ class ControllerTest : public ::testing::Test {
     OBJECTOPSAPI::PipelineOptions::Override(options);
     ASSERT_EQ(0, mkdir(tmp_.sub("base").c_str(), 0755));
     ASSERT_TRUE(ObjectStore::initBackupInterace(tmp_.sub("base")));
-    ObjectStore::BackupTimings& timings = ObjectStore::GetBackupTimings();
-    timings.commitWaitMs = 100;
-    timings.cleanupPollMs = 1;
-    timings.restartWaitMs = 5;
+    ChangeOptions([](ObjectStore::BackupOptions& options) {
+      options.commitWaitMs = 100;
+      options.cleanupPollMs = 1;
+      options.restartWaitMs = 5;
+    });
   }
 
   void TearDown() override {
@@ -87,7 +88,16 @@ class ControllerTest : public ::testing::Test {
       if (controller->holdsCommitHandler()) controller->endBackup(failed, false);
     }
     OBJECTOPSAPI::PipelineOptions::ClearOverride();
-    ObjectStore::GetBackupTimings() = ObjectStore::BackupTimings();
+    ObjectStore::SetBackupOptions(ObjectStore::BackupOptions());
+  }
+
+  // Changes the process's options for the jobs started from now on.
+  template <typename Change>
+  static void ChangeOptions(Change change) {
+    ObjectStore::BackupOptions options = ObjectStore::GetBackupOptions();
+    change(options);
+    CUxError error = ObjectStore::SetBackupOptions(options);
+    ASSERT_FALSE(error.IsError()) << error.AsString();
   }
 
   OBJECTOPSAPI::JobInfoPtr job(int appId, uint32_t numStreams, int64_t jobId = 100) {

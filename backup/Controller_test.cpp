@@ -80,7 +80,8 @@ TEST_F(ControllerTest, ItemsCommittedBeforeTheCallbackWaitForTheStreamsNextCommi
       ASSERT_FALSE(
           controller->sendItem(item, failed, nullptr, nullptr, cache_, context_).IsError());
     }
-    while (capture.log().countContaining("no commit handler yet; stream") < 2) {
+    // Both items committed, in one commit or two, and reported to nobody.
+    while (capture.log().countContaining("] at [2] not reported") == 0) {
       std::this_thread::yield();
     }
     commits_.calls.clear();
@@ -234,7 +235,7 @@ TEST_F(ControllerTest, UnreadableItemsChangeNothing) {
 }
 
 TEST_F(ControllerTest, OversizedSectionIsRefusedBeforeAnythingIsRecorded) {
-  GetBackupTimings().maxSectionBytes = 150;
+  ChangeOptions([](BackupOptions& options) { options.maxSectionBytes = 150; });
   BackupInterfacePtr controller = start(4, 1);
   cacheItem("big", "k", 1, 151);
   std::list<std::string> failed;

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "BackupTimings.h"
 #include "CUxDirectory.h"
 #include "JobStatus.h"
 #include "KaCriticalSectionLock.h"
@@ -55,8 +54,7 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
     return UX_ERROR(kErrBackupEnded, "endBackup is already running for this job");
   }
   // One deadline for the sends still in flight and for the commits after them.
-  const Clock::time_point deadline =
-      Clock::now() + std::chrono::milliseconds(GetBackupTimings().commitWaitMs);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options.commitWaitMs);
   std::vector<StreamInfoPtr> records = releaseStreams(deadline);
   unregister();
 
@@ -168,7 +166,6 @@ void BackupInterface::unregister() {
 bool BackupInterface::waitForStreams(const std::vector<StreamInfoPtr>& records,
                                      Clock::time_point deadline,
                                      std::list<std::string>& failedList) {
-  const BackupTimings& timings = GetBackupTimings();
   for (const StreamInfoPtr& stream : records) {
     OBJSTORE_LOG(1, "INFO: waiting on callback event");
     WaitUntilDrained(*stream, deadline);
@@ -182,7 +179,7 @@ bool BackupInterface::waitForStreams(const std::vector<StreamInfoPtr>& records,
     }
     while (stream->isCleanupInProgres()) {
       OBJSTORE_LOG(1, "INFO: stream Cache still in progress. Waiting till it finishes");
-      UXSLEEP_InTeRnAl(static_cast<unsigned long>(timings.cleanupPollMs), __FILE__, __LINE__);
+      UXSLEEP_InTeRnAl(static_cast<unsigned long>(options.cleanupPollMs), __FILE__, __LINE__);
     }
   }
   return allCommitted;

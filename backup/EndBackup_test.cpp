@@ -21,6 +21,19 @@ class EndBackupTest : public objstore_testing::ControllerTest {
   void SetUp() override {
     ControllerTest::SetUp();
     PipelineFaults::SetManualCommit(true);
+    startJob();
+  }
+
+  // The job of SetUp, started again with a commit wait of `commitWaitMs`: a job keeps the
+  // options it started with.
+  void restartWithCommitWait(long commitWaitMs) {
+    std::list<std::string> failed;
+    controller_->endBackup(failed, false);
+    ChangeOptions([commitWaitMs](BackupOptions& options) { options.commitWaitMs = commitWaitMs; });
+    startJob();
+  }
+
+  void startJob() {
     controller_ = start(1, 1);
     ASSERT_TRUE(controller_);
     aFileId_ = controller_->streamHandlerAt(0)->getAfileID();
@@ -72,7 +85,7 @@ TEST_F(EndBackupTest, TimedOutStreamIsHandedBackOldestFirst) {
   stream_->callbackEvent.set();  // a signal left over from earlier must not end the wait
   const Clock::time_point start = Clock::now();
   CUxError error = controller_->endBackup(failed_, true);
-  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(GetBackupTimings().commitWaitMs));
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(GetBackupOptions().commitWaitMs));
   EXPECT_EQ(258u, error.GetErrorCode());
   EXPECT_EQ((std::list<std::string>{"earlier", "first", "second"}), failed_);
   EXPECT_EQ(0u, stream_->getUncommittedCount());
@@ -82,7 +95,7 @@ TEST_F(EndBackupTest, TimedOutStreamIsHandedBackOldestFirst) {
 }
 
 TEST_F(EndBackupTest, WaitEndsWhenTheLastCommitArrives) {
-  GetBackupTimings().commitWaitMs = 60000;
+  restartWithCommitWait(60000);
   objstore_testing::ScopedLogCapture capture(1);
   std::atomic<Clock::rep> lastCommit(0);
   std::thread pipeline([&] {
@@ -161,7 +174,7 @@ TEST_F(EndBackupTest, HostThatGivesUpAfterAFailedStopFreesBoth) {
 // A second endBackup after a successful one is the pipeline's "job has ended" error; one made
 // while the first still waits is refused at once.
 TEST_F(EndBackupTest, SecondEndIsAnError) {
-  GetBackupTimings().commitWaitMs = 60000;
+  restartWithCommitWait(60000);
   objstore_testing::ScopedLogCapture capture(1);
   CUxError first;
   std::thread ending([&] { first = controller_->endBackup(failed_, true); });
@@ -237,7 +250,8 @@ TEST_F(EndBackupTest, CommitCoveringNothingStillCallsBack) {
 // one wait per stream, and hands back the items of every stream.
 TEST_F(EndBackupTest, StreamsShareOneDeadline) {
   const int kStreams = 6;
-  GetBackupTimings().commitWaitMs = 400;  // one stream after another: at least 2.4 s
+  // One stream after another: at least 2.4 s.
+  ChangeOptions([](BackupOptions& options) { options.commitWaitMs = 400; });
   BackupInterfacePtr controller = start(2, kStreams, 200);
   for (int i = 0; i < 60; ++i) {
     const std::string item = "item-" + std::to_string(i);

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "BackupOptions.h"
 #include "CCommitHandler.h"
 #include "CSynchronousBackup.h"
 #include "CUxError.h"
@@ -201,6 +202,7 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   // is free while no sendItem holds it.
   const std::unique_ptr<StreamSlots> streams;
   OBJECTOPSAPI::JobInfoPtr jobInfo;
+  const BackupOptions options;  // the process's, when the job started
   KaCriticalSection failedListLock;
   KaCriticalSection callBackLock;
   std::atomic<JobState> jobState{JobState::kRunning};

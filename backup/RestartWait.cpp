@@ -2,7 +2,7 @@
 // thread resends an application's pending items.
 #include <chrono>
 
-#include "BackupTimings.h"
+#include "BackupOptions.h"
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
@@ -48,7 +48,7 @@ void BackupInterface::waitForRestartThread(uint32_t appId, bool isRestartThread)
     OBJSTORE_LOG(4, "This is restart thread. So return from waitforRestartThread function.");
     return;
   }
-  const long roundMs = GetBackupTimings().restartWaitMs;
+  const long roundMs = GetBackupOptions().restartWaitMs;
   for (;;) {
     bool found = false;
     // The copy keeps the entry's event alive while we wait, even after the host erased it.

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-#include "BackupTimings.h"
+#include "BackupOptions.h"
 #include "KaCriticalSectionLock.h"
 #include "ObjStoreBackupInterface.h"
 #include "TestSupport.h"
@@ -14,9 +14,14 @@ namespace {
 
 class RestartWaitTest : public ::testing::Test {
  protected:
-  void SetUp() override { GetBackupTimings().restartWaitMs = 5; }
+  void SetUp() override { SetRound(5); }
+  static void SetRound(long ms) {
+    BackupOptions options;
+    options.restartWaitMs = ms;
+    ASSERT_FALSE(SetBackupOptions(options).IsError());
+  }
   void TearDown() override {
-    GetBackupTimings() = BackupTimings();
+    SetBackupOptions(BackupOptions());
     KaCriticalSectionLock lock(&gThreadSyncLock);
     gThreadSyncMap.clear();
   }
@@ -75,7 +80,7 @@ TEST_F(RestartWaitTest, WaitsWhileTheEntryExistsEvenWhenItsEventIsSet) {
 // An event set while the entry stays (it resets by hand) cuts one round short; after that the
 // waiter waits whole rounds again, rather than looking at the registry as fast as it can.
 TEST_F(RestartWaitTest, SetEventDoesNotMakeTheWaiterSpin) {
-  GetBackupTimings().restartWaitMs = 20;
+  SetRound(20);
   objstore_testing::ScopedLogCapture capture;
   SyncEventPtr entry = announceRestart(7);
   entry->event.set();

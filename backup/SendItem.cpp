@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "AutoOpenSegment.h"
-#include "BackupTimings.h"
 #include "EvEvent.h"
 #include "FastChecksum.h"
 #include "ItemHeader.h"
@@ -25,7 +24,6 @@ namespace {
 
 const char kPerfLabel[] = "BackupInterface::sendItem";
 const int kItemUnreadableEvent = 0x4A0004E9;
-const time_t kCommitDueSeconds = 29;  // a commit is due once 30 seconds have passed
 
 void RaiseItemEvent(const char* item, long long jobId) {
   EvEvent event;
@@ -34,8 +32,7 @@ void RaiseItemEvent(const char* item, long long jobId) {
 }
 
 // A section the pipeline would get with a truncated 32-bit length, or null.
-const SectionV* FindOversizedSection(const std::vector<SectionV>& sections) {
-  const uint64_t limit = GetBackupTimings().maxSectionBytes;
+const SectionV* FindOversizedSection(const std::vector<SectionV>& sections, uint64_t limit) {
   for (const SectionV& section : sections) {
     bool sent = section.type == kFileDataSection || section.type == kMetaDataSection;
     if (sent && section.data.size() > limit) return &section;
@@ -135,7 +132,7 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
     RaiseItemEvent(nullptr, jobId);
     return UX_ERROR(kErrHeaderUnparsable);
   }
-  const SectionV* oversized = FindOversizedSection(sections);
+  const SectionV* oversized = FindOversizedSection(sections, options.maxSectionBytes);
   if (oversized != nullptr) {
     OBJSTORE_LOG(-1, "ERROR: a section of item [%s] holds [%zu] bytes, more than a send can carry",
                  item, oversized->data.size());
@@ -267,9 +264,9 @@ void BackupInterface::forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStream
                                        DiskCache& cache, DiskCacheContext& context) {
   const uint64_t uncommitted = stream.getUncommittedCount();
   if (uncommitted == 0) return;
-  const time_t now = static_cast<time_t>(BackupNow());
+  const int64_t now = BackupNow(options);
   const bool due = uncommitted >= stream.getMaxUncommittedCount() ||
-                   now > stream.getLastCommitTime() + kCommitDueSeconds;
+                   now >= stream.getLastCommitTime() + options.forcedCommitIntervalSeconds;
   if (!due || !cache.isUnderSpacePressure(context)) return;
   OBJSTORE_LOG(2,
                "INFO: DiskCache is under space pressure. Will commit the chunk. streamId [%u] "

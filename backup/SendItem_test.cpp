@@ -226,7 +226,7 @@ TEST_F(SendItemTest, CommitIsForcedByAgeUnderSpacePressure) {
       {"request fails", 30, true, true, 2, 2},
   };
   std::atomic<int64_t> now(1700000000);
-  GetBackupTimings().clock = [&now] { return now.load(); };
+  ChangeOptions([&now](BackupOptions& options) { options.clock = [&now] { return now.load(); }; });
   int appId = 1;
   for (const Case& c : cases) {
     PipelineFaults::Clear();

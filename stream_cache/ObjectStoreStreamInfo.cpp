@@ -292,6 +292,10 @@ uint32_t StreamInfo::getMaxUncommittedCount() {
   return maxUncommittedCount;
 }
 
+void StreamInfo::setMaxUncommittedCount(uint32_t limit) {
+  maxUncommittedCount = limit;
+}
+
 int64_t StreamInfo::getPreviousSequenceNumber() {
   KaCriticalSectionLock lock(&itemListLock);
   return previousSequenceNumber;

@@ -89,6 +89,8 @@ class OBJSTORE_API StreamInfo {
   int64_t getLastCommitTime() REQUIRES(sendLock);
   void setLastCommitTime(long t) REQUIRES(sendLock);
   uint32_t getMaxUncommittedCount();
+  // Replaces the limit read from the settings. Before the record is shared.
+  void setMaxUncommittedCount(uint32_t limit);
   int64_t getPreviousSequenceNumber() EXCLUDES(itemListLock);
 
   // Held by the item sender while it checks, records and sends one item on this stream, up to
