@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <ctime>
 #include <utility>
 
 #include "CUxDirectory.h"
@@ -101,7 +102,8 @@ BackupInterface::BackupInterface(JobInfoPtr info)
       callBackContext(nullptr),
       streams(new StreamSlots),
       jobInfo(info),
-      options(GetBackupOptions()) {}
+      options(GetBackupOptions()),
+      startTime(static_cast<int64_t>(std::time(nullptr))) {}
 
 BackupInterface::~BackupInterface() {
   OBJSTORE_LOG(5, "Destroying BackupInterface");
@@ -173,6 +175,7 @@ StreamInfoPtr BackupInterface::registerStreamCache(uint32_t aFileId,
   StreamInfoPtr stream(new StreamInfo(aFileId, jobBasePath + "/" + std::to_string(aFileId)));
   if (!stream->init()) return StreamInfoPtr();
   if (options.maxUncommitted != 0) stream->setMaxUncommittedCount(options.maxUncommitted);
+  stream->setJob(jobInfo->jobId, jobInfo->appId);
   KaCriticalSectionLock lock(&gStreamLock);
   StreamInfoPtr& entry = gStreams[aFileId];
   if (entry) entry->setRegistered(false);  // replaced: its senders find it gone
@@ -233,6 +236,21 @@ size_t BackupInterface::freeStreamHandlerCount() {
 
 CStreamHandlerPtr BackupInterface::streamHandlerAt(size_t index) {
   return streams->handlerAt(index);
+}
+
+ControllerStatistics BackupInterface::statistics() {
+  ControllerStatistics figures;
+  figures.jobId = jobInfo->jobId;
+  figures.appId = jobInfo->appId;
+  figures.state = jobState.load();
+  figures.startTime = startTime;
+  for (StreamSlot* slot : streams->all()) {
+    figures.streams.push_back(slot->stream->statistics());
+    AddStreamStatistics(figures.streams.back(), &figures.total);
+  }
+  figures.total.jobId = figures.jobId;
+  figures.total.appId = figures.appId;
+  return figures;
 }
 
 bool BackupInterface::holdsCommitHandler() {

@@ -191,7 +191,8 @@ void BackupInterface::handBackTimedOut(StreamInfo& stream, std::list<std::string
                "be resent when object store is opened again");
   OBJSTORE_LOG(-1, "Please open the Object Store again!!!!!!!!!");
   KaCriticalSectionLock failedLock(&failedListLock);
-  stream.takeAllItems(failedList);  // as in a failed send: copy and empty in one step
+  // As in a failed send: copy and empty in one step.
+  stream.takeAllItems(failedList, HandBackCause::kCommitTimeout);
   OBJSTORE_LOG(-1, "ERROR: Moved all items from stream cache with afile ID [%u] into failedList",
                stream.getStreamId());
 }

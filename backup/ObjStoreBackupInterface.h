@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "BackupOptions.h"
+#include "BackupStatistics.h"
 #include "CCommitHandler.h"
 #include "CSynchronousBackup.h"
 #include "CUxError.h"
@@ -141,6 +142,9 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   OBJECTOPSAPI::JobInfoPtr getJobInfo() const { return jobInfo; }
   // False once the backup has ended and the controller let go of its commit handler.
   bool holdsCommitHandler();
+  // The job's figures now (BackupStatistics.h). Thread-safe, at any time, also from the commit
+  // callback; holds each stream's item lock only to copy its counters.
+  ControllerStatistics statistics();
 
  private:
   friend class ChunkCommitHandler;
@@ -176,10 +180,7 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   void forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler, DiskCache& cache,
                         DiskCacheContext& context) REQUIRES(stream.sendLock);
   void reportIfCovered(StreamInfo& stream) REQUIRES(stream.sendLock);
-  void handBack(StreamInfo& stream, std::list<std::string>& failedList);
-
-  // Where the job is in its end. Only endBackup changes it.
-  enum class JobState { kRunning, kEnding, kEnded, kEndFailed };
+  void handBack(StreamInfo& stream, std::list<std::string>& failedList, HandBackCause cause);
 
   // Steps of endBackup.
   // Moves to kEnding; false when another endBackup is at it. `before` receives the state left.
@@ -205,7 +206,8 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   const BackupOptions options;  // the process's, when the job started
   KaCriticalSection failedListLock;
   KaCriticalSection callBackLock;
-  std::atomic<JobState> jobState{JobState::kRunning};
+  std::atomic<JobState> jobState{JobState::kRunning};  // only endBackup changes it
+  const int64_t startTime;                             // seconds since the epoch
 };
 
 // The controller registry: appId -> controller (weak), guarded by gObjectCreationLock.

@@ -85,7 +85,7 @@ CUxError SendSections(OBJECTOPSAPI::CStreamHandler& handler, const std::vector<S
     if (!IsSentType(section.type)) continue;
     CUxError error = SendSection(handler, section, item);
     if (error.IsError()) return error;
-    if (bytesSent != nullptr) *bytesSent += static_cast<int64_t>(section.data.size());
+    *bytesSent += static_cast<int64_t>(section.data.size());
   }
   return CUxError();
 }
@@ -182,14 +182,17 @@ CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStream
       OBJSTORE_LOG(-1, "ERROR: could not end item [%s] after an exception", itemText);
     }
     try {
-      handBack(stream, failedList);
+      handBack(stream, failedList, HandBackCause::kException);
     } catch (...) {
       OBJSTORE_LOG(-1, "ERROR: could not hand back the items of stream [%u]", stream.getStreamId());
     }
   });
 
   OBJECT_STORE_START_PERF_COUNTER(kPerfLabel, kCounterWriteToPipeline);
-  CUxError error = SendSections(handler, sections, itemText, bytesSent);
+  int64_t itemBytes = 0;
+  CUxError error = SendSections(handler, sections, itemText, &itemBytes);
+  if (bytesSent != nullptr) *bytesSent += itemBytes;
+  stream.noteBytesSent(static_cast<uint64_t>(itemBytes));
   bool sent = !error.IsError();
   eofSent = true;
   // While this runs, the item is in flight: a commit that counts its end-of-file record does not
@@ -205,7 +208,7 @@ CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStream
   }
   settled = true;
   if (!sent) {
-    handBack(stream, failedList);
+    handBack(stream, failedList, HandBackCause::kFailedSend);
     return error;
   }
   reportIfCovered(stream);
@@ -265,9 +268,11 @@ void BackupInterface::forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStream
   const uint64_t uncommitted = stream.getUncommittedCount();
   if (uncommitted == 0) return;
   const int64_t now = BackupNow(options);
-  const bool due = uncommitted >= stream.getMaxUncommittedCount() ||
-                   now >= stream.getLastCommitTime() + options.forcedCommitIntervalSeconds;
+  const bool limitReached = uncommitted >= stream.getMaxUncommittedCount();
+  const bool due =
+      limitReached || now >= stream.getLastCommitTime() + options.forcedCommitIntervalSeconds;
   if (!due || !cache.isUnderSpacePressure(context)) return;
+  stream.noteForcedCommit(limitReached);
   OBJSTORE_LOG(2,
                "INFO: DiskCache is under space pressure. Will commit the chunk. streamId [%u] "
                "UncommittedCount [%d]",
@@ -280,11 +285,12 @@ void BackupInterface::forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStream
   stream.setLastCommitTime(now);
 }
 
-void BackupInterface::handBack(StreamInfo& stream, std::list<std::string>& failedList) {
+void BackupInterface::handBack(StreamInfo& stream, std::list<std::string>& failedList,
+                               HandBackCause cause) {
   KaCriticalSectionLock failedLock(&failedListLock);
   // Copy and empty in one step: a commit, or another thread's item added to this stream in
   // between, would otherwise be reported twice or lost.
-  stream.takeAllItems(failedList);
+  stream.takeAllItems(failedList, cause);
   OBJSTORE_LOG(-1, "ERROR: Moved all the items from stream cache into failedList");
 }
 

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -36,6 +37,12 @@ int64_t SaturatingAdd(int64_t base, size_t count) {
   const int64_t kMax = std::numeric_limits<int64_t>::max();
   if (count > static_cast<uint64_t>(kMax - base)) return kMax;
   return base + static_cast<int64_t>(count);
+}
+
+int64_t SteadyMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void TraceCommittedItems(std::list<std::string>::const_iterator first,
@@ -89,6 +96,7 @@ bool StreamInfo::addFilePath(std::string item) {
   {
     KaCriticalSectionLock lock(&itemListLock);
     uncommittedItems.push_back(std::move(item));
+    recordItemTime();
     itemCount.store(uncommittedItems.size(), std::memory_order_relaxed);
   }
   return SaveToDisk();
@@ -101,8 +109,21 @@ bool StreamInfo::removeAll() {
 }
 
 void StreamInfo::takeAllItems(std::list<std::string>& out) {
+  takeAllItems(out, HandBackCause::kFailedSend);
+}
+
+void StreamInfo::takeAllItems(std::list<std::string>& out, HandBackCause cause) {
   {
     KaCriticalSectionLock lock(&itemListLock);
+    const uint64_t count = uncommittedItems.size();
+    if (cause == HandBackCause::kCommitTimeout) {
+      counts.handedBackCommitTimeout += count;
+    } else if (cause == HandBackCause::kException) {
+      counts.handedBackException += count;
+    } else {
+      counts.handedBackFailedSend += count;
+    }
+    itemTimes.clear();
     // The handed-back items keep their places in the pipeline's count; a commit that covers
     // one of them later must not release the items added after them. A covered item in flight
     // may stand behind a number above its place, which is then the one to count from.
@@ -117,12 +138,16 @@ void StreamInfo::takeAllItems(std::list<std::string>& out) {
 
 void StreamInfo::addItemInFlight(std::string item) {
   KaCriticalSectionLock lock(&itemListLock);
+  finalizeBackTime();  // the item before has landed: its end-of-file time is known
   uncommittedItems.push_back(std::move(item));
+  recordItemTime();
   itemCount.store(uncommittedItems.size(), std::memory_order_relaxed);
   flight.store(kInFlight, std::memory_order_relaxed);
 }
 
 bool StreamInfo::takeCoveredItem(std::list<std::string>& committedItems) {
+  // Published by the exchange below, before which the end-of-file went through.
+  landedAtUs.store(SteadyMicros(), std::memory_order_relaxed);
   // Usually no commit came meanwhile: end the flight without the item lock. A commit that looks
   // at the item later finds it landed and releases it like any other.
   int expected = kInFlight;
@@ -135,6 +160,7 @@ bool StreamInfo::takeCoveredItem(std::list<std::string>& committedItems) {
   const size_t count = uncommittedItems.size();
   moveFront(static_cast<int64_t>(count), committedItems);
   frontSequenceNumber = std::max(SaturatingAdd(frontSequenceNumber, count), previousSequenceNumber);
+  counts.lastCommitTime = static_cast<int64_t>(std::time(nullptr));
   lock.release();
   callbackEvent.set();
   return true;
@@ -162,7 +188,10 @@ bool StreamInfo::loadFromDisk() {
   }
   KaCriticalSectionLock lock(&itemListLock);
   std::string item;
-  while (in >> item) uncommittedItems.push_back(item);
+  while (in >> item) {
+    uncommittedItems.push_back(item);
+    recordItemTime();
+  }
   itemCount.store(uncommittedItems.size(), std::memory_order_relaxed);
   return true;
 }
@@ -180,6 +209,7 @@ bool StreamInfo::getCommitGUIDList(std::string& sequenceNumber,
     OBJSTORE_LOG(2, "INFO: Sequence Number received. [%s] Uncommitted Item Count [%zd]",
                  sequenceNumber.c_str(), static_cast<ssize_t>(uncommittedItems.size()));
     if (received < previousSequenceNumber) {
+      ++counts.commitsRefusedStale;
       OBJSTORE_LOG(-1,
                    "ERROR: Backup storage agent sent lower sequence number [%lld] than the "
                    "previous [%lld].",
@@ -189,6 +219,7 @@ bool StreamInfo::getCommitGUIDList(std::string& sequenceNumber,
     }
     previousSequenceNumber = received;
     releaseFront(received, committedItems);
+    counts.lastCommitTime = static_cast<int64_t>(std::time(nullptr));
     emptied = uncommittedItems.empty();
   }
   if (emptied) callbackEvent.set();
@@ -199,6 +230,7 @@ void StreamInfo::releaseFront(int64_t received, std::list<std::string>& committe
   const int64_t wanted = std::max<int64_t>(0, received - frontSequenceNumber);
   const int64_t available = static_cast<int64_t>(uncommittedItems.size());
   if (wanted > available) {
+    ++counts.commitsRefusedTooHigh;
     OBJSTORE_LOG(-1, "We have less guids than the sequence number received.");
   }
   if (available > 0 && wanted >= available && holdInFlight()) {
@@ -224,6 +256,13 @@ bool StreamInfo::holdInFlight() {
 
 void StreamInfo::moveFront(int64_t count, std::list<std::string>& committedItems) {
   const int64_t kept = static_cast<int64_t>(uncommittedItems.size()) - count;
+  if (kept == 0) finalizeBackTime();
+  const int64_t now = SteadyMicros();
+  for (int64_t i = 0; i < count && !itemTimes.empty(); ++i) {
+    counts.commitLatency.add(now - itemTimes.front());
+    itemTimes.pop_front();
+  }
+  counts.itemsCommitted += static_cast<uint64_t>(count);
   if (ItemTracingEnabled()) {
     std::list<std::string>::iterator last = uncommittedItems.begin();
     std::advance(last, count);
@@ -299,6 +338,54 @@ void StreamInfo::setMaxUncommittedCount(uint32_t limit) {
 int64_t StreamInfo::getPreviousSequenceNumber() {
   KaCriticalSectionLock lock(&itemListLock);
   return previousSequenceNumber;
+}
+
+void StreamInfo::recordItemTime() {
+  ++counts.itemsRecorded;
+  itemTimes.push_back(SteadyMicros());
+}
+
+void StreamInfo::finalizeBackTime() {
+  if (itemTimes.empty() || flight.load(std::memory_order_acquire) != kNoFlight) return;
+  // An earlier item's landing is older than the back item's recording, and changes nothing.
+  itemTimes.back() = std::max(itemTimes.back(), landedAtUs.load(std::memory_order_relaxed));
+}
+
+void StreamInfo::setJob(int64_t jobId, int32_t appId) {
+  counts.jobId = jobId;  // before the record is shared: no lock needed yet
+  counts.appId = appId;
+}
+
+void StreamInfo::noteBytesSent(uint64_t bytes) {
+  bytesSent.fetch_add(bytes, std::memory_order_relaxed);
+}
+
+void StreamInfo::noteForcedCommit(bool limitReached) {
+  (limitReached ? forcedCommitsLimit : forcedCommitsInterval)
+      .fetch_add(1, std::memory_order_relaxed);
+}
+
+StreamStatistics StreamInfo::statistics() {
+  StreamStatistics figures;
+  int64_t oldest = 0;
+  {
+    KaCriticalSectionLock lock(&itemListLock);
+    finalizeBackTime();
+    figures = counts;
+    figures.uncommitted = uncommittedItems.size();
+    if (!itemTimes.empty()) oldest = itemTimes.front();
+  }
+  figures.aFileId = streamId;
+  figures.jobEnded = hasQuit();
+  figures.registered = isRegistered();
+  figures.bytesSent = bytesSent.load(std::memory_order_relaxed);
+  figures.forcedCommitsLimit = forcedCommitsLimit.load(std::memory_order_relaxed);
+  figures.forcedCommitsInterval = forcedCommitsInterval.load(std::memory_order_relaxed);
+  if (oldest != 0) {
+    figures.oldestUncommittedAgeSeconds =
+        static_cast<double>(std::max<int64_t>(0, SteadyMicros() - oldest)) / 1e6;
+  }
+  return figures;
 }
 
 uint32_t GetMaxUncommittedCount() {

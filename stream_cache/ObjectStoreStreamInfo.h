@@ -10,6 +10,7 @@
 #include <boost/shared_ptr.hpp>
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <list>
 #include <map>
 #include <string>
@@ -17,6 +18,7 @@
 #include "KaCriticalSection.h"
 #include "KaEvent.h"
 #include "ObjStoreExport.h"
+#include "StreamStatistics.h"
 #include "ThreadAnnotations.h"
 
 namespace ObjectStore {
@@ -45,6 +47,8 @@ class OBJSTORE_API StreamInfo {
   // the back of `out`, and none can be added or committed in between (so none is lost or
   // reported twice). An item in flight leaves with the others. Signals callbackEvent.
   void takeAllItems(std::list<std::string>& out) EXCLUDES(itemListLock);
+  // The same, counting the items as handed back for `cause` (the one above: a failed send).
+  void takeAllItems(std::list<std::string>& out, HandBackCause cause) EXCLUDES(itemListLock);
   // Writes nothing and returns true.
   bool SaveToDisk();
   // Appends the white-space-separated items of streamDir/"FILELIST", in file order. Always true;
@@ -89,6 +93,15 @@ class OBJSTORE_API StreamInfo {
   int64_t getLastCommitTime() REQUIRES(sendLock);
   void setLastCommitTime(long t) REQUIRES(sendLock);
   uint32_t getMaxUncommittedCount();
+
+  // Statistics. The job the record belongs to: before the record is shared.
+  void setJob(int64_t jobId, int32_t appId);
+  // Counted by the sender: bytes of sections the pipeline took, and forced commits.
+  void noteBytesSent(uint64_t bytes);
+  void noteForcedCommit(bool limitReached);
+  // The record's figures now, consistent with each other (StreamStatistics.h). Holds the item
+  // lock for a copy of the counters only. Thread-safe, also from the commit callback.
+  StreamStatistics statistics() EXCLUDES(itemListLock);
   // Replaces the limit read from the settings. Before the record is shared.
   void setMaxUncommittedCount(uint32_t limit);
   int64_t getPreviousSequenceNumber() EXCLUDES(itemListLock);
@@ -105,6 +118,10 @@ class OBJSTORE_API StreamInfo {
   bool holdInFlight() REQUIRES(itemListLock);
   // Moves the first `count` items to the back of `committedItems`.
   void moveFront(int64_t count, std::list<std::string>& committedItems) REQUIRES(itemListLock);
+  // Appends the time of an item just recorded.
+  void recordItemTime() REQUIRES(itemListLock);
+  // Once the back item's end-of-file has gone through, its time is that of the end-of-file.
+  void finalizeBackTime() REQUIRES(itemListLock);
 
   // Aligns the whole object to a cache line: the sending and committing threads write a
   // stream's fields for every item, and an unrelated object sharing a line would slow them both.
@@ -128,6 +145,16 @@ class OBJSTORE_API StreamInfo {
   // uncommittedItems.size(), written under itemListLock, read without it.
   std::atomic<size_t> itemCount{0};
   uint32_t maxUncommittedCount;
+
+  // Statistics: the counters, moved with the items under itemListLock; per uncommitted item the
+  // steady-clock microseconds of its end-of-file record (of its recording, until the sender
+  // says its end-of-file went through, in landedAtUs).
+  StreamStatistics counts GUARDED_BY(itemListLock);
+  std::deque<int64_t> itemTimes GUARDED_BY(itemListLock);
+  std::atomic<int64_t> landedAtUs{0};
+  std::atomic<uint64_t> bytesSent{0};
+  std::atomic<uint64_t> forcedCommitsLimit{0};
+  std::atomic<uint64_t> forcedCommitsInterval{0};
 
  public:
   // Signalled when the list becomes empty; endBackup waits on it.

@@ -1,0 +1,219 @@
+// Statistics: the figures of each stream agree with each other in every snapshot, and with what
+// the host saw; both renderings parse back.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "ControllerTestFixture.h"
+#include "StatisticsText.h"
+
+namespace ObjectStore {
+namespace {
+
+using OBJECTOPSAPI::PipelineFaults;
+using objstore_testing::Guid;
+
+void ExpectIdentity(const StreamStatistics& s, const std::string& where) {
+  EXPECT_EQ(s.itemsRecorded, s.itemsCommitted + s.itemsHandedBack() + s.uncommitted)
+      << where << " stream " << s.aFileId;
+}
+
+class StatisticsTest : public objstore_testing::ControllerTest {
+ protected:
+  CUxError send(const BackupInterfacePtr& controller, const std::string& item,
+                std::list<std::string>* failed) {
+    cacheItem(item, "k");
+    return controller->sendItem(item.c_str(), *failed, nullptr, nullptr, cache_, context_);
+  }
+  // Delivers a commit on the stream that took the test's items (they share their key).
+  void commit(const BackupInterfacePtr& controller, const std::string& sequence) {
+    std::string text = sequence;
+    ChunkCommitHandler(controller).commitUpdate(busyStream(controller), text);
+  }
+  static uint32_t busyStream(const BackupInterfacePtr& controller) {
+    for (const StreamStatistics& s : controller->statistics().streams) {
+      if (s.itemsRecorded != 0) return s.aFileId;
+    }
+    return 0;
+  }
+};
+
+// One stream through every way an item can go, with the figures after each step.
+TEST_F(StatisticsTest, EveryCauseIsCountedOnce) {
+  PipelineFaults::SetManualCommit(true);
+  BackupInterfacePtr controller = start(3, 1, 77);
+  std::list<std::string> failed;
+  for (int i = 0; i < 4; ++i) ASSERT_FALSE(send(controller, Guid(i), &failed).IsError());
+  commit(controller, "3");
+  commit(controller, "2");   // stale
+  commit(controller, "99");  // beyond what the stream holds: releases the one left
+  PipelineFaults::FailCall(PipelineFaults::kSendUserBufData, 1);
+  // Recorded, then its data section fails: it comes back.
+  EXPECT_TRUE(send(controller, Guid(4), &failed).IsError());
+  EXPECT_EQ(std::list<std::string>{Guid(4)}, failed);
+  PipelineFaults::Clear();
+  PipelineFaults::SetManualCommit(true);
+  ASSERT_FALSE(send(controller, Guid(5), &failed).IsError());
+  ASSERT_FALSE(send(controller, Guid(6), &failed).IsError());
+
+  ControllerStatistics running = controller->statistics();
+  ASSERT_EQ(1u, running.streams.size());
+  const StreamStatistics& s = running.streams[0];
+  EXPECT_EQ(77, s.jobId);
+  EXPECT_EQ(3, s.appId);
+  EXPECT_EQ(JobState::kRunning, running.state);
+  EXPECT_EQ(7u, s.itemsRecorded);
+  EXPECT_EQ(4u, s.itemsCommitted);
+  EXPECT_EQ(1u, s.handedBackFailedSend);
+  EXPECT_EQ(2u, s.uncommitted);
+  EXPECT_EQ(1u, s.commitsRefusedStale);
+  EXPECT_EQ(1u, s.commitsRefusedTooHigh);
+  EXPECT_EQ(4u, s.commitLatency.count());
+  EXPECT_GT(s.lastCommitTime, 0);
+  EXPECT_GT(s.bytesSent, 0u);
+  ExpectIdentity(s, "running");
+  EXPECT_EQ(s.itemsRecorded, running.total.itemsRecorded);
+
+  std::list<std::string> atEnd;
+  EXPECT_EQ(258u, controller->endBackup(atEnd, true).GetErrorCode());
+  ControllerStatistics ended = controller->statistics();
+  EXPECT_EQ(JobState::kEnded, ended.state);
+  EXPECT_EQ(2u, ended.streams[0].handedBackCommitTimeout);
+  EXPECT_EQ(0u, ended.streams[0].uncommitted);
+  ExpectIdentity(ended.streams[0], "ended");
+}
+
+// Thousands of snapshots while four threads send, commits arrive and failures hand items back:
+// the identity holds in each, and the final figures match what the host counted.
+TEST_F(StatisticsTest, IdentityHoldsInEverySnapshotUnderLoad) {
+  OBJECTOPSAPI::PipelineOptions options = OBJECTOPSAPI::PipelineOptions::Current();
+  options.commitItems = 5;
+  options.commitMs = 2;
+  OBJECTOPSAPI::PipelineOptions::Override(options);
+  PipelineFaults::FailCall(PipelineFaults::kSendUserBufData, 31);
+  PipelineFaults::FailCall(PipelineFaults::kSendEof, 97);
+  const int kThreads = 4;
+  const int kItems = 80;
+  auto name = [](int t, int i) { return "t" + std::to_string(t) + "-" + std::to_string(i); };
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kItems; ++i) cacheItem(name(t, i), KeyFor(name(t, i)));
+  }
+  BackupInterfacePtr controller = start(1, 3);
+  std::atomic<bool> done(false);
+  std::atomic<int> snapshots(0);
+  std::thread watcher([&] {
+    while (!done) {
+      for (const StreamStatistics& s : controller->statistics().streams) ExpectIdentity(s, "job");
+      ProcessStatistics process = GetProcessStatistics();
+      for (const ControllerStatistics& c : process.controllers) {
+        for (const StreamStatistics& s : c.streams) ExpectIdentity(s, "process");
+      }
+      ++snapshots;
+    }
+  });
+  std::vector<std::list<std::string>> failed(kThreads);
+  std::vector<std::thread> senders;
+  for (int t = 0; t < kThreads; ++t) {
+    senders.emplace_back([&, t] {
+      for (int i = 0; i < kItems; ++i) {
+        const std::string item = name(t, i);
+        controller->sendItem(item.c_str(), failed[t], nullptr, nullptr, cache_, context_);
+      }
+    });
+  }
+  for (std::thread& sender : senders) sender.join();
+  while (snapshots < 2000) std::this_thread::yield();
+  std::list<std::string> atEnd;
+  EXPECT_FALSE(controller->endBackup(atEnd, true).IsError());
+  done = true;
+  watcher.join();
+
+  size_t handedBack = atEnd.size();
+  for (const std::list<std::string>& list : failed) handedBack += list.size();
+  const StreamStatistics total = controller->statistics().total;
+  EXPECT_EQ(static_cast<uint64_t>(kThreads * kItems), total.itemsRecorded);
+  EXPECT_EQ(commits_.committedItems().size(), total.itemsCommitted);
+  EXPECT_EQ(handedBack, total.itemsHandedBack());
+  EXPECT_GT(total.handedBackFailedSend, 0u);
+  EXPECT_EQ(0u, total.uncommitted);
+  EXPECT_EQ(total.itemsCommitted, total.commitLatency.count());
+}
+
+// The JSON parses, with the documented names; the Prometheus text follows the exposition
+// format: each family announced once before its samples, counters ending in _total, histogram
+// buckets cumulative up to +Inf, which equals _count.
+TEST_F(StatisticsTest, RenderingsParseBack) {
+  PipelineFaults::SetManualCommit(true);
+  BackupInterfacePtr controller = start(2, 2, 55);
+  std::list<std::string> failed;
+  for (int i = 0; i < 3; ++i) ASSERT_FALSE(send(controller, Guid(i), &failed).IsError());
+  commit(controller, "2");
+  const ProcessStatistics process = GetProcessStatistics();
+
+  nlohmann::json json = nlohmann::json::parse(StatisticsToJson(process));
+  ASSERT_EQ(1u, json["controllers"].size());
+  const nlohmann::json& job = json["controllers"][0];
+  EXPECT_EQ(55, job["job_id"]);
+  EXPECT_EQ("running", job["state"]);
+  EXPECT_EQ(3, job["totals"]["items_recorded"]);
+  EXPECT_EQ(2, job["totals"]["items_committed"]);
+  EXPECT_EQ(1, job["totals"]["uncommitted"]);
+  EXPECT_EQ(2, job["totals"]["commit_latency_seconds"]["count"]);
+  EXPECT_EQ(2u, job["items_per_stream"].size());
+  EXPECT_EQ(2u, job["streams"].size());
+  EXPECT_TRUE(job["streams"][0].contains("afile_id"));
+
+  std::istringstream text(StatisticsToPrometheus(process));
+  const std::regex sample(R"(^([a-z_]+)\{([a-z_]+="[^"]*"(,[a-z_]+="[^"]*")*)\} (\S+)$)");
+  const std::regex comment(R"(^# (HELP|TYPE) ([a-z_]+) (.+)$)");
+  std::map<std::string, std::string> types;
+  std::map<std::string, double> values;
+  std::string line;
+  double lastBucket = -1;
+  while (std::getline(text, line)) {
+    std::smatch m;
+    if (std::regex_match(line, m, comment)) {
+      if (m[1] == "TYPE") {
+        EXPECT_EQ(0u, types.count(m[2])) << "family announced twice: " << m[2];
+        types[m[2]] = m[3];
+        if (m[3] == "counter") {
+          EXPECT_NE(std::string::npos, m[2].str().find("_total")) << line;
+        }
+      }
+      continue;
+    }
+    ASSERT_TRUE(std::regex_match(line, m, sample)) << line;
+    std::string family = m[1];
+    for (const char* suffix : {"_bucket", "_sum", "_count"}) {
+      const std::string s(suffix);
+      if (family.size() > s.size() && family.compare(family.size() - s.size(), s.size(), s) == 0 &&
+          types.count(family.substr(0, family.size() - s.size()))) {
+        family = family.substr(0, family.size() - s.size());
+      }
+    }
+    EXPECT_EQ(1u, types.count(family)) << "sample before its family: " << line;
+    EXPECT_EQ(0u, m[2].str().find("job_id=\"55\",app_id=\"2\"")) << line;
+    const double value = std::stod(m[4]);
+    if (m[1] == "objstore_backup_commit_latency_seconds_bucket") {
+      if (line.find("le=\"1e-06\"") != std::string::npos) lastBucket = -1;
+      EXPECT_GE(value, lastBucket) << line;
+      lastBucket = value;
+    }
+    values[m[1].str() + "{" + m[2].str() + "}"] = value;
+  }
+  EXPECT_EQ("histogram", types["objstore_backup_commit_latency_seconds"]);
+  const std::string labels =
+      "job_id=\"55\",app_id=\"2\",afile_id=\"" + std::to_string(busyStream(controller)) + "\"";
+  EXPECT_EQ(3, values["objstore_backup_items_recorded_total{" + labels + "}"]);
+  EXPECT_EQ(2, values["objstore_backup_commit_latency_seconds_count{" + labels + "}"]);
+  EXPECT_EQ(2, values["objstore_backup_commit_latency_seconds_bucket{" + labels + ",le=\"+Inf\"}"]);
+  EXPECT_EQ(1, values["objstore_backup_job_state{job_id=\"55\",app_id=\"2\",state=\"running\"}"]);
+}
+
+}  // namespace
+}  // namespace ObjectStore
