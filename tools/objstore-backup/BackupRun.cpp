@@ -12,6 +12,8 @@
 #include "ObjectStoreStatic.h"
 #include "PipelineOptions.h"
 #include "RestartRegistration.h"
+#include "StatisticsText.h"
+#include "StatsSampler.h"
 #include "ThreadGroup.h"
 
 namespace objstore_host {
@@ -59,6 +61,12 @@ BackupResult BackupRun::run() {
   if (prepare()) {
     commits_.reset(new CommitQueue(*cache_, progress_));
     commits_->start(options_.removeThreads);
+    // Progress shows the figures once a second, whatever the file's interval.
+    StatsSampler sampler(
+        options_.statsFile,
+        options_.statsFile.empty() ? std::chrono::milliseconds(1000) : options_.statsInterval,
+        progress_);
+    sampler.start();
     const Clock::time_point sending = Clock::now();
     sendAll();
     if (controllers_.empty()) {
@@ -70,6 +78,7 @@ BackupResult BackupRun::run() {
       result_.interrupted = interrupted();
       endJobs();
     }
+    finishStatistics(sampler);
     jobEnded_ = Clock::now();
     result_.sendAndCommitSeconds = std::chrono::duration<double>(jobEnded_ - sending).count();
     // Every notification has arrived (endBackup waited for them), so the count is final.
@@ -268,6 +277,16 @@ std::vector<std::string> BackupRun::takeResendable() {
   return again;
 }
 
+void BackupRun::finishStatistics(StatsSampler& sampler) {
+  // The jobs have left the registry: their own figures are the last word.
+  ObjectStore::ProcessStatistics last = ObjectStore::GetProcessStatistics();
+  last.controllers.insert(last.controllers.end(), endedStatistics_.begin(), endedStatistics_.end());
+  endedStatistics_.clear();
+  result_.statisticsJson = ObjectStore::StatisticsToJson(last);
+  std::string error;
+  if (!sampler.stop(last, &error)) result_.warnings.push_back("statistics: " + error);
+}
+
 void BackupRun::resendFailed() {
   const BackupInterfacePtr controller = controllers_.back();
   for (uint32_t round = 0; round < options_.resendRounds && !interrupted(); ++round) {
@@ -288,6 +307,7 @@ void BackupRun::endJobs() {
     std::list<std::string> failedList;
     CUxError error = controller->endBackup(failedList, options_.waitForCommits);
     const Clock::time_point end = Clock::now();
+    endedStatistics_.push_back(controller->statistics());
     result_.endBackupSeconds += std::chrono::duration<double>(end - start).count();
     if (error.IsError()) {
       result_.error = "endBackup failed: " + ErrorText(error);

@@ -33,6 +33,8 @@
 
 namespace objstore_host {
 
+class StatsSampler;
+
 struct BackupOptions {
   std::string cacheDir;
   std::string rootBase;  // base of the library's root directory; required
@@ -54,6 +56,10 @@ struct BackupOptions {
   // and the job ends as usual, so what was sent is committed.
   const std::atomic<bool>* interrupt = nullptr;
   std::function<void()> afterSend;  // called after each sendItem, from the sending thread
+  // The library's statistics: sampled every statsInterval into the progress counters and, when
+  // statsFile is set, into that file (StatsSampler.h).
+  std::string statsFile;
+  std::chrono::milliseconds statsInterval{5000};
 };
 
 struct BackupResult {
@@ -73,7 +79,8 @@ struct BackupResult {
   std::vector<std::string> notCommitted;       // item names, sorted
   std::map<std::string, std::string> reasons;  // why an item of notCommitted failed
   std::vector<std::string> warnings;
-  std::string error;  // a failure of the job as a whole
+  std::string error;           // a failure of the job as a whole
+  std::string statisticsJson;  // the job's statistics once it ended (the library's JSON)
   double seconds = 0;
   double sendAndCommitSeconds = 0;   // from the first send until every job had ended
   double removalTailSeconds = 0;     // from then until the last committed segment was removed
@@ -120,6 +127,8 @@ class BackupRun {
                    std::list<std::string>& failedList);
   std::vector<std::string> takeResendable();
   void resendFailed();
+  // The jobs' final figures into the result and the statistics file.
+  void finishStatistics(StatsSampler& sampler);
   void endJobs();
   void removeLeftovers();
   void account();
@@ -137,7 +146,9 @@ class BackupRun {
   bool jobLeftRunning_ = false;          // endBackup failed: see JobLeftRunning
   static std::atomic<bool> gJobLeftRunning;
   std::vector<std::string> items_;
-  std::vector<ObjectStore::LeftoverJob> leftovers_;  // this application's
+  std::vector<ObjectStore::LeftoverJob> leftovers_;
+  std::vector<ObjectStore::ControllerStatistics>
+      endedStatistics_;  // by endJobs  // this application's
   WorkQueue<std::string> queue_;
 
   std::mutex mutex_;  // guards what the sending threads share below

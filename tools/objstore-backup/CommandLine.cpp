@@ -59,6 +59,20 @@ void AddJobOptions(CLI::App* command, JobOptions* job) {
       command, "--commit-ms", &job->commitMs, int64_t{0}, INT64_MAX,
       "Commit a stream N milliseconds after its last commit (0: never for that reason)")
       ->default_str("the pipeline's setting");
+  command
+      ->add_option("--stats", job->statsFile,
+                   "Rewrite FILE with the library's statistics every interval: Prometheus text "
+                   "when its name ends in .prom, JSON otherwise")
+      ->type_name("FILE")
+      ->check([](const std::string& value) {
+        return value.empty() ? std::string("--stats needs a file name") : std::string();
+      });
+  command
+      ->add_option("--stats-interval", job->statsIntervalSeconds,
+                   "Seconds between two writes of the statistics file")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(0.1, 3600.0))
+      ->default_str("5");
 }
 
 void AddStreamOptions(CLI::App* command, uint32_t* streams, uint32_t* threads,

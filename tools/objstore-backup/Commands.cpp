@@ -187,6 +187,10 @@ int RunIngestCommand(const IngestOptions& options, const CommonOptions& common, 
   return Finish(IngestSummary(result), failure, common, out, err);
 }
 
+static std::chrono::milliseconds StatsInterval(const JobOptions& job) {
+  return std::chrono::milliseconds(static_cast<int64_t>(job.statsIntervalSeconds * 1000));
+}
+
 // The job options, the root and the log of a backup; false, with one line on `err`, when the
 // arguments do not allow a backup.
 static bool PrepareBackup(const JobOptions& job, const CommonOptions& common,
@@ -217,6 +221,8 @@ int RunBackupCommand(const BackupOptions& given, const JobOptions& job, const Co
                      std::ostream& out, std::ostream& err) {
   BackupOptions options = given;
   if (!PrepareBackup(job, common, &options, err)) return kExitUsage;
+  options.statsFile = job.statsFile;
+  options.statsInterval = StatsInterval(job);
   std::unique_ptr<PerfProbe> perf(job.perf ? new PerfProbe : nullptr);
   ProgressCounters progress;
   BackupResult result;
@@ -347,6 +353,8 @@ int RunDemoCommand(const DemoOptions& options, const JobOptions& job, const Comm
     return kExitUsage;
   }
   DemoOptions demoOptions = options;
+  demoOptions.statsFile = job.statsFile;
+  demoOptions.statsInterval = StatsInterval(job);
   demoOptions.logToWorkspace = common.logFile.empty() && !LogRoutedByEnvironment();
   if (common.logLevel != CommonOptions::kLevelUnset) demoOptions.logLevel = common.logLevel;
   std::unique_ptr<PerfProbe> perf(job.perf ? new PerfProbe : nullptr);

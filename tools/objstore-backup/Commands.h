@@ -48,6 +48,8 @@ struct JobOptions {
   std::string faults;        // a fault plan for the pipeline stand-in (PipelineFaults syntax)
   int64_t commitItems = -1;  // -1: the pipeline's own setting
   int64_t commitMs = -1;
+  std::string statsFile;            // the library's statistics, rewritten every interval
+  double statsIntervalSeconds = 5;  // of the statistics file
 };
 
 int RunIngestCommand(const IngestOptions& options, const CommonOptions& common, std::ostream& out,

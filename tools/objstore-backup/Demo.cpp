@@ -143,6 +143,8 @@ BackupOptions Demo::backupOptions() const {
   backup.resendRounds = options_.resendRounds;
   backup.interrupt = options_.interrupt;
   backup.afterSend = options_.afterSend;
+  backup.statsFile = options_.statsFile;
+  backup.statsInterval = options_.statsInterval;
   backup.removalInBackground = true;
   return backup;
 }

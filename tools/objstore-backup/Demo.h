@@ -11,6 +11,7 @@
 #define OBJSTORE_HOST_DEMO_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <ostream>
@@ -38,6 +39,8 @@ struct DemoOptions {
   // When set, the demo stops after the phase or the items in flight (BackupOptions::interrupt).
   const std::atomic<bool>* interrupt = nullptr;
   std::function<void()> afterSend;  // BackupOptions::afterSend of its backup
+  std::string statsFile;            // BackupOptions::statsFile of its backup
+  std::chrono::milliseconds statsInterval{5000};
 };
 
 struct DemoResult {

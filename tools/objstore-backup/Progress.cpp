@@ -31,6 +31,8 @@ void ProgressCounters::reset() {
   bytes = 0;
   committed = 0;
   failed = 0;
+  uncommitted = 0;
+  commitP99Micros = -1;
 }
 
 ProgressStyle ProgressReporter::StyleForStderr(bool enabled) {
@@ -84,6 +86,8 @@ std::string ProgressReporter::line() const {
   now.bytes = counters_.bytes;
   now.committed = counters_.committed;
   now.failed = counters_.failed;
+  now.uncommitted = counters_.uncommitted;
+  now.commitP99Micros = counters_.commitP99Micros;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   return Line(phase_, now, seconds, style_, showCommits_);
@@ -115,6 +119,13 @@ std::string ProgressReporter::Line(const std::string& phase, const ProgressSnaps
                   static_cast<unsigned long long>(counters.committed),
                   static_cast<unsigned long long>(counters.failed));
     result += text;
+    std::snprintf(text, sizeof(text), "  uncommitted %llu",
+                  static_cast<unsigned long long>(counters.uncommitted));
+    result += text;
+    if (counters.commitP99Micros >= 0) {
+      std::snprintf(text, sizeof(text), "  commit p99 %.1f ms", counters.commitP99Micros / 1e3);
+      result += text;
+    }
   }
   return result;
 }

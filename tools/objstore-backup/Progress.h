@@ -21,6 +21,8 @@ struct ProgressCounters {
   std::atomic<uint64_t> bytes{0};
   std::atomic<uint64_t> committed{0};
   std::atomic<uint64_t> failed{0};
+  std::atomic<uint64_t> uncommitted{0};      // sent, not yet committed (statistics)
+  std::atomic<int64_t> commitP99Micros{-1};  // -1: no commit yet
 
   void reset();
 };
@@ -34,6 +36,8 @@ struct ProgressSnapshot {
   uint64_t bytes = 0;
   uint64_t committed = 0;
   uint64_t failed = 0;
+  uint64_t uncommitted = 0;
+  int64_t commitP99Micros = -1;
 };
 
 class ProgressReporter {

@@ -43,8 +43,13 @@ TEST(ProgressTest, LineShowsPercentOnlyWithAKnownTotal) {
   counters.committed = 4;
   EXPECT_EQ(
       "backup   [######..................]  25%  6/24 items  ETA 6s  3.0 MiB  1.5 MiB/s  3 "
-      "items/s  committed 4  failed 0",
+      "items/s  committed 4  failed 0  uncommitted 0",
       ProgressReporter::Line("backup", counters, 2, ProgressStyle::kBar, true));
+  counters.uncommitted = 2;
+  counters.commitP99Micros = 101500;  // the commit latency shows once a commit came
+  EXPECT_NE(std::string::npos,
+            ProgressReporter::Line("backup", counters, 2, ProgressStyle::kLines, true)
+                .find("failed 0  uncommitted 2  commit p99 101.5 ms"));
 }
 
 }  // namespace

@@ -64,10 +64,33 @@ std::string Label(std::string key) {
   return key;
 }
 
+// The library's statistics in a few lines; --json and --stats carry them whole.
+void PrintStatisticsDigest(const Summary& statistics, std::ostream& out, const std::string& pad) {
+  out << pad << "statistics:\n";
+  for (const Summary& job : statistics.value("controllers", Summary::array())) {
+    const Summary& totals = job["totals"];
+    const Summary& back = totals["items_handed_back"];
+    const Summary& latency = totals["commit_latency_seconds"];
+    char line[512];
+    std::snprintf(line, sizeof(line),
+                  "job %lld: recorded %llu, committed %llu, handed back %llu failed send + %llu "
+                  "commit timeout + %llu exception, uncommitted %llu; commit latency p50 %.1f "
+                  "ms, p99 %.1f ms, max %.1f ms",
+                  job.value("job_id", 0LL), totals.value("items_recorded", 0ULL),
+                  totals.value("items_committed", 0ULL), back.value("failed_send", 0ULL),
+                  back.value("commit_timeout", 0ULL), back.value("exception", 0ULL),
+                  totals.value("uncommitted", 0ULL), latency.value("p50", 0.0) * 1e3,
+                  latency.value("p99", 0.0) * 1e3, latency.value("max", 0.0) * 1e3);
+    out << pad << "  " << line << "\n";
+  }
+}
+
 void PrintIndented(const Summary& summary, std::ostream& out, const std::string& pad) {
   for (const auto& field : summary.items()) {
     const Summary& value = field.value();
-    if (value.is_object()) {
+    if (field.key() == "statistics" && value.is_object()) {
+      PrintStatisticsDigest(value, out, pad);
+    } else if (value.is_object()) {
       out << pad << Label(field.key()) << ":\n";
       PrintIndented(value, out, pad + "  ");
     } else if (value.is_array()) {
@@ -140,6 +163,9 @@ Summary BackupSummary(const BackupResult& result) {
   }
   summary["not_committed"] = failed;
   summary["warnings"] = Lines(result.warnings);
+  if (!result.statisticsJson.empty()) {
+    summary["statistics"] = Summary::parse(result.statisticsJson);
+  }
   if (!result.error.empty()) summary["error"] = result.error;
   return summary;
 }
