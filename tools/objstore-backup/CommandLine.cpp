@@ -35,10 +35,7 @@ struct Parsed {
 CLI::Validator NonEmpty() {
   return CLI::Validator(
       [](std::string& value) {
-        return value.empty() ? std::string(
-                                   "an empty value is not allowed (leave the option out "
-                                   "for its default)")
-                             : std::string();
+        return value.empty() ? std::string("must not be empty") : std::string();
       },
       "", "NONEMPTY");
 }

@@ -54,7 +54,7 @@ std::function<void()> InterruptSeam() {
 bool EnvironmentFaultsValid(bool pipeline, std::ostream& err) {
   const char* spec = std::getenv("OBJSTORE_PIPELINE_FAULTS");
   if (pipeline && spec != nullptr && *spec != '\0') {
-    const CUxError error = OBJECTOPSAPI::PipelineFaults::InstallFromEnvironment();
+    const CUxError error = OBJECTOPSAPI::PipelineFaults::Validate(spec);
     if (error.IsError()) {
       err << kProgram << ": error: invalid OBJSTORE_PIPELINE_FAULTS [" << spec
           << "]: " << error.GetMessage() << "\n";
