@@ -1,9 +1,12 @@
 // One damaged record costs one record: after any header that fails its checksum the reader goes
 // on at the next intact record, so exactly the items that lost a record read as damaged, and
 // every other item still reads, with its number and committed flag unchanged.
+#include <unistd.h>
+
 #include <random>
 #include <set>
 
+#include "Crc32c.h"
 #include "StoreFormat.h"
 #include "testing/PipelineTestSupport.h"
 
@@ -100,6 +103,34 @@ TEST_F(StoreStreamReaderTest, ADamagedLastRecordStillReportsItsItem) {
   ASSERT_EQ(static_cast<size_t>(kItems), items.size());
   EXPECT_EQ("item" + std::to_string(kItems - 1), items.back().name);
   EXPECT_FALSE(items.back().damage.empty());
+}
+
+TEST_F(StoreStreamReaderTest, ARecordLongerThanItsKindAllowsIsDamageNotAnAllocation) {
+  const StoreStreamInfo info = writeStream();
+  // An intact header for 1 GiB of metadata, and a file that really is that long (a hole).
+  const uint64_t length = uint64_t{1} << 30;
+  std::string bytes = objstore_testing::ReadFile(info.dataPath);
+  const uint64_t at = bytes.size();
+  StoreRecordHeader crafted = {kStoreRecordMetaData, 5, length, 0, 0};
+  crafted.headerCrc = Crc32c(&crafted, 20);
+  bytes.append(reinterpret_cast<const char*>(&crafted), sizeof(crafted));
+  ASSERT_TRUE(objstore_testing::WriteFile(info.dataPath, bytes));
+  ASSERT_EQ(0,
+            ::truncate(info.dataPath.c_str(), static_cast<off_t>(at + sizeof(crafted) + length)));
+  StoreStreamReader reader;
+  ASSERT_FALSE(reader.open(info).IsError());
+  StoreItem item;
+  int items = 0;
+  for (bool more = true; more;) {
+    ASSERT_FALSE(reader.next(&item, &more).IsError());
+    items += more ? 1 : 0;
+  }
+  EXPECT_EQ(kItems, items);
+  ASSERT_FALSE(reader.problems().empty());
+  EXPECT_NE(std::string::npos,
+            reader.problems()[0].find("the record at offset " + std::to_string(at) + " is damaged"))
+      << reader.problems()[0];
+  EXPECT_FALSE(reader.incompleteTail());
 }
 
 }  // namespace
