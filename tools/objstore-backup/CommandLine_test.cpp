@@ -30,7 +30,7 @@ TEST_P(CommandLineErrorTest, FailsWithStatusTwoAndOneLine) {
   std::vector<std::string> args = GetParam().args;
   for (std::string& arg : args) {
     if (arg.rfind("$DIR", 0) == 0) arg = dir.path() + arg.substr(4);
-    if (arg == "$OTHER") arg = other.path();
+    if (arg.rfind("$OTHER", 0) == 0) arg = other.path() + arg.substr(6);
   }
   const std::string setting = GetParam().environment;
   const objstore_testing::ScopedEnv environment(
