@@ -21,7 +21,7 @@ CUxError ReadCommittedCount(StoreStreamInfo* stream) {
   stream->hasCommittedFile = ::access(stream->committedPath.c_str(), F_OK) == 0;
   if (!stream->hasCommittedFile) return CUxError();
   std::string text;
-  CUxError error = StoreIo::ReadWholeFile(stream->committedPath, &text);
+  CUxError error = StoreIo::ReadWholeFile(stream->committedPath, &text, kStoreCommittedMaxBytes);
   if (error.IsError()) return error;
   while (!text.empty() && text.back() == '\n') text.pop_back();
   char* end = nullptr;
@@ -96,6 +96,17 @@ bool LostItsManifest(const std::string& dir) {
   return false;
 }
 
+// A run directory copied or renamed under another name would pass as a run it is not.
+void CheckRunName(StoreRun* run) {
+  const size_t slash = run->dir.find_last_of('/');
+  const std::string name = run->dir.substr(slash == std::string::npos ? 0 : slash + 1);
+  const std::string expected = std::to_string(run->manifest.jobId) + "." + run->manifest.runId;
+  if (name != expected) {
+    run->problems.push_back("[" + run->dir + "]: its manifest is that of run [" + expected +
+                            "], not of a run named as its directory");
+  }
+}
+
 bool RunOrder(const StoreRun& a, const StoreRun& b) {
   if (a.manifest.jobId != b.manifest.jobId) return a.manifest.jobId < b.manifest.jobId;
   if (a.manifest.startTime != b.manifest.startTime) {
@@ -119,7 +130,8 @@ CUxError BackupStoreReader::listRuns(std::vector<StoreRun>* runs) const {
   if (error.IsError()) return error;
   for (const std::string& name : names) {
     std::string dir = storeDir_ + "/" + name;
-    if (!StoreIo::IsDirectory(dir)) continue;
+    // A link in the store is not followed: it would make another directory's files look stored.
+    if (!StoreIo::IsDirectoryNoFollow(dir)) continue;
     if (::access((dir + "/" + kStoreManifestName).c_str(), F_OK) != 0 && !LostItsManifest(dir)) {
       OBJSTORE_LOG(-1, "WARN: [%s] has no job manifest; skipped", dir.c_str());
       continue;
@@ -153,6 +165,8 @@ CUxError BackupStoreReader::ReadRun(const std::string& runDir, StoreRun* run) {
     ParseStoreRunDirName(runDir.substr(slash == std::string::npos ? 0 : slash + 1),
                          &run->manifest.jobId, &run->manifest.runId);
     run->problems.push_back(error.GetMessage());
+  } else {
+    CheckRunName(run);
   }
   std::vector<std::string> names;
   error = StoreIo::ListDirectory(runDir, &names);

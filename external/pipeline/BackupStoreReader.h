@@ -53,7 +53,8 @@ struct StoreRun {
   JobManifest manifest;  // when it cannot be read: only jobId, from the directory's name
   std::vector<StoreStreamInfo> streams;  // by aFile ID, ascending
   // Damage that concerns the run as a whole (an unreadable manifest or committed file, a stream
-  // the manifest lists whose data file is missing), one line each naming the file.
+  // the manifest lists whose data file is missing, a manifest whose job and run ids are not the
+  // directory's name), one line each naming the file.
   std::vector<std::string> problems;
 };
 
@@ -65,6 +66,8 @@ class BackupStoreReader {
   const std::string& storeDir() const { return storeDir_; }
 
   // Every run in the store, ordered by job id, then start time. A missing store has no runs.
+  // Only regular files and directories are read: links, FIFOs and devices inside the store are
+  // damage (StoreIo::OpenRegularFile), and a link to a directory is no run.
   // Directories without a manifest are skipped with a warning in the log (not a run, or a start
   // that died before it wrote its manifest), unless a stream of theirs holds data: then the
   // manifest was lost, and the run is listed with that problem. A damaged run is listed with its

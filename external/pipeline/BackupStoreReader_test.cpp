@@ -1,7 +1,11 @@
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <functional>
 
 #include "MakeCXFileHeader.h"
 #include "PipelineErrors.h"
@@ -203,6 +207,135 @@ TEST(JobManifestTest, TextRoundTripsWithAwkwardCharacters) {
   ASSERT_EQ(2u, back.streamEnds.size());
   EXPECT_EQ(10u, back.streamEnds[0].committed);
   EXPECT_TRUE(back.streamEnds[1].broken);
+}
+
+// Every problem that reading the whole store finds: the runs', and each stream's, read to its
+// end.
+std::vector<std::string> ReadEverything(const std::string& store) {
+  std::vector<StoreRun> runs;
+  std::vector<std::string> problems;
+  EXPECT_FALSE(BackupStoreReader(store).listRuns(&runs).IsError());
+  for (const StoreRun& run : runs) {
+    problems.insert(problems.end(), run.problems.begin(), run.problems.end());
+    for (const StoreStreamInfo& stream : run.streams) {
+      StoreStreamReader reader;
+      CUxError error = reader.open(stream);
+      StoreItem item;
+      for (bool more = !error.IsError(); more;) {
+        error = reader.next(&item, &more);
+        if (error.IsError()) break;
+      }
+      if (error.IsError()) problems.push_back(error.GetMessage());
+      problems.insert(problems.end(), reader.problems().begin(), reader.problems().end());
+    }
+  }
+  return problems;
+}
+
+long MaxResidentKiB() {
+  struct rusage usage = {};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+struct HostileRunFile {
+  const char* name;
+  const char* file;  // "MANIFEST", or the only stream's "data" or "committed" file
+  std::function<void(const std::string& path)> make;
+  const char* problem;
+};
+
+void Sparse(const std::string& path, bool keepContent) {
+  if (!keepContent) {
+    ASSERT_TRUE(objstore_testing::WriteFile(path, ""));
+  }
+  ASSERT_EQ(0, ::truncate(path.c_str(), 6ll << 30)) << std::strerror(errno);
+}
+
+const HostileRunFile kHostileRunFiles[] = {
+    {"ManifestLinkToDevZero", "MANIFEST",
+     [](const std::string& p) { ASSERT_EQ(0, ::symlink("/dev/zero", p.c_str())); },
+     "is a symbolic link"},
+    {"ManifestFifo", "MANIFEST",
+     [](const std::string& p) { ASSERT_EQ(0, ::mkfifo(p.c_str(), 0600)); }, "is a FIFO"},
+    {"ManifestSparse", "MANIFEST", [](const std::string& p) { Sparse(p, false); },
+     "more than the 1048576"},
+    {"CommittedSparse", "committed", [](const std::string& p) { Sparse(p, false); },
+     "more than the 32"},
+    {"CommittedLinkToDevZero", "committed",
+     [](const std::string& p) { ASSERT_EQ(0, ::symlink("/dev/zero", p.c_str())); },
+     "is a symbolic link"},
+    {"DataFifo", "data", [](const std::string& p) { ASSERT_EQ(0, ::mkfifo(p.c_str(), 0600)); },
+     "is a FIFO"},
+    {"DataLinkToDevZero", "data",
+     [](const std::string& p) { ASSERT_EQ(0, ::symlink("/dev/zero", p.c_str())); },
+     "is a symbolic link"},
+    {"DataSparseTail", "data", [](const std::string& p) { Sparse(p, true); },
+     "bytes to the end hold no intact record"},
+    {"DataSparseWhole", "data", [](const std::string& p) { Sparse(p, false); },
+     "not a backup-store data file"},
+};
+
+class HostileRunFileTest : public PipelineTest,
+                           public testing::WithParamInterface<HostileRunFile> {};
+
+TEST_P(HostileRunFileTest, IsReportedInBoundedMemory) {
+  CSynchronousBackupPtr job = startJob(1);
+  CStreamHandlerPtr handler = stream(job);
+  ASSERT_FALSE(SendItem(handler, "one").IsError());
+  ASSERT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+  const StoreRun run = runs().at(0);
+  const std::string file = GetParam().file;
+  const std::string path = file == "data"        ? run.streams.at(0).dataPath
+                           : file == "committed" ? run.streams.at(0).committedPath
+                                                 : run.dir + "/" + file;
+  if (std::string(GetParam().name).find("Tail") == std::string::npos) ::unlink(path.c_str());
+  GetParam().make(path);
+  const long before = MaxResidentKiB();
+  const std::vector<std::string> problems = ReadEverything(store_);
+  EXPECT_LT(MaxResidentKiB() - before, 64 << 10);
+  bool found = false;
+  for (const std::string& problem : problems)
+    found = found || problem.find(GetParam().problem) != std::string::npos;
+  EXPECT_TRUE(found) << (problems.empty() ? "no problem" : problems.front()) << problems.size();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, HostileRunFileTest, testing::ValuesIn(kHostileRunFiles),
+                         [](const testing::TestParamInfo<HostileRunFile>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(BackupStoreReaderTest, ARunCopiedUnderAnotherNameIsReported) {
+  CSynchronousBackupPtr job = startJob(1);
+  ASSERT_FALSE(SendItem(stream(job), "one").IsError());
+  ASSERT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+  const StoreRun run = runs().at(0);
+  std::filesystem::copy(run.dir, store_ + "/7.copied", std::filesystem::copy_options::recursive);
+  std::filesystem::copy(run.dir, store_ + "/8." + run.manifest.runId,
+                        std::filesystem::copy_options::recursive);
+  const std::vector<StoreRun> all = runs();
+  ASSERT_EQ(3u, all.size());
+  int renamed = 0;
+  for (const StoreRun& each : all) {
+    if (each.dir == run.dir) {
+      EXPECT_TRUE(each.problems.empty()) << each.problems.front();
+      continue;
+    }
+    ASSERT_EQ(1u, each.problems.size());
+    EXPECT_NE(std::string::npos, each.problems[0].find("its manifest is that of run [7."))
+        << each.problems[0];
+    ++renamed;
+  }
+  EXPECT_EQ(2, renamed);
+}
+
+TEST_F(BackupStoreReaderTest, ALinkToARunIsNoRun) {
+  CSynchronousBackupPtr job = startJob(1);
+  ASSERT_FALSE(SendItem(stream(job), "one").IsError());
+  ASSERT_FALSE(job->endBackup(KA_JOB_STATUS_COMPLETED).IsError());
+  const std::string dir = runs().at(0).dir;
+  ASSERT_EQ(0, ::symlink(dir.c_str(), (store_ + "/7.linked").c_str()));
+  EXPECT_EQ(1u, runs().size());
 }
 
 TEST(JobManifestTest, DamagedOrOlderTextIsRefusedWithTheReason) {

@@ -264,7 +264,7 @@ CUxError JobManifest::writeTo(const std::string& runDir) const {
 CUxError JobManifest::readFrom(const std::string& runDir) {
   std::string path = runDir + "/" + kStoreManifestName;
   std::string text;
-  CUxError error = StoreIo::ReadWholeFile(path, &text);
+  CUxError error = StoreIo::ReadWholeFile(path, &text, kStoreManifestMaxBytes);
   if (error.IsError()) return error;
   error = parse(text);
   if (error.IsError()) {

@@ -178,8 +178,8 @@ std::string ParseToken(const std::string& token, ParsedPlan* plan) {
   return "";
 }
 
-CUxError InstallSpec(const std::string& spec) {
-  ParsedPlan plan;
+CUxError ParseSpec(const std::string& spec, ParsedPlan* out) {
+  ParsedPlan& plan = *out;
   size_t start = 0;
   while (!spec.empty() && start <= spec.size()) {
     size_t comma = spec.find(',', start);
@@ -202,6 +202,13 @@ CUxError InstallSpec(const std::string& spec) {
                     "fault plan [%s]: flowWindow waits for commits, and manualCommit stops them",
                     spec.c_str());
   }
+  return CUxError();
+}
+
+CUxError InstallSpec(const std::string& spec) {
+  ParsedPlan plan;
+  CUxError error = ParseSpec(spec, &plan);
+  if (error.IsError()) return error;
   std::lock_guard<std::mutex> lock(gMutex);
   gRules = plan.rules;
   gHasRules = !gRules.empty();
@@ -253,6 +260,11 @@ const char* PipelineFaults::OpName(Op op) {
 CUxError PipelineFaults::Install(const std::string& spec) {
   LoadEnvironmentOnce();
   return InstallSpec(spec);
+}
+
+CUxError PipelineFaults::Validate(const std::string& spec) {
+  ParsedPlan plan;
+  return ParseSpec(spec, &plan);
 }
 
 CUxError PipelineFaults::InstallFromEnvironment() {

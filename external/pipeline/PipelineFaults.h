@@ -75,6 +75,8 @@ class PipelineFaults {
   // Replaces the plan with the rules in `spec` (syntax above; empty clears it). A malformed
   // spec returns kPipelineInvalidArgument and leaves the plan unchanged.
   static CUxError Install(const std::string& spec);
+  // The error Install(spec) would return, without installing anything.
+  static CUxError Validate(const std::string& spec);
   // Replaces the plan with what OBJSTORE_PIPELINE_FAULTS says (nothing when unset).
   static CUxError InstallFromEnvironment();
   // Removes every rule, manual commit mode, the commit delay, the flow window, the hook and the

@@ -37,6 +37,24 @@ bool StoreRecordHeaderIntact(const StoreRecordHeader& header) {
   return header.headerCrc == Crc32c(&header, kHeaderCrcCovers);
 }
 
+uint64_t StoreRecordMaxBytes(uint32_t type) {
+  switch (type) {
+    case kStoreRecordHeader:
+      return 64 << 10;
+    case kStoreRecordMetaData:
+      return 16 << 20;
+    case kStoreRecordData:
+      return uint64_t{1} << 30;
+    case kStoreRecordEof:
+      return 64 << 10;
+    case kStoreRecordAbandon:
+      return 0;
+    case kStoreRecordCommit:
+      return kStoreCommitPayloadBytes;
+  }
+  return 0;
+}
+
 std::string StoreDataFileName(uint32_t aFileId) {
   return kPrefix + std::to_string(aFileId) + kDataSuffix;
 }

@@ -64,6 +64,15 @@ constexpr uint32_t kStoreFormatVersion = 2;
 constexpr const char* kStoreManifestName = "MANIFEST";
 constexpr uint64_t kStoreCommitPayloadBytes = 8;
 
+// The most bytes each kind of file or record holds in a store that this pipeline wrote. A reader
+// refuses more before it allocates anything, so that a damaged or hostile store costs bounded
+// memory whatever its length fields or file sizes say.
+constexpr uint64_t kStoreManifestMaxBytes = 1 << 20;  // a few hundred bytes in practice
+constexpr uint64_t kStoreCommittedMaxBytes = 32;      // a decimal count and a line feed
+// Per record type: a stream header, metadata, one data section (the host's largest extent is
+// 1 GiB), an end-of-file reason, nothing, a count.
+uint64_t StoreRecordMaxBytes(uint32_t type);
+
 // A record header for `length` bytes at `payload`, with both checksums.
 StoreRecordHeader MakeStoreRecordHeader(uint32_t type, uint32_t kind, const void* payload,
                                         uint64_t length);

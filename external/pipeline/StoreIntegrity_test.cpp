@@ -105,13 +105,22 @@ TEST_F(StoreIntegrityTest, AFlippedPayloadBitDamagesOnlyItsItem) {
   EXPECT_TRUE(read.problems.empty()) << read.problems[0];
 }
 
-TEST_F(StoreIntegrityTest, AFlippedHeaderBitEndsTheWalkAndCountsTheLoss) {
+TEST_F(StoreIntegrityTest, AFlippedHeaderBitCostsOnlyItsRecordsItem) {
   const StoreStreamInfo info = writeRun(true);
-  FlipBit(info.dataPath, RecordOffset(info.dataPath, 5 + 2) + 9);  // the data record's length
+  const uint64_t damaged = RecordOffset(info.dataPath, 5 + 2);  // the second item's data record
+  FlipBit(info.dataPath, damaged + 9);                          // its length
   const Read read = ReadStream(info);
-  EXPECT_EQ(1u, read.items.size());
-  EXPECT_TRUE(Mentions(read.problems, "header at offset")) << read.problems.size();
-  EXPECT_TRUE(Mentions(read.problems, "only 1 readable whole items of the 3 committed"));
+  ASSERT_EQ(3u, read.items.size());
+  EXPECT_TRUE(read.items[0].damage.empty());
+  EXPECT_EQ("a record of it at offset " + std::to_string(damaged) + " is damaged",
+            read.items[1].damage);
+  EXPECT_EQ("item1", read.items[1].name);
+  EXPECT_TRUE(read.items[2].damage.empty());
+  EXPECT_TRUE(read.items[2].committed);
+  ASSERT_EQ(1u, read.problems.size());
+  EXPECT_TRUE(
+      Mentions(read.problems, "the record at offset " + std::to_string(damaged) + " is damaged"));
+  EXPECT_TRUE(Mentions(read.problems, "bytes skipped, up to the next intact record"));
 }
 
 struct CountDamage {

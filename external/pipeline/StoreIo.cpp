@@ -23,6 +23,14 @@ CUxError IoError(const CUxCodeLocation& where, const char* what, const std::stri
                       std::strerror(error));
 }
 
+const char* FileKind(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
 std::string ParentOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -122,23 +130,62 @@ CUxError StoreIo::ReplaceFileDurably(const std::string& path, const std::string&
   return SyncDirectory(ParentOf(path));
 }
 
-CUxError StoreIo::ReadWholeFile(const std::string& path, std::string* content) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return IoError(UX_CODE_LOCATION, "open", path, errno);
+CUxError StoreIo::OpenRegularFile(const std::string& path, int* fd, uint64_t* size) {
+  *fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  if (*fd < 0 && errno == ELOOP) {
+    return CUxMakeError(UX_CODE_LOCATION, kPipelineBadStore,
+                        "[%s] is a symbolic link; a store holds regular files only", path.c_str());
+  }
+  if (*fd < 0) return IoError(UX_CODE_LOCATION, "open", path, errno);
+  struct stat info;
+  if (::fstat(*fd, &info) != 0) {
+    CUxError error = IoError(UX_CODE_LOCATION, "fstat", path, errno);
+    ::close(*fd);
+    *fd = -1;
+    return error;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(*fd);
+    *fd = -1;
+    return CUxMakeError(UX_CODE_LOCATION, kPipelineBadStore,
+                        "[%s] is %s; a store holds regular files only", path.c_str(),
+                        FileKind(info.st_mode));
+  }
+  *size = static_cast<uint64_t>(info.st_size);
+  return CUxError();
+}
+
+CUxError StoreIo::ReadWholeFile(const std::string& path, std::string* content, uint64_t maxBytes) {
+  int fd = -1;
+  uint64_t size = 0;
+  CUxError error = OpenRegularFile(path, &fd, &size);
+  if (error.IsError()) return error;
   content->clear();
+  if (size > maxBytes) {
+    ::close(fd);
+    return CUxMakeError(UX_CODE_LOCATION, kPipelineBadStore,
+                        "[%s] holds %llu bytes, more than the %llu such a file ever holds",
+                        path.c_str(), static_cast<unsigned long long>(size),
+                        static_cast<unsigned long long>(maxBytes));
+  }
+  // The file may grow while it is read: never take more than the bound.
   char buffer[8192];
-  for (;;) {
+  while (content->size() <= maxBytes) {
     ssize_t got = ::read(fd, buffer, sizeof(buffer));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      int error = errno;
+      int code = errno;
       ::close(fd);
-      return IoError(UX_CODE_LOCATION, "read", path, error);
+      return IoError(UX_CODE_LOCATION, "read", path, code);
     }
     if (got == 0) break;
     content->append(buffer, static_cast<size_t>(got));
   }
   ::close(fd);
+  if (content->size() > maxBytes) {
+    return CUxMakeError(UX_CODE_LOCATION, kPipelineBadStore, "[%s] grew past %llu bytes",
+                        path.c_str(), static_cast<unsigned long long>(maxBytes));
+  }
   return CUxError();
 }
 
@@ -158,6 +205,11 @@ CUxError StoreIo::ListDirectory(const std::string& path, std::vector<std::string
 bool StoreIo::IsDirectory(const std::string& path) {
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool StoreIo::IsDirectoryNoFollow(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace OBJECTOPSAPI

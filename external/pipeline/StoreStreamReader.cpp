@@ -1,14 +1,17 @@
 #include "StoreStreamReader.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "Crc32c.h"
 #include "MakeCXFileHeader.h"
 #include "PipelineErrors.h"
+#include "StoreIo.h"
 
 namespace OBJECTOPSAPI {
 
@@ -29,6 +32,18 @@ std::string ItemName(const std::string& header) {
 
 CUxError ReadError(const std::string& path) {
   return UX_ERROR(kPipelineIoError, "read of [%s] failed: %s", path.c_str(), std::strerror(errno));
+}
+
+bool KnownRecordType(uint32_t type) {
+  return type >= kStoreRecordHeader && type <= kStoreRecordCommit;
+}
+
+uint64_t CommitCount(const std::string& payload) {
+  uint64_t count = 0;
+  for (size_t i = 0; i < payload.size() && i < kStoreCommitPayloadBytes; ++i) {
+    count |= static_cast<uint64_t>(static_cast<unsigned char>(payload[i])) << (8 * i);
+  }
+  return count;
 }
 
 bool IsSectionType(uint32_t type) {
@@ -57,6 +72,45 @@ std::string Number(uint64_t value) {
   return std::to_string(value);
 }
 
+// Whether the 24 bytes at `bytes`, `at` bytes into a file of `fileSize`, are an intact record
+// header whose record fits in the file. The cheap tests come first: most offsets fail the type.
+bool IntactHeaderAt(const char* bytes, uint64_t at, uint64_t fileSize) {
+  StoreRecordHeader header;
+  std::memcpy(&header, bytes, sizeof(header));
+  return KnownRecordType(header.type) && header.length <= StoreRecordMaxBytes(header.type) &&
+         header.length <= fileSize - at - sizeof(header) && StoreRecordHeaderIntact(header);
+}
+
+// The first offset from `from` on that holds an intact record header; `fileSize` when none
+// does. Holes of a sparse file are skipped unread, so a damaged file costs the time of the
+// bytes it really holds.
+bool FindNextRecord(int fd, uint64_t from, uint64_t fileSize, uint64_t* found) {
+  constexpr size_t kChunk = 1 << 20;
+  constexpr size_t kHeader = sizeof(StoreRecordHeader);
+  std::vector<char> buffer(kChunk + kHeader);
+  *found = fileSize;
+  uint64_t at = from;
+  while (at + kHeader <= fileSize) {
+    const off_t data = ::lseek(fd, static_cast<off_t>(at), SEEK_DATA);
+    if (data < 0 && errno == ENXIO) return true;  // only a hole is left
+    if (data > static_cast<off_t>(at)) at = static_cast<uint64_t>(data);
+    if (at + kHeader > fileSize) return true;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk + kHeader, fileSize - at));
+    const ssize_t got = ::pread(fd, buffer.data(), want, static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < static_cast<ssize_t>(kHeader)) return got >= 0;
+    const size_t last = static_cast<size_t>(got) - kHeader;
+    for (size_t i = 0; i <= last; ++i) {
+      if (IntactHeaderAt(buffer.data() + i, at + i, fileSize)) {
+        *found = at + i;
+        return true;
+      }
+    }
+    at += last + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 StoreStreamReader::~StoreStreamReader() {
@@ -71,16 +125,17 @@ CUxError StoreStreamReader::open(const StoreStreamInfo& stream) {
   lastCommit_ = previousCommit_ = 0;
   incompleteTail_ = finished_ = false;
   problems_.clear();
-  file_ = std::fopen(stream.dataPath.c_str(), "rb");
-  struct stat info;
-  if (file_ == nullptr || ::fstat(::fileno(file_), &info) != 0) {
+  int fd = -1;
+  CUxError opened = StoreIo::OpenRegularFile(stream.dataPath, &fd, &fileSize_);
+  if (opened.IsError()) return opened;
+  file_ = ::fdopen(fd, "rb");
+  if (file_ == nullptr) {
     CUxError error = UX_ERROR(kPipelineIoError, "open of [%s] failed: %s", stream.dataPath.c_str(),
                               std::strerror(errno));
-    close();
+    ::close(fd);
     return error;
   }
   std::setvbuf(file_, nullptr, _IOFBF, kReadBufferBytes);
-  fileSize_ = static_cast<uint64_t>(info.st_size);
 
   // A file cut inside its header (its process died at once) holds no items.
   StoreFileHeader header;
@@ -126,13 +181,26 @@ CUxError StoreStreamReader::next(StoreItem* item, bool* more, bool readData) {
     CUxError error = readRecord(&header, &payload, readData, &status);
     if (error.IsError()) return error;
     if (status == kRecordNone) {
+      if (!building.damage.empty()) return emit(&building, item, more);
       if (!building.sections.empty()) incompleteTail_ = true;
       break;
     }
     if (status == kRecordBadHeader) {
-      addProblem("the record header at offset " + Number(at) + " fails its checksum: the " +
-                 Number(fileSize_ - at) + " bytes from there on cannot be read");
-      break;
+      error = skipDamagedRecord(at, &building);
+      if (error.IsError()) return error;
+      continue;
+    }
+    if (afterLoss_ && !building.sections.empty() && endsLostItem(header, payload)) {
+      // The lost record ended the item being read: end it there, and read this record again as
+      // the first of the next item (or the commit after it).
+      afterLoss_ = false;
+      error = seekTo(at);
+      if (error.IsError()) return error;
+      return emit(&building, item, more);
+    }
+    if (header.type != kStoreRecordCommit) {
+      if (afterLoss_ && header.type != kStoreRecordHeader) markLoss(&building);
+      afterLoss_ = false;
     }
     const bool intact = payload.size() != header.length || header.length == 0 ||
                         Crc32c(payload.data(), payload.size()) == header.payloadCrc;
@@ -140,12 +208,6 @@ CUxError StoreStreamReader::next(StoreItem* item, bool* more, bool readData) {
       if (!intact) addProblem("the commit record at offset " + Number(at) + " fails its checksum");
       if (intact) noteCommitRecord(header, payload);
       continue;
-    }
-    if (!IsSectionType(header.type) && header.type != kStoreRecordEof &&
-        header.type != kStoreRecordAbandon) {
-      addProblem("a record of unknown type " + Number(header.type) + " at offset " + Number(at) +
-                 ": the rest of the file cannot be read");
-      break;
     }
     if (!intact && building.damage.empty()) {
       building.damage = std::string("its ") + RecordName(header.type) + " record at offset " +
@@ -165,14 +227,61 @@ CUxError StoreStreamReader::next(StoreItem* item, bool* more, bool readData) {
     building.success = header.type == kStoreRecordEof && header.kind != 0;
     if (header.type == kStoreRecordAbandon) payload = "abandoned: its end-of-file record failed";
     building.reason.swap(payload);
-    building.index = itemsRead_++;
-    building.committed = building.index < stream_.committedCount;
-    *item = std::move(building);
-    *more = true;
-    return CUxError();
+    return emit(&building, item, more);
   }
   if (!finished_) checkCounts();
   finished_ = true;
+  return CUxError();
+}
+
+bool StoreStreamReader::endsLostItem(const StoreRecordHeader& header,
+                                     const std::string& payload) const {
+  if (header.type == kStoreRecordHeader) return true;
+  return header.type == kStoreRecordCommit && payload.size() == kStoreCommitPayloadBytes &&
+         CommitCount(payload) == itemsRead_ + 1;
+}
+
+CUxError StoreStreamReader::emit(StoreItem* building, StoreItem* item, bool* more) {
+  building->index = itemsRead_++;
+  building->committed = building->index < stream_.committedCount;
+  *item = std::move(*building);
+  *more = true;
+  return CUxError();
+}
+
+// One damaged record costs one record: the walk goes on at the next offset that holds an intact
+// record header. A header proves 20 bytes with a CRC-32C, names a known type and a length that
+// fits both its kind's bound and the file, so a chance match in damaged bytes is unlikely
+// enough to need no marker in the format.
+CUxError StoreStreamReader::skipDamagedRecord(uint64_t at, StoreItem* building) {
+  uint64_t resume = fileSize_;
+  if (!FindNextRecord(::fileno(file_), at + 1, fileSize_, &resume)) {
+    return ReadError(stream_.dataPath);
+  }
+  const std::string span = "the record at offset " + Number(at) +
+                           " is damaged (its header fails its checksum or names no record): ";
+  if (resume < fileSize_) {
+    addProblem(span + Number(resume - at) + " bytes skipped, up to the next intact record at " +
+               Number(resume));
+  } else {
+    addProblem(span + "the " + Number(fileSize_ - at) + " bytes to the end hold no intact record");
+  }
+  lossOffset_ = at;
+  afterLoss_ = true;
+  if (!building->sections.empty()) markLoss(building);
+  return seekTo(resume);
+}
+
+void StoreStreamReader::markLoss(StoreItem* building) const {
+  if (!building->damage.empty()) return;
+  building->damage = "a record of it at offset " + Number(lossOffset_) + " is damaged";
+}
+
+CUxError StoreStreamReader::seekTo(uint64_t offset) {
+  if (::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) {
+    return ReadError(stream_.dataPath);
+  }
+  offset_ = offset;
   return CUxError();
 }
 
@@ -202,7 +311,8 @@ CUxError StoreStreamReader::readRecord(StoreRecordHeader* header, std::string* p
     return CUxError();
   }
   if (std::fread(header, sizeof(*header), 1, file_) != 1) return ReadError(stream_.dataPath);
-  if (!StoreRecordHeaderIntact(*header)) {
+  if (!StoreRecordHeaderIntact(*header) || !KnownRecordType(header->type) ||
+      header->length > StoreRecordMaxBytes(header->type)) {
     *status = kRecordBadHeader;
     return CUxError();
   }
@@ -233,10 +343,7 @@ void StoreStreamReader::noteCommitRecord(const StoreRecordHeader& header,
                " bytes instead of " + Number(kStoreCommitPayloadBytes));
     return;
   }
-  uint64_t count = 0;
-  for (size_t i = 0; i < kStoreCommitPayloadBytes; ++i) {
-    count |= static_cast<uint64_t>(static_cast<unsigned char>(payload[i])) << (8 * i);
-  }
+  const uint64_t count = CommitCount(payload);
   if (count != itemsRead_) {
     addProblem("the commit record at offset " + Number(at) + " counts " + Number(count) +
                " items, but " + Number(itemsRead_) + " precede it");

@@ -7,11 +7,17 @@
 // the stream's committed count (StoreStreamInfo::committedCount).
 //
 // Damage does not stop the walk where it need not. A record whose payload fails its checksum
-// marks its item as damaged and the walk goes on; a record header that fails its checksum ends
-// the walk, as nothing after it can be trusted. Counts that disagree (a committed file that is
-// missing, lower or higher than the stream's own commit records or its run's manifest say, items
-// beyond the committed count of a run that ended) are problems too. problems() holds one line per
-// problem, naming the file; it is complete once next() has said there are no more items.
+// marks its item as damaged and the walk goes on. A record whose header fails its checksum (or
+// names no known type, or a length beyond its kind's bound, StoreRecordMaxBytes) costs that one
+// record: the reader reports the damaged span and goes on at the next offset holding an intact
+// record header, and the item that lost the record is returned with its damage set. No marker
+// in the format is needed: a false match must pass a CRC-32C over 20 bytes, a known type and a
+// length that fits. The one case it does not cover is a data payload that itself holds a copy
+// of a store's data file: the search may then resume inside that copy. Counts that disagree (a
+// committed file that is missing, lower or higher than the stream's own commit records or its run's
+// manifest say, items beyond the committed count of a run that ended) are problems too. problems()
+// holds one line per problem, naming the file; it is complete once next() has said there are no
+// more items.
 //
 // A stream whose file ends inside a record or an item (its process died, or a write failed)
 // ends after its last whole item; incompleteTail() then says so.
@@ -83,6 +89,14 @@ class StoreStreamReader {
   enum RecordStatus { kRecordRead, kRecordNone, kRecordBadHeader };
   CUxError readRecord(StoreRecordHeader* header, std::string* payload, bool readPayload,
                       RecordStatus* status);
+  // Ends `building` as the next item.
+  CUxError emit(StoreItem* building, StoreItem* item, bool* more);
+  // Reports the damaged record at `at` and goes on at the next intact record.
+  CUxError skipDamagedRecord(uint64_t at, StoreItem* building);
+  void markLoss(StoreItem* building) const;
+  // Whether the first record after a lost one shows that the lost one ended an item.
+  bool endsLostItem(const StoreRecordHeader& header, const std::string& payload) const;
+  CUxError seekTo(uint64_t offset);
   // Checks a commit record against the items before it.
   void noteCommitRecord(const StoreRecordHeader& header, const std::string& payload);
   void checkCounts();
@@ -98,6 +112,8 @@ class StoreStreamReader {
   uint64_t previousCommit_ = 0;
   bool incompleteTail_ = false;
   bool finished_ = false;
+  bool afterLoss_ = false;  // a damaged record was skipped; no intact item record read since
+  uint64_t lossOffset_ = 0;
   std::vector<std::string> problems_;
 };
 

@@ -103,3 +103,27 @@ summary() {
   echo "$1: $PASSED passed, $FAILED failed"
   [ "$FAILED" = 0 ]
 }
+
+# Bounds of one hostile case: seconds of wall time and KiB of resident memory.
+BOUND_SECONDS=${BOUND_SECONDS:-5}
+BOUND_KIB=${BOUND_KIB:-262144}
+
+# Runs the program as run() does, but killed after twice $BOUND_SECONDS, with its address space
+# capped (ulimit -v) and its time and peak memory measured (/usr/bin/time); returns its status.
+# bounded() then says whether it stayed within the bounds.
+run_bounded() {
+  local name=$1
+  shift
+  ( ulimit -v $((BOUND_KIB * 8))
+    exec /usr/bin/time -f "%e %M" -o "$WORK/$name.time" \
+      timeout -s KILL $((BOUND_SECONDS * 2)) "$PROGRAM" "$@" --no-progress ) \
+    > "$WORK/$name.out" 2> "$WORK/$name.err"
+}
+
+# Whether run $1 took at most $BOUND_SECONDS and $BOUND_KIB; echoes why not.
+bounded() {
+  local seconds kib
+  read -r seconds kib < <(tail -1 "$WORK/$1.time")
+  awk "BEGIN { exit !($seconds <= $BOUND_SECONDS) }" || { echo "took $seconds s"; return 1; }
+  [ "$kib" -le "$BOUND_KIB" ] || { echo "took $kib KiB"; return 1; }
+}

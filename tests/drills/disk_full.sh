@@ -11,6 +11,7 @@ CAUSE="No space left on device"
 
 store_case() {
   local size=$1 dir=$WORK/store-$1
+  mkdir -p "$dir"  # the root base is created as mkdir does: its parent must exist
   cp -a "$WORK/cache0" "$dir-cache"
   local job=(--cache "$dir-cache" --root "$dir/root" --store "$dir/store" --job-id 31)
   run "store-$size" backup "${job[@]}" --faults "diskFullAfter=$size" && { echo "the backup succeeded on a full disk"; return; }

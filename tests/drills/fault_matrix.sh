@@ -84,7 +84,8 @@ run_cell() {
   local common=(--cache "$dir/cache" --root "$dir/root" --store "$dir/store" --job-id 21 --commit-items 16)
   local status=0
   # shellcheck disable=SC2086  # the extra options split on purpose
-  run "$name-faulty" backup "${common[@]}" --faults "$faults" $extra || status=$?
+  # An empty plan is no --faults at all: --faults "" is refused.
+  run "$name-faulty" backup "${common[@]}" ${faults:+--faults "$faults"} $extra || status=$?
   if [ "$expected" != any ] && [ "$status" != "$expected" ]; then
     echo "the faulty backup ended with $status, not $expected"; return
   fi

@@ -8,7 +8,7 @@ trials=()
 passed=0
 failed=0
 status=0
-for drill in fault_matrix.sh disk_full.sh kill_trials.sh; do
+for drill in fault_matrix.sh disk_full.sh kill_trials.sh damaged_store.sh hostile_args.sh; do
   start=$(date +%s)
   args=()
   [ "$drill" = kill_trials.sh ] && args=("${trials[@]}")

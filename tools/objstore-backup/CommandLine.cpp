@@ -30,6 +30,16 @@ struct Parsed {
   std::function<int(std::ostream&, std::ostream&)> run;
 };
 
+// An empty value of a path (or a fault plan, or a log file) would silently mean "the default"
+// or "nothing", which sends data where nobody asked: refused, with the option's name.
+CLI::Validator NonEmpty() {
+  return CLI::Validator(
+      [](std::string& value) {
+        return value.empty() ? std::string("must not be empty") : std::string();
+      },
+      "", "NONEMPTY");
+}
+
 // Every command takes these; so does the program before the command's name, for the same
 // values ("objstore-backup --json list" and "objstore-backup list --json" are one thing).
 void AddCommonOptions(CLI::App* command, CommonOptions* common) {
@@ -38,6 +48,7 @@ void AddCommonOptions(CLI::App* command, CommonOptions* common) {
   command
       ->add_option("--log", common->logFile,
                    "Write the library's log to FILE ('-': standard error)")
+      ->check(NonEmpty())
       ->type_name("FILE");
   AddIntegerOption(command, "--log-level", &common->logLevel, -1, 5,
                    "How much the library logs: -1 errors only, 5 everything")
@@ -51,6 +62,7 @@ void AddJobOptions(CLI::App* command, JobOptions* job) {
       ->add_option("--faults", job->faults,
                    "Pipeline faults to inject, e.g. 'sendHeader=3,sendUserBufData=10+' "
                    "(also OBJSTORE_PIPELINE_FAULTS)")
+      ->check(NonEmpty())
       ->type_name("SPEC");
   AddIntegerOption(command, "--commit-items", &job->commitItems, int64_t{0}, INT64_MAX,
                    "Commit a stream after N items (0: never for that reason)")
@@ -92,8 +104,9 @@ CLI::Option* AddJobOption(CLI::App* command, int64_t* jobId, const std::string& 
 void AddStoreOption(CLI::App* command, std::string* storeDir) {
   command
       ->add_option("--store", *storeDir,
-                   "Backup store directory (default: OBJSTORE_PIPELINE_STORE, else the "
-                   "settings, else /var/tmp/objstore-pipeline-store)")
+                   "Backup store directory; required unless OBJSTORE_PIPELINE_STORE or the "
+                   "settings (Pipeline / sStoreDir) name one")
+      ->check(NonEmpty())
       ->type_name("DIR");
 }
 
@@ -107,9 +120,13 @@ void AddIngest(CLI::App& app, Parsed* p) {
       "ingest", "Put every file, link and empty directory under SRC into a disk cache");
   command->add_option("SRC", p->ingest.sourceDir, "Source directory")
       ->required()
+      ->check(NonEmpty())
       ->check(CLI::ExistingDirectory);
-  command->add_option("--cache", p->ingest.cacheDir, "Disk cache directory (created if missing)")
+  command
+      ->add_option("--cache", p->ingest.cacheDir,
+                   "Disk cache directory (created if missing); not inside SRC")
       ->required()
+      ->check(NonEmpty())
       ->type_name("DIR");
   AddExtentOption(command, &p->ingest.extentSize);
   AddIntegerOption(command, "--threads", &p->ingest.threads, 1u, 64u, "Threads writing segments");
@@ -118,6 +135,7 @@ void AddIngest(CLI::App& app, Parsed* p) {
       ->add_option("--faults", p->ingest.faults,
                    "Disk cache faults to inject: 'diskFullAfter=SIZE' (also "
                    "OBJSTORE_DISKCACHE_FAULTS)")
+      ->check(NonEmpty())
       ->type_name("SPEC");
   AddCommonOptions(command, &p->common);
   command->callback([p] {
@@ -132,12 +150,15 @@ void AddBackup(CLI::App& app, Parsed* p) {
       app.add_subcommand("backup", "Back up every segment of a disk cache in one job");
   command->add_option("--cache", p->backup.cacheDir, "Disk cache directory")
       ->required()
+      ->check(NonEmpty())
       ->check(CLI::ExistingDirectory)
       ->type_name("DIR");
   command
       ->add_option("--root", p->backup.rootBase,
                    "Base directory of the library's root; required unless the settings hold "
-                   "one (OBJECTSTORE / sOBJECTSTORERootDir)")
+                   "one (OBJECTSTORE / sOBJECTSTORERootDir). Only its last part is created; "
+                   "not inside the cache or the store")
+      ->check(NonEmpty())
       ->type_name("DIR");
   AddStoreOption(command, &p->backup.storeDir);
   AddJobOption(command, &p->backup.jobId, "Job id");
@@ -166,6 +187,7 @@ void AddVerify(CLI::App& app, Parsed* p) {
   AddStoreOption(command, &p->verify.storeDir);
   command->add_option("--source", p->verify.sourceDir, "Source directory")
       ->required()
+      ->check(NonEmpty())
       ->check(CLI::ExistingDirectory)
       ->type_name("DIR");
   CLI::Option* job =
@@ -184,8 +206,11 @@ void AddRestore(CLI::App& app, Parsed* p) {
       "restore", "Write the latest committed copy of every object of a job under a directory");
   AddStoreOption(command, &p->restore.storeDir);
   AddJobOption(command, &p->restore.jobId, "Job id")->required()->default_str("");
-  command->add_option("--to", p->restore.targetDir, "Target directory (created if missing)")
+  command
+      ->add_option("--to", p->restore.targetDir,
+                   "Target directory (created if missing); not the store or inside it")
       ->required()
+      ->check(NonEmpty())
       ->type_name("DIR");
   command->add_flag("--overwrite", p->restore.overwrite,
                     "Replace existing files that differ (atomically); without it they are "
@@ -239,6 +264,7 @@ void AddDemo(CLI::App& app, Parsed* p) {
   command
       ->add_option("--keep", p->demo.keepDir,
                    "Use and keep this (empty) workspace directory, also when interrupted")
+      ->check(NonEmpty())
       ->type_name("DIR");
   AddIntegerOption(command, "--objects", &p->demo.tree.objects, uint64_t{0}, uint64_t{10000000},
                    "Objects to generate");
@@ -273,13 +299,17 @@ bool IsCommand(const CLI::App& app, const std::string& name) {
 }
 
 // The first argument that is neither an option of `app` nor an option's value: the command's
-// name, or "" when there is none.
-std::string CommandName(const CLI::App& app, int argc, const char* const* argv) {
+// name, or "" when there is none. An option before it that `app` does not know goes into
+// `unknown` (the first one only), so that it is named instead of the missing command.
+std::string CommandName(const CLI::App& app, int argc, const char* const* argv,
+                        std::string* unknown) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.empty() || arg[0] != '-') return arg;
-    const CLI::Option* option = app.get_option_no_throw(arg);
-    if (option != nullptr && option->get_items_expected_min() > 0) ++i;  // its value follows
+    const std::string name = arg.substr(0, arg.find('='));
+    const CLI::Option* option = app.get_option_no_throw(name);
+    if (option == nullptr && unknown->empty()) *unknown = name;
+    if (option != nullptr && option->get_items_expected_min() > 0 && name == arg) ++i;
   }
   return "";
 }
@@ -306,7 +336,12 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     AddCheck(app, &parsed);
     AddList(app, &parsed);
     AddDemo(app, &parsed);
-    const std::string command = CommandName(app, argc, argv);
+    std::string unknown;
+    const std::string command = CommandName(app, argc, argv, &unknown);
+    if (!unknown.empty()) {
+      err << kProgram << ": error: unknown option [" << unknown << "] (see --help)\n";
+      return kExitUsage;
+    }
     if (!command.empty() && !IsCommand(app, command)) {
       err << kProgram << ": error: unknown command [" << command << "] (see --help)\n";
       return kExitUsage;

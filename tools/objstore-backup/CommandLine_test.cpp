@@ -16,18 +16,27 @@ namespace {
 
 struct BadArguments {
   const char* name;
-  std::vector<std::string> args;  // "$DIR" stands for an existing directory
+  std::vector<std::string> args;  // "$DIR", "$OTHER": existing directories; "$DIR/x": under it
   const char* reason;             // part of the one line on standard error
+  const char* environment = "";   // "NAME=VALUE" set for the run
 };
 
 class CommandLineErrorTest : public testing::TestWithParam<BadArguments> {};
 
 TEST_P(CommandLineErrorTest, FailsWithStatusTwoAndOneLine) {
   objstore_testing::TempDir dir;
+  objstore_testing::TempDir other;
+  ASSERT_TRUE(objstore_testing::WriteFile(dir.sub("file"), ""));
   std::vector<std::string> args = GetParam().args;
   for (std::string& arg : args) {
-    if (arg == "$DIR") arg = dir.path();
+    if (arg.rfind("$DIR", 0) == 0) arg = dir.path() + arg.substr(4);
+    if (arg.rfind("$OTHER", 0) == 0) arg = other.path() + arg.substr(6);
   }
+  const std::string setting = GetParam().environment;
+  const objstore_testing::ScopedEnv environment(
+      setting.empty() ? "OBJSTORE_TEST_UNUSED" : setting.substr(0, setting.find('=')),
+      setting.substr(setting.find('=') + 1), setting.empty());
+  const objstore_testing::ScopedEnv noStore("OBJSTORE_PIPELINE_STORE", "", true);
   std::ostringstream out;
   std::ostringstream err;
   EXPECT_EQ(2, RunCommandLine(args, out, err));
@@ -65,7 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{
             "BackupNegativeJob", {"backup", "--cache", "$DIR", "--job-id", "-1"}, "--job: [-1]"},
         BadArguments{"BackupBadFaults",
-                     {"backup", "--cache", "$DIR", "--root", "$DIR", "--faults", "bogus=1"},
+                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$OTHER/s",
+                      "--faults", "bogus=1"},
                      "invalid --faults [bogus=1]"},
         BadArguments{
             "BackupLogLevel", {"backup", "--cache", "$DIR", "--log-level", "9"}, "--log-level"},
@@ -88,18 +98,66 @@ INSTANTIATE_TEST_SUITE_P(
                      {"backup", "--cache", "$DIR", "--commit-items", "-5"},
                      "--commit-items: [-5] is not a whole number from 0 to"},
         BadArguments{"EmptyFaultPlan",
-                     {"backup", "--cache", "$DIR", "--root", "$DIR", "--faults", ",,,"},
+                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$OTHER/s",
+                      "--faults", ",,,"},
                      "empty fault rule in [,,,]"},
-        BadArguments{
-            "StreamRuleWithoutAStream",
-            {"backup", "--cache", "$DIR", "--root", "$DIR", "--faults", "getStreamHandler@1=3"},
-            "getStreamHandler has no stream"},
+        BadArguments{"StreamRuleWithoutAStream",
+                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$OTHER/s",
+                      "--faults", "getStreamHandler@1=3"},
+                     "getStreamHandler has no stream"},
         BadArguments{"LogIntoAMissingDirectory",
                      {"verify", "--store", "$DIR", "--source", "$DIR", "--log", "/nonexistent/l"},
                      "--log: cannot open the log file [/nonexistent/l]: No such file"},
         BadArguments{"CacheFaultUnknown",
-                     {"ingest", "$DIR", "--cache", "$DIR", "--faults", "sendHeader"},
-                     "the disk cache knows one fault, diskFullAfter=<size>"}),
+                     {"ingest", "$DIR", "--cache", "$OTHER", "--faults", "sendHeader"},
+                     "the disk cache knows one fault, diskFullAfter=<size>"},
+        // Arguments that would send data elsewhere.
+        BadArguments{"EmptyStore", {"check", "--store", ""}, "--store: must not be empty"},
+        BadArguments{"EmptyTarget",
+                     {"restore", "--store", "$DIR", "--job", "1", "--to", ""},
+                     "--to: must not be empty"},
+        BadArguments{"EmptyCache", {"ingest", "$DIR", "--cache", ""}, "--cache: must not be empty"},
+        BadArguments{
+            "EmptyLog", {"check", "--store", "$DIR", "--log", ""}, "--log: must not be empty"},
+        BadArguments{"EmptyFaults", {"demo", "--faults", ""}, "--faults: must not be empty"},
+        BadArguments{"NoStoreGiven", {"check"}, "no store given: give --store DIR, or set"},
+        BadArguments{"NoStoreForBackup",
+                     {"backup", "--cache", "$DIR", "--root", "$OTHER"},
+                     "no store given"},
+        BadArguments{"StoreIsAFile", {"list", "--store", "$DIR/file"}, "/file] is not a directory"},
+        BadArguments{"BackupStoreIsAFile",
+                     {"backup", "--cache", "$OTHER", "--root", "$DIR/r", "--store", "$DIR/file"},
+                     "/file] is not a directory"},
+        BadArguments{"UnknownOption", {"--bogus"}, "unknown option [--bogus]"},
+        BadArguments{"StoreIsTheCache",
+                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$DIR/."},
+                     "is the same directory as the cache"},
+        BadArguments{"CacheInsideTheStore",
+                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$DIR/.."},
+                     "is inside the store"},
+        BadArguments{"RootInsideTheCache",
+                     {"backup", "--cache", "$DIR", "--root", "$DIR/r", "--store", "$OTHER"},
+                     "the root base (--root) ["},
+        BadArguments{"RootIsTheStore",
+                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$OTHER"},
+                     "is the same directory as the store"},
+        BadArguments{"RootParentMissing",
+                     {"backup", "--cache", "$DIR", "--root", "$OTHER/a/b", "--store", "$OTHER/s"},
+                     "only the last part of a path is created"},
+        BadArguments{"RestoreIntoTheStore",
+                     {"restore", "--store", "$DIR", "--job", "1", "--to", "$DIR/t"},
+                     "the target (--to) ["},
+        BadArguments{"CacheInsideTheSource",
+                     {"ingest", "$DIR", "--cache", "$DIR/c"},
+                     "is inside the source tree"},
+        BadArguments{"PipelineFaultsInTheEnvironment",
+                     {"demo", "--objects", "1"},
+                     "invalid OBJSTORE_PIPELINE_FAULTS [bogus]",
+                     "OBJSTORE_PIPELINE_FAULTS=bogus"},
+        BadArguments{"CacheFaultsInTheEnvironment",
+                     {"ingest", "$DIR", "--cache", "$OTHER"},
+                     "invalid OBJSTORE_DISKCACHE_FAULTS [bogus]",
+                     "OBJSTORE_DISKCACHE_FAULTS=bogus"}),
     [](const testing::TestParamInfo<BadArguments>& info) { return info.param.name; });
 
 // Help in plain words: none of CLI11's type names, validator names or flag defaults.

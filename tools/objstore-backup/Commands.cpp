@@ -12,6 +12,7 @@
 
 #include "HostLog.h"
 #include "NumericOptions.h"
+#include "PathRules.h"
 #include "PerfProbe.h"
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
@@ -31,15 +32,55 @@ const char kInterruptNotice[] =
     "interrupted: finishing the items in flight; press Ctrl-C again to stop at once\n";
 
 // A test seam: with OBJSTORE_BACKUP_INTERRUPT_AFTER=N the process raises SIGINT in the thread
-// that completed the N-th send, so that tests interrupt a job at a known point without timing.
+// that completed the N-th send, so that tests interrupt a job at a known point without timing;
+// OBJSTORE_BACKUP_INTERRUPT_SIGNALS=K raises it K times at once, as one press sent to the
+// process and to its group arrives.
 std::function<void()> InterruptSeam() {
   const char* text = std::getenv("OBJSTORE_BACKUP_INTERRUPT_AFTER");
+  const char* copiesText = std::getenv("OBJSTORE_BACKUP_INTERRUPT_SIGNALS");
   uint64_t after = 0;
+  uint64_t copies = 1;
   if (text == nullptr || !ReadDecimal(text, uint64_t{1}, UINT64_MAX, &after)) return nullptr;
+  if (copiesText != nullptr) ReadDecimal(copiesText, uint64_t{1}, uint64_t{10}, &copies);
   std::shared_ptr<std::atomic<uint64_t>> sent = std::make_shared<std::atomic<uint64_t>>(0);
-  return [sent, after] {
-    if (++*sent == after) raise(SIGINT);
+  return [sent, after, copies] {
+    if (++*sent != after) return;
+    for (uint64_t i = 0; i < copies; ++i) raise(SIGINT);
   };
+}
+
+// Fault plans from the environment are refused as --faults is: a typo must not run a drill
+// without its faults. False, with one line on `err`.
+bool EnvironmentFaultsValid(bool pipeline, std::ostream& err) {
+  const char* spec = std::getenv("OBJSTORE_PIPELINE_FAULTS");
+  if (pipeline && spec != nullptr && *spec != '\0') {
+    const CUxError error = OBJECTOPSAPI::PipelineFaults::Validate(spec);
+    if (error.IsError()) {
+      err << kProgram << ": error: invalid OBJSTORE_PIPELINE_FAULTS [" << spec
+          << "]: " << error.GetMessage() << "\n";
+      return false;
+    }
+  }
+  spec = std::getenv("OBJSTORE_DISKCACHE_FAULTS");
+  uint64_t ignored = 0;
+  std::string why;
+  if (spec != nullptr && *spec != '\0' &&
+      !ObjectStore::DirectoryDiskCache::ParseFaults(spec, &ignored, &why)) {
+    err << kProgram << ": error: invalid OBJSTORE_DISKCACHE_FAULTS [" << spec << "]: " << why
+        << "\n";
+    return false;
+  }
+  return true;
+}
+
+// One line on `err` and false when `inner` is `outer` or inside it.
+bool Apart(const std::string& inner, const char* innerName, const std::string& outer,
+           const char* outerName, std::ostream& err) {
+  if (!IsSameOrInside(inner, outer)) return true;
+  err << kProgram << ": error: " << innerName << " [" << inner << "] is "
+      << (IsSameOrInside(outer, inner) ? "the same directory as " : "inside ") << outerName << " ["
+      << outer << "]\n";
+  return false;
 }
 
 // The library's log: where the user said, else where the environment says, else `defaultFile`,
@@ -148,6 +189,7 @@ Summary RunLinesJson(const std::vector<RunLine>& lines) {
     entry["items"] = line.items;
     entry["committed"] = line.committed;
     entry["status"] = line.status;
+    entry["problems"] = line.damaged;
     entry["time"] = RunLister::LocalTime(line.time);
     list.push_back(entry);
   }
@@ -156,18 +198,34 @@ Summary RunLinesJson(const std::vector<RunLine>& lines) {
 
 }  // namespace
 
-bool ResolveStoreDir(const std::string& given, std::string* storeDir, std::ostream& err) {
+int ResolveStoreDir(const std::string& givenDir, std::string* storeDir, std::ostream& err,
+                    bool mustExist) {
+  const std::string given = givenDir;  // `storeDir` may be the same string
+  const char* fromEnvironment = std::getenv("OBJSTORE_PIPELINE_STORE");
   *storeDir = given.empty() ? OBJECTOPSAPI::PipelineOptions::ResolveStoreDir() : given;
+  if (given.empty() && (fromEnvironment == nullptr || *fromEnvironment == '\0') &&
+      *storeDir == OBJECTOPSAPI::PipelineOptions::kDefaultStoreDir) {
+    // Never a store nobody named: it may hold another user's backups, or none at all.
+    err << kProgram
+        << ": error: no store given: give --store DIR, or set OBJSTORE_PIPELINE_STORE\n";
+    return kExitUsage;
+  }
   std::error_code ignored;
-  if (std::filesystem::is_directory(*storeDir, ignored)) return true;
-  err << kProgram << ": error: the store [" << *storeDir << "] does not exist"
-      << (given.empty() ? " (give --store DIR, or set OBJSTORE_PIPELINE_STORE)" : "") << "\n";
-  return false;
+  if (std::filesystem::is_directory(*storeDir, ignored)) return kExitOk;
+  const bool exists = std::filesystem::exists(*storeDir, ignored);
+  if (!exists && !mustExist) return kExitOk;
+  err << kProgram << ": error: the store [" << *storeDir << "] "
+      << (exists ? "is not a directory" : "does not exist") << "\n";
+  return exists ? kExitUsage : kExitFailed;
 }
 
 int RunIngestCommand(const IngestOptions& options, const CommonOptions& common, std::ostream& out,
                      std::ostream& err) {
   if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
+  if (!EnvironmentFaultsValid(false, err)) return kExitUsage;
+  if (!Apart(options.cacheDir, "the cache", options.sourceDir, "the source tree", err)) {
+    return kExitUsage;
+  }
   uint64_t ignored = 0;
   std::string why;
   if (!options.faults.empty() &&
@@ -191,36 +249,50 @@ static std::chrono::milliseconds StatsInterval(const JobOptions& job) {
   return std::chrono::milliseconds(static_cast<int64_t>(job.statsIntervalSeconds * 1000));
 }
 
-// The job options, the root and the log of a backup; false, with one line on `err`, when the
-// arguments do not allow a backup.
-static bool PrepareBackup(const JobOptions& job, const CommonOptions& common,
-                          BackupOptions* options, std::ostream& err) {
+// The directories of a backup must stay apart: a store or root inside the cache would be backed
+// up or cleaned as segments, a root inside the store would be read as runs.
+static bool BackupDirsApart(const BackupOptions& o, std::ostream& err) {
+  const char* root = "the root base (--root)";
+  return Apart(o.storeDir, "the store", o.cacheDir, "the cache", err) &&
+         Apart(o.cacheDir, "the cache", o.storeDir, "the store", err) &&
+         Apart(o.rootBase, root, o.cacheDir, "the cache", err) &&
+         Apart(o.rootBase, root, o.storeDir, "the store", err);
+}
+
+// The store, the root, the job options and the log of a backup; an exit status and one line on
+// `err` when the arguments do not allow a backup. Runs before any progress is shown.
+static int PrepareBackup(const JobOptions& job, const CommonOptions& common, BackupOptions* options,
+                         bool* rootCreated, std::ostream& err) {
   options->rootBase = ChooseRootBase(options->rootBase);
   if (options->rootBase.empty()) {
     err << kProgram << ": error: " << NoRootBaseMessage() << "\n";
-    return false;
+    return kExitUsage;
   }
-  // The log goes next to the library's root; BackupRun reports a root it cannot create.
-  std::error_code ignored;
-  if (!std::filesystem::exists(options->rootBase, ignored)) {
-    std::filesystem::create_directories(options->rootBase, ignored);
+  if (const int status = ResolveStoreDir(options->storeDir, &options->storeDir, err, false)) {
+    return status;
   }
-  const bool haveRoot = std::filesystem::is_directory(options->rootBase, ignored);
-  if (!SetUpLogOrSay(common, haveRoot ? options->rootBase + "/objstore-backup.log" : "", err)) {
-    return false;
+  if (!BackupDirsApart(*options, err)) return kExitUsage;
+  // Like mkdir: a mistyped parent must not grow a whole new tree somewhere.
+  std::string error;
+  if (!MakeLastComponent(options->rootBase, rootCreated, &error)) {
+    err << kProgram << ": error: the root base (--root): " << error << "\n";
+    return kExitUsage;
   }
-  std::string error;  // after the log is routed: installing a fault plan logs it
-  if (!ApplyJobOptions(job, &error)) {
+  // The log goes next to the library's root.
+  if (!SetUpLogOrSay(common, options->rootBase + "/objstore-backup.log", err)) return kExitUsage;
+  if (!EnvironmentFaultsValid(true, err)) return kExitUsage;
+  if (!ApplyJobOptions(job, &error)) {  // after the log is routed: installing a plan logs it
     err << kProgram << ": error: " << error << "\n";
-    return false;
+    return kExitUsage;
   }
-  return true;
+  return kExitOk;
 }
 
 int RunBackupCommand(const BackupOptions& given, const JobOptions& job, const CommonOptions& common,
                      std::ostream& out, std::ostream& err) {
   BackupOptions options = given;
-  if (!PrepareBackup(job, common, &options, err)) return kExitUsage;
+  bool rootCreated = false;
+  if (const int status = PrepareBackup(job, common, &options, &rootCreated, err)) return status;
   options.statsFile = job.statsFile;
   options.statsInterval = StatsInterval(job);
   std::unique_ptr<PerfProbe> perf(job.perf ? new PerfProbe : nullptr);
@@ -234,6 +306,7 @@ int RunBackupCommand(const BackupOptions& given, const JobOptions& job, const Co
     result = BackupRun(options, &progress).run();
   }
   Summary summary = BackupSummary(result);
+  if (rootCreated) summary["root_base_created"] = options.rootBase;
   if (perf) summary["perf"] = PerfSummary(perf->figures());
   return Finish(summary, BackupFailure(result), common, out, err,
                 result.interrupted ? ScopedInterrupt::kExitStatus : kExitFailed);
@@ -243,7 +316,7 @@ int RunVerifyCommand(const VerifyOptions& given, const CommonOptions& common, st
                      std::ostream& err) {
   if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
   VerifyOptions options = given;
-  if (!ResolveStoreDir(given.storeDir, &options.storeDir, err)) return kExitFailed;
+  if (const int status = ResolveStoreDir(given.storeDir, &options.storeDir, err)) return status;
   ProgressCounters progress;
   VerifyResult result;
   {
@@ -270,7 +343,10 @@ int RunRestoreCommand(const RestoreOptions& given, const CommonOptions& common, 
                       std::ostream& err) {
   if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
   RestoreOptions options = given;
-  if (!ResolveStoreDir(given.storeDir, &options.storeDir, err)) return kExitFailed;
+  if (const int status = ResolveStoreDir(given.storeDir, &options.storeDir, err)) return status;
+  if (!Apart(options.targetDir, "the target (--to)", options.storeDir, "the store", err)) {
+    return kExitUsage;
+  }
   ProgressCounters progress;
   RestoreResult result;
   {
@@ -301,7 +377,7 @@ int RunCheckCommand(const CheckOptions& given, const CommonOptions& common, std:
                     std::ostream& err) {
   if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
   CheckOptions options = given;
-  if (!ResolveStoreDir(given.storeDir, &options.storeDir, err)) return kExitFailed;
+  if (const int status = ResolveStoreDir(given.storeDir, &options.storeDir, err)) return status;
   const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   WalkStats walk;
   const bool listed = StoreWalker(options.storeDir)
@@ -328,7 +404,7 @@ int RunListCommand(const ListOptions& options, const CommonOptions& common, std:
                    std::ostream& err) {
   if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
   std::string storeDir;
-  if (!ResolveStoreDir(options.storeDir, &storeDir, err)) return kExitFailed;
+  if (const int status = ResolveStoreDir(options.storeDir, &storeDir, err)) return status;
   std::vector<RunLine> lines;
   std::string error;
   if (!RunLister(storeDir).list(options.jobId, options.allJobs, &lines, &error)) {
@@ -340,6 +416,19 @@ int RunListCommand(const ListOptions& options, const CommonOptions& common, std:
   } else {
     PrintRunLines(lines, out);
   }
+  // As check fails on the same store: no run to list, or damage in one.
+  size_t damaged = 0;
+  for (const RunLine& line : lines) damaged += line.damaged != 0 ? 1 : 0;
+  if (lines.empty()) {
+    err << kProgram << ": list failed: the store [" << storeDir << "] holds no run"
+        << (options.allJobs ? "s" : " of job " + std::to_string(options.jobId)) << "\n";
+    return kExitFailed;
+  }
+  if (damaged != 0) {
+    err << kProgram << ": list failed: " << damaged << " of " << lines.size()
+        << " runs are damaged (check tells where)\n";
+    return kExitFailed;
+  }
   return kExitOk;
 }
 
@@ -347,6 +436,7 @@ int RunDemoCommand(const DemoOptions& options, const JobOptions& job, const Comm
                    std::ostream& out, std::ostream& err) {
   // Until the demo sends the log into its workspace, only errors reach the terminal.
   if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
+  if (!EnvironmentFaultsValid(true, err)) return kExitUsage;
   std::string error;
   if (!ApplyJobOptions(job, &error)) {
     err << kProgram << ": error: " << error << "\n";

@@ -19,10 +19,12 @@ namespace objstore_host {
 
 enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
-// The store directory a command reads: `given`, else the one a backup job would write to
-// (OBJSTORE_PIPELINE_STORE, the settings, the pipeline's default). False, with one line on `err`,
-// when it is not a directory.
-bool ResolveStoreDir(const std::string& given, std::string* storeDir, std::ostream& err);
+// The store directory a command uses: `given`, else OBJSTORE_PIPELINE_STORE, else the settings;
+// never the pipeline's built-in default, which nobody chose. Returns kExitOk, or the exit status
+// with one line on `err`: no store given (kExitUsage), not a directory (kExitUsage), missing when
+// `mustExist` (kExitFailed).
+int ResolveStoreDir(const std::string& given, std::string* storeDir, std::ostream& err,
+                    bool mustExist = true);
 
 // Options every command takes.
 struct CommonOptions {

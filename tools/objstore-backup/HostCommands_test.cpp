@@ -4,6 +4,7 @@
 // reaches the same command.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -112,6 +113,41 @@ TEST_F(HostCommandsTest, ListShowsEachRunOfTheStore) {
   EXPECT_EQ(1, missing.status);
   EXPECT_EQ("objstore-backup: error: the store [" + dir_.sub("nowhere") + "] does not exist\n",
             missing.err);
+}
+
+TEST_F(HostCommandsTest, ListFailsAsCheckDoesOnDamageAndOnNoRun) {
+  ASSERT_EQ(0, backup({"--root", dir_.sub("root")}).status);
+  const Outcome none = RunHost({"list", "--store", store(), "--job", "99"});
+  EXPECT_EQ(1, none.status);
+  EXPECT_EQ(RunHost({"check", "--store", store(), "--job", "99"}).status, none.status);
+  EXPECT_EQ("objstore-backup: list failed: the store [" + store() + "] holds no run of job 99\n",
+            none.err);
+
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(store())) {
+    if (entry.path().extension() == ".committed") {
+      ASSERT_TRUE(objstore_testing::WriteFile(entry.path().string(), "x\n"));
+    }
+  }
+  const Outcome damaged = RunHost({"list", "--store", store(), "--json"});
+  EXPECT_EQ(1, damaged.status);
+  EXPECT_EQ("objstore-backup: list failed: 1 of 1 runs are damaged (check tells where)\n",
+            damaged.err);
+  const nlohmann::json runs = nlohmann::json::parse(damaged.out);
+  EXPECT_EQ("damaged", runs[0]["status"].get<std::string>());
+  EXPECT_LE(1, runs[0]["problems"].get<int>());
+  EXPECT_EQ(1, RunHost({"check", "--store", store()}).status);
+}
+
+TEST_F(HostCommandsTest, BackupCreatesOnlyTheLastPartOfTheRootAndSaysSo) {
+  const Outcome created = backup({"--root", dir_.sub("new"), "--json"});
+  ASSERT_EQ(0, created.status) << created.err;
+  EXPECT_EQ(dir_.sub("new"),
+            nlohmann::json::parse(created.out)["root_base_created"].get<std::string>());
+  const Outcome again = backup({"--root", dir_.sub("new"), "--json"});
+  ASSERT_EQ(0, again.status) << again.err;
+  EXPECT_FALSE(nlohmann::json::parse(again.out).contains("root_base_created"));
+  EXPECT_EQ(2, backup({"--root", dir_.sub("none/new")}).status);
+  EXPECT_FALSE(objstore_testing::PathExists(dir_.sub("none")));
 }
 
 TEST_F(HostCommandsTest, EverySpellingOfTheSharedOptionsWorks) {

@@ -13,6 +13,7 @@
 
 #include "CommandLine.h"
 #include "HostTestTree.h"
+#include "InterruptPresses.h"
 #include "TestSupport.h"
 
 namespace objstore_host {
@@ -125,9 +126,58 @@ TEST(DemoInterruptTest, RemovesItsWorkspaceUnlessToldToKeepIt) {
   EXPECT_TRUE(objstore_testing::PathExists(dir.sub("work/cache")));
 }
 
+TEST_F(InterruptTest, OnePressDeliveredTwiceStillEndsWithASummary) {
+  // As `timeout -s INT` or a terminal sends it: to the process and to its group at once.
+  const objstore_testing::ScopedEnv seam("OBJSTORE_BACKUP_INTERRUPT_AFTER",
+                                         std::to_string(kSentBeforeInterrupt));
+  const objstore_testing::ScopedEnv twice("OBJSTORE_BACKUP_INTERRUPT_SIGNALS", "2");
+  ASSERT_EQ(130, run(backupArgs(), "interrupted")) << output("interrupted.err");
+  const nlohmann::json summary = nlohmann::json::parse(output("interrupted.out"));
+  EXPECT_TRUE(summary["interrupted"].get<bool>());
+  EXPECT_EQ(kSentBeforeInterrupt, summary["committed"].get<int>());
+}
+
+TEST(InterruptPressesTest, SignalsWithinTheWindowAreOnePress) {
+  struct Case {
+    int64_t window;
+    int64_t first;
+    int64_t then;
+    InterruptPresses::Press expected;
+  };
+  const Case cases[] = {
+      {100, 1000, 1000, InterruptPresses::kSameInstant},
+      {100, 1000, 1099, InterruptPresses::kSameInstant},
+      {100, 1000, 1100, InterruptPresses::kAgain},
+      {100, 1000, 900000, InterruptPresses::kAgain},
+      {0, 1000, 1000, InterruptPresses::kAgain},
+  };
+  for (const Case& c : cases) {
+    InterruptPresses presses(c.window);
+    EXPECT_EQ(InterruptPresses::kFirst, presses.press(c.first));
+    EXPECT_EQ(c.expected, presses.press(c.then)) << c.window << " " << c.then;
+    EXPECT_EQ(c.expected, presses.press(c.then)) << "a third signal, measured from the first";
+    presses.reset();
+    EXPECT_EQ(InterruptPresses::kFirst, presses.press(c.then));
+  }
+}
+
+TEST(ScopedInterruptDeathTest, SignalsInTheSameInstantDoNotEndTheProcess) {
+  EXPECT_EXIT(
+      {
+        ScopedInterrupt::SetSameInstantWindow(int64_t{3600} * 1000000000);
+        const ScopedInterrupt interrupt;
+        raise(SIGINT);
+        raise(SIGINT);
+        raise(SIGTERM);
+        _exit(ScopedInterrupt::Flag() ? 3 : 1);
+      },
+      testing::ExitedWithCode(3), "");
+}
+
 TEST(ScopedInterruptDeathTest, FirstSignalSetsTheFlagSecondEndsTheProcess) {
   EXPECT_EXIT(
       {
+        ScopedInterrupt::SetSameInstantWindow(0);  // every signal is a press of its own
         const ScopedInterrupt interrupt;
         raise(SIGTERM);
         if (!ScopedInterrupt::Flag()) _exit(1);

@@ -8,15 +8,19 @@ namespace objstore_host {
 
 namespace {
 
-// Items in a stream's data file; an unreadable one counts what could be read.
-uint64_t CountItems(const OBJECTOPSAPI::StoreStreamInfo& stream) {
+// Adds the items of a stream's data file and its problems to `line`; an unreadable file counts
+// what could be read. Data is proven too, so that list sees the damage check sees.
+void CountItems(const OBJECTOPSAPI::StoreStreamInfo& stream, RunLine* line) {
   OBJECTOPSAPI::StoreStreamReader reader;
-  if (reader.open(stream).IsError()) return 0;
+  CUxError error = reader.open(stream);
   OBJECTOPSAPI::StoreItem item;
-  bool more = false;
-  uint64_t items = 0;
-  while (!reader.next(&item, &more, false).IsError() && more) ++items;
-  return items;
+  for (bool more = !error.IsError(); more;) {
+    error = reader.next(&item, &more);
+    if (error.IsError()) break;
+    if (more) ++line->items;
+    if (more && !item.damage.empty()) ++line->damaged;
+  }
+  line->damaged += reader.problems().size() + (error.IsError() ? 1 : 0);
 }
 
 }  // namespace
@@ -41,21 +45,23 @@ RunLine RunLister::LineOf(const OBJECTOPSAPI::StoreRun& run) {
   RunLine line;
   line.jobId = run.manifest.jobId;
   line.runId = run.manifest.runId;
+  line.damaged = run.problems.size();
   for (const OBJECTOPSAPI::StoreStreamInfo& stream : run.streams) {
-    line.items += CountItems(stream);
+    CountItems(stream, &line);
     line.committed += stream.committedCount;
   }
-  line.status = StatusOf(run);
+  line.status = StatusOf(run, line.damaged);
   line.time = run.manifest.ended ? run.manifest.endTime : run.manifest.startTime;
   return line;
 }
 
-std::string RunLister::StatusOf(const OBJECTOPSAPI::StoreRun& run) {
+std::string RunLister::StatusOf(const OBJECTOPSAPI::StoreRun& run, uint64_t damaged) {
+  if (damaged != 0 || !run.problems.empty()) return "damaged";
   if (!run.manifest.ended) return "not ended";
   bool broken = false;
   for (const OBJECTOPSAPI::StoreStreamEnd& end : run.manifest.streamEnds) broken |= end.broken;
   const bool completed = run.manifest.endStatus == OBJECTOPSAPI::KA_JOB_STATUS_COMPLETED;
-  return completed && !broken && run.problems.empty() ? "ended" : "ended with error";
+  return completed && !broken ? "ended" : "ended with error";
 }
 
 std::string RunLister::LocalTime(std::time_t time) {

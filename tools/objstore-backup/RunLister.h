@@ -17,7 +17,8 @@ struct RunLine {
   std::string runId;
   uint64_t items = 0;      // items in its streams' data files, committed or not
   uint64_t committed = 0;  // of them
-  std::string status;      // "ended", "ended with error" or "not ended"
+  uint64_t damaged = 0;    // problems found reading it: damaged items, spans, counts, files
+  std::string status;      // "ended", "ended with error", "not ended" or "damaged"
   int64_t time = 0;        // its end time when it ended, else its start time; epoch seconds
 };
 
@@ -29,10 +30,11 @@ class RunLister {
   // False, with the reason in `error`, when the store cannot be listed.
   bool list(int64_t jobId, bool allJobs, std::vector<RunLine>* lines, std::string* error) const;
 
-  // "ended" for a run that ended as it should, "ended with error" for one that ended otherwise
-  // (a failed start, a stream whose writes failed, damage), "not ended" for one still running
+  // "damaged" for a run whose files hold damage (as check finds it: every record is proven),
+  // else "ended" for a run that ended as it should, "ended with error" for one that ended
+  // otherwise (a failed start, a stream whose writes failed), "not ended" for one still running
   // or whose process died.
-  static std::string StatusOf(const OBJECTOPSAPI::StoreRun& run);
+  static std::string StatusOf(const OBJECTOPSAPI::StoreRun& run, uint64_t damaged = 0);
 
   // `time` in local time as "YYYY-MM-DD HH:MM:SS".
   static std::string LocalTime(std::time_t time);

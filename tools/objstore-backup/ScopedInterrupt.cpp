@@ -4,14 +4,20 @@
 
 #include <cstring>
 
+#include "InterruptPresses.h"
+
 namespace objstore_host {
 
 namespace {
 
 std::atomic<const char*> gNotice{nullptr};
+InterruptPresses gPresses;
 
 void OnSignal(int) {
-  if (ScopedInterrupt::Flag().exchange(true)) _exit(ScopedInterrupt::kExitStatus);
+  const InterruptPresses::Press press = gPresses.press(InterruptPresses::MonotonicNanos());
+  if (press == InterruptPresses::kAgain) _exit(ScopedInterrupt::kExitStatus);
+  if (press == InterruptPresses::kSameInstant) return;
+  ScopedInterrupt::Flag() = true;
   const char* notice = gNotice.load();
   if (notice != nullptr && write(STDERR_FILENO, notice, strlen(notice)) < 0) {
     // Nothing to do about a standard error that cannot be written.
@@ -22,6 +28,7 @@ void OnSignal(int) {
 
 ScopedInterrupt::ScopedInterrupt(const char* notice) {
   Flag() = false;
+  gPresses.reset();
   gNotice = notice;
   struct sigaction action = {};
   action.sa_handler = &OnSignal;
@@ -34,6 +41,10 @@ ScopedInterrupt::~ScopedInterrupt() {
   sigaction(SIGINT, &previousInt_, nullptr);
   sigaction(SIGTERM, &previousTerm_, nullptr);
   gNotice = nullptr;
+}
+
+void ScopedInterrupt::SetSameInstantWindow(int64_t nanoseconds) {
+  gPresses.setWindow(nanoseconds);
 }
 
 std::atomic<bool>& ScopedInterrupt::Flag() {

@@ -1,13 +1,16 @@
 // ScopedInterrupt: Ctrl-C and SIGTERM as a request to stop cleanly. While one lives, the first
-// SIGINT or SIGTERM sets Flag() and writes the notice it was given to standard error; the
-// second ends the process at once with kExitStatus, without any cleanup. The handler only sets
-// an atomic flag and calls write() and _exit(), which are async-signal-safe.
+// SIGINT or SIGTERM sets Flag() and writes the notice it was given to standard error; a second
+// press ends the process at once with kExitStatus, without any cleanup. Signals that arrive
+// together (one press sent to the process and to its group) count as one press
+// (InterruptPresses). The handler only uses atomics, clock_gettime(), write() and _exit(), which
+// are async-signal-safe.
 #ifndef OBJSTORE_HOST_SCOPEDINTERRUPT_H_
 #define OBJSTORE_HOST_SCOPEDINTERRUPT_H_
 
 #include <signal.h>
 
 #include <atomic>
+#include <cstdint>
 
 namespace objstore_host {
 
@@ -22,6 +25,9 @@ class ScopedInterrupt {
   ScopedInterrupt& operator=(const ScopedInterrupt&) = delete;
 
   static std::atomic<bool>& Flag();
+
+  // Signals closer together than this count as one press (tests widen or close it).
+  static void SetSameInstantWindow(int64_t nanoseconds);
 
  private:
   struct sigaction previousInt_;
