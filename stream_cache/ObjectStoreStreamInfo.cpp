@@ -352,7 +352,8 @@ void StreamInfo::finalizeBackTime() {
 }
 
 void StreamInfo::setJob(int64_t jobId, int32_t appId) {
-  counts.jobId = jobId;  // before the record is shared: no lock needed yet
+  KaCriticalSectionLock lock(&itemListLock);
+  counts.jobId = jobId;
   counts.appId = appId;
 }
 
