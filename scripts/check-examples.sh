@@ -2,7 +2,8 @@
 # Builds and runs the examples against the package installed in PREFIX, as a user of the package
 # would, after moving the installed tree elsewhere (the package must not depend on where it was
 # installed): the CMake consumer, the pkg-config consumer (no --define-prefix, no
-# LD_LIBRARY_PATH) and the example host of the guide.
+# LD_LIBRARY_PATH), the example host of the guide and the example server (killed mid-job and
+# restarted).
 # Usage: scripts/check-examples.sh PREFIX
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -31,6 +32,11 @@ echo "-- example host"
 cmake -S examples/host -B "$work/host" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/host" >/dev/null
 "$work/host/objstore-example-host"
+
+echo "-- example server"
+cmake -S examples/server -B "$work/server" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/server" >/dev/null
+timeout 300 "$work/server/objstore-example-server" "$work/server-run"
 
 if [ -x "$prefix/bin/objstore-backup" ]; then
   echo "-- installed host program"
