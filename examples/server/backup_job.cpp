@@ -197,6 +197,13 @@ std::string EndJob(ObjectStore::BackupInterface& controller, const std::vector<s
   std::list<std::string> notCommitted;
   CUxError error = controller.endBackup(notCommitted, true);  // waits for the last commits
   if (error.IsError()) return "endBackup: " + error.AsString();
+  // Every item the job took on was committed or handed back, stream by stream.
+  for (const ObjectStore::StreamStatistics& s : controller.statistics().streams) {
+    if (s.itemsRecorded != s.itemsCommitted + s.itemsHandedBack() + s.uncommitted ||
+        s.uncommitted != 0) {
+      return "the statistics of stream " + std::to_string(s.aFileId) + " do not add up";
+    }
+  }
   // Outside the callback, as the guide asks: a committed object leaves the cache.
   int missing = 0;
   for (const std::string& guid : names) {

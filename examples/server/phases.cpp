@@ -6,6 +6,7 @@
 
 #include "KaCriticalSectionLock.h"
 #include "LeftoverJobs.h"
+#include "StatisticsText.h"
 #include "server.h"
 
 namespace server {
@@ -28,9 +29,24 @@ int Fail(const char* phase, const std::string& why) {
   return 1;
 }
 
-// The place for the library's statistics, once a second while jobs run. The library does not
-// offer them yet; when it does, print items and bytes sent and committed per job here.
-void ReportStatistics() {}
+// The library's statistics of every running job, once a second while jobs run, and once as soon
+// as a job runs: what a server would export (StatisticsToPrometheus gives the text format).
+class StatisticsReporter {
+ public:
+  void poll() {
+    const auto now = std::chrono::steady_clock::now();
+    const ObjectStore::ProcessStatistics statistics = ObjectStore::GetProcessStatistics();
+    const bool first = !shown_ && !statistics.controllers.empty();
+    if (!first && now - last_ < seconds(1)) return;
+    std::printf("statistics: %s", ObjectStore::StatisticsToJson(statistics).c_str());
+    shown_ = shown_ || first;
+    last_ = now;
+  }
+
+ private:
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
 
 // Runs `jobs` of one application in a row, on a thread of its own.
 std::future<std::string> RunApplication(std::vector<JobPlan> jobs, const WorkDirs& dirs,
@@ -68,13 +84,14 @@ int RunNormalPhase(const WorkDirs& dirs) {
       RunApplication({kJobsOfA[0], kJobsOfA[1], kJobsOfA[2]}, dirs, record, &a);
   std::future<std::string> jobOfB = RunApplication({kJobOfB}, dirs, record, &b);
   const auto deadline = std::chrono::steady_clock::now() + seconds(60);
+  StatisticsReporter statistics;
   for (std::future<std::string>* app : {&jobsOfA, &jobOfB}) {
-    while (app->wait_for(seconds(1)) != std::future_status::ready) {
+    while (app->wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
       if (std::chrono::steady_clock::now() > deadline) {
         Fail("normal", "the jobs did not end within 60 s");
         std::_Exit(1);  // the jobs' threads cannot be joined
       }
-      ReportStatistics();
+      statistics.poll();
     }
     const std::string error = app->get();
     if (!error.empty()) return Fail("normal", error);
