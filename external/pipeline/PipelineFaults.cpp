@@ -32,6 +32,9 @@ std::atomic<uint32_t> gCommitDelayMs{0};
 std::atomic<uint32_t> gFlowWindow{0};
 std::atomic<bool> gHasHook{false};
 PipelineFaults::CallHook gHook;  // guarded by gMutex
+std::atomic<bool> gHasHoldHook{false};
+PipelineFaults::HoldHook gHoldHook;  // guarded by gMutex
+std::atomic<bool> gLateCommits{false};
 std::once_flag gEnvironmentOnce;
 WriteBudget gStoreWriteBudget;
 
@@ -282,6 +285,9 @@ void PipelineFaults::Clear() {
   gFlowWindow = 0;
   gHook = nullptr;
   gHasHook = false;
+  gHoldHook = nullptr;
+  gHasHoldHook = false;
+  gLateCommits = false;
   gStoreWriteBudget.setLimit(WriteBudget::kUnlimited);
 }
 
@@ -304,9 +310,37 @@ void PipelineFaults::SetCallHook(CallHook hook) {
   gHasHook = static_cast<bool>(gHook);
 }
 
+void PipelineFaults::SetHoldHook(HoldHook hook) {
+  LoadEnvironmentOnce();
+  std::lock_guard<std::mutex> lock(gMutex);
+  gHoldHook = std::move(hook);
+  gHasHoldHook = static_cast<bool>(gHoldHook);
+}
+
+bool PipelineFaults::RunHoldHook(uint32_t aFileId) {
+  if (!gHasHoldHook) return false;
+  PipelineFaults::HoldHook hook;
+  {
+    std::lock_guard<std::mutex> lock(gMutex);
+    hook = gHoldHook;
+  }
+  if (hook) hook(aFileId);
+  return static_cast<bool>(hook);
+}
+
+void PipelineFaults::SetLateCommits(bool late) {
+  LoadEnvironmentOnce();
+  gLateCommits = late;
+}
+
+bool PipelineFaults::LateCommits() {
+  LoadEnvironmentOnce();
+  return gLateCommits;
+}
+
 uint32_t PipelineFaults::FlowWindow() {
   LoadEnvironmentOnce();
-  return gManualCommit ? 0 : gFlowWindow.load();
+  return gManualCommit && !gHasHoldHook ? 0 : gFlowWindow.load();
 }
 
 void PipelineFaults::SetManualCommit(bool manual) {
@@ -366,6 +400,19 @@ CUxError PipelineFaults::DeliverCommit(uint32_t aFileId, const std::string& sequ
                     aFileId);
   }
   return job->deliverCommit(aFileId, sequence);
+}
+
+CUxError PipelineFaults::CommitAndDeliver(uint32_t aFileId, uint64_t* count) {
+  if (!ManualCommit()) {
+    return UX_ERROR(kPipelineInvalidArgument,
+                    "CommitAndDeliver needs manual commit mode: the commit thread commits");
+  }
+  boost::shared_ptr<PipelineJob> job = PipelineJob::FindByAfileId(aFileId);
+  if (!job) {
+    return UX_ERROR(kPipelineUnknownStream, "no running job has a stream with aFile ID [%u]",
+                    aFileId);
+  }
+  return job->commitNow(aFileId, count);
 }
 
 CUxError PipelineFaults::PostCommit(uint32_t aFileId, const std::string& sequence) {

@@ -16,7 +16,8 @@
 //                        stream's ended items wait for their commit to be reported through
 //                        commitUpdate (n >= 1; with 1 every end-of-file waits for its own
 //                        commit). A sendEof that has to wait asks the commit thread for a
-//                        commit. Not with manualCommit, which stops the commits it waits for.
+//                        commit. Not with manualCommit, which stops the commits it waits for
+//                        (a program may pair them with a hold hook, below).
 //   diskFullAfter=<size> the backup store's disk is full once the process has written this
 //                        many more bytes into it (a number of bytes, or with KiB, MiB, GiB)
 // where <op> is one of sendHeader, sendMetaData, sendUserBufData, sendEof, commitData,
@@ -31,7 +32,15 @@
 // Manual commit mode: the commit thread commits nothing on its own, commitData() only records
 // the request, and endBackup syncs the streams' files without notifying. The test delivers
 // whatever sequence number text it wants with DeliverCommit (on its own thread) or PostCommit
-// (on the job's commit thread).
+// (on the job's commit thread), or has a stream really committed and its count delivered with
+// CommitAndDeliver (on its own thread). With late commits a job keeps its commit handler and its
+// streams after its end, as long as the job lives: commits then reach the handler after the
+// job's end has returned, as from a pipeline that reports its last commits late.
+//
+// A program that decides on its own thread when every commit happens (a replayable schedule)
+// pairs manual commits with flow control and a hold hook: a sendEof that flow control holds runs
+// the hook on the sending thread; when the stream still has no room after it, the sendEof
+// commits its own stream and delivers that commit, on the same thread.
 //
 // All operations are thread-safe.
 #ifndef OBJSTORE_PIPELINE_PIPELINEFAULTS_H_
@@ -71,6 +80,9 @@ class PipelineFaults {
   // Called at the start of every checked operation, outside every pipeline lock: a test's way
   // to hold a thread at a chosen call.
   typedef std::function<void(Op op, uint32_t aFileId)> CallHook;
+  // Called on the sending thread, outside every pipeline lock, when flow control holds a sendEof
+  // of stream `aFileId` in manual commit mode (see above).
+  typedef std::function<void(uint32_t aFileId)> HoldHook;
 
   // Replaces the plan with the rules in `spec` (syntax above; empty clears it). A malformed
   // spec returns kPipelineInvalidArgument and leaves the plan unchanged.
@@ -79,8 +91,8 @@ class PipelineFaults {
   static CUxError Validate(const std::string& spec);
   // Replaces the plan with what OBJSTORE_PIPELINE_FAULTS says (nothing when unset).
   static CUxError InstallFromEnvironment();
-  // Removes every rule, manual commit mode, the commit delay, the flow window, the hook and the
-  // store's disk limit.
+  // Removes every rule, manual commit mode, late commits, the commit delay, the flow window, the
+  // hooks and the store's disk limit.
   static void Clear();
 
   // Adds a rule: fail the n-th call of `op` (n = 0: every call), and with `andLater` every call
@@ -92,6 +104,10 @@ class PipelineFaults {
   // 0 switches flow control off.
   static void SetFlowWindow(uint32_t items);
   static void SetCallHook(CallHook hook);
+  // Flow control works in manual commit mode only while a hold hook is set.
+  static void SetHoldHook(HoldHook hook);
+  static void SetLateCommits(bool late);
+  static bool LateCommits();
 
   // What the process may still write into the backup store (diskFullAfter).
   static WriteBudget& StoreWriteBudget();
@@ -112,6 +128,15 @@ class PipelineFaults {
   static CUxError DeliverCommit(uint32_t aFileId, const std::string& sequence);
   // Queues the same call for the job's commit thread and returns at once.
   static CUxError PostCommit(uint32_t aFileId, const std::string& sequence);
+
+  // Manual commit mode: commits stream `aFileId` on the calling thread, calls commitUpdate with
+  // the stream's committed count and returns its result; `count` (may be null) receives the
+  // count. Once the job has ended (late commits), delivers the count of the job's last commit.
+  // Errors as DeliverCommit's; kPipelineInvalidArgument outside manual commit mode, where the
+  // commit thread owns the commits.
+  static CUxError CommitAndDeliver(uint32_t aFileId, uint64_t* count = nullptr);
+  // Runs the hold hook, if one is set, for the stream `aFileId`. Used by the pipeline's sendEof.
+  static bool RunHoldHook(uint32_t aFileId);
 
   static const char* OpName(Op op);
 };

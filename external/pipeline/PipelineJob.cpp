@@ -126,6 +126,7 @@ PipelineJob::~PipelineJob() {
   // Normally end() or abandon() has stopped the thread already.
   stopCommitThread(false);
   closeStreams();
+  Unregister(streams_);  // kept after the end for late commits
 }
 
 CUxError PipelineJob::openStream(StreamPtr* out) {
@@ -193,7 +194,8 @@ CUxError PipelineJob::end(KAJobStatus status) {
   }
   stopCommitThread(true);
   closeStreams();
-  Unregister(streams());
+  const bool late = PipelineFaults::ManualCommit() && PipelineFaults::LateCommits();
+  if (!late) Unregister(streams());
   std::vector<StoreStreamEnd> ends;
   for (const StreamPtr& stream : streams()) ends.push_back(stream->endState());
 
@@ -207,7 +209,7 @@ CUxError PipelineJob::end(KAJobStatus status) {
     manifest_.endTime = static_cast<int64_t>(std::time(nullptr));
     manifest_.streamEnds = ends;
     manifest = manifest_;
-    handler.swap(callback_);
+    if (!late) handler.swap(callback_);
   }
   OBJSTORE_LOG(1, "INFO: pipeline job [%lld] ended with status [%d] in [%s]",
                static_cast<long long>(jobId_), static_cast<int>(status), runDir_.c_str());
@@ -243,6 +245,30 @@ CUxError PipelineJob::deliverCommit(uint32_t aFileId, const std::string& sequenc
   }
   std::string text = sequence;
   return handler->commitUpdate(aFileId, text);
+}
+
+CUxError PipelineJob::commitNow(uint32_t aFileId, uint64_t* count) {
+  StreamPtr stream = findStream(aFileId);
+  if (!stream) return checkOwnsStream(aFileId);
+  uint64_t committed = 0;
+  bool advanced = false;
+  CUxError error = stream->commit(&committed, &advanced);
+  if (error.GetErrorCode() == kPipelineJobEnded) {
+    committed = stream->endState().committed;
+  } else if (error.IsError()) {
+    return error;
+  }
+  if (count != nullptr) *count = committed;
+  CCommitHandlerPtr handler = callback();
+  if (!handler) {
+    stream->noteReported(committed);  // nobody to report to: a held sender may go on
+    return UX_ERROR(kPipelineNoCallback, "job [%lld] has no commit handler",
+                    static_cast<long long>(jobId_));
+  }
+  std::string text = std::to_string(committed);
+  error = handler->commitUpdate(aFileId, text);
+  stream->noteReported(committed);
+  return error;
 }
 
 CUxError PipelineJob::postCommit(uint32_t aFileId, const std::string& sequence) {
@@ -355,6 +381,14 @@ std::vector<PipelineJob::StreamPtr> PipelineJob::streams() {
 CCommitHandlerPtr PipelineJob::callback() {
   std::lock_guard<std::mutex> lock(mutex_);
   return callback_;
+}
+
+PipelineJob::StreamPtr PipelineJob::findStream(uint32_t aFileId) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const StreamPtr& stream : streams_) {
+    if (stream->aFileId() == aFileId) return stream;
+  }
+  return StreamPtr();
 }
 
 bool PipelineJob::ownsStream(uint32_t aFileId) {

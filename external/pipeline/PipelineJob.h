@@ -53,7 +53,9 @@ class PipelineJob : public boost::enable_shared_from_this<PipelineJob> {
   void setCallback(const CCommitHandlerPtr& handler);
 
   // Commits every stream holding uncommitted items and reports those commits, stops the commit
-  // thread, closes the streams, records the end status and drops the commit handler.
+  // thread, closes the streams, records the end status and drops the commit handler (with late
+  // commits in manual commit mode it keeps the handler, and its streams stay found by aFile ID,
+  // until the job goes).
   // Must not be called from a commit notification (that is, on the commit thread).
   CUxError end(KAJobStatus status);
   // For a job dropped without end(): stops the commit thread without further commits and closes
@@ -63,6 +65,9 @@ class PipelineJob : public boost::enable_shared_from_this<PipelineJob> {
   // Calls the handler's commitUpdate on the calling thread / queues it for the commit thread.
   CUxError deliverCommit(uint32_t aFileId, const std::string& sequence);
   CUxError postCommit(uint32_t aFileId, const std::string& sequence);
+  // Commits the stream on the calling thread (after the end: takes its last committed count) and
+  // calls the handler's commitUpdate with the count (PipelineFaults::CommitAndDeliver).
+  CUxError commitNow(uint32_t aFileId, uint64_t* count);
 
  private:
   PipelineJob(const JobManifest& manifest, const PipelineOptions& options, std::string runDir);
@@ -83,6 +88,7 @@ class PipelineJob : public boost::enable_shared_from_this<PipelineJob> {
   std::vector<StreamPtr> streams();
   CCommitHandlerPtr callback();
   bool ownsStream(uint32_t aFileId);
+  StreamPtr findStream(uint32_t aFileId);
   CUxError checkOwnsStream(uint32_t aFileId);
 
   const int64_t jobId_;

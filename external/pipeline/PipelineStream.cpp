@@ -135,6 +135,13 @@ CUxError PipelineStream::waitForWindow(uint32_t window) {
     commitRequested_ = true;
     lock.unlock();
     signal_->wake();
+    if (PipelineFaults::ManualCommit() && PipelineFaults::RunHoldHook(aFileId_)) {
+      // Nobody else commits: whatever the hook delivered, the stream makes its own room.
+      lock.lock();
+      const bool stillHeld = !hasRoom() && canWait();
+      lock.unlock();
+      if (stillHeld) PipelineFaults::CommitAndDeliver(aFileId_);
+    }
     lock.lock();
     reported_.wait(lock, [&] { return hasRoom() || !canWait(); });
   }
@@ -187,6 +194,7 @@ bool PipelineStream::commitDue(Clock::time_point now, Clock::time_point* nextDue
 }
 
 CUxError PipelineStream::commit(uint64_t* count, bool* advanced) {
+  std::lock_guard<std::mutex> commitLock(commitMutex_);
   uint64_t snapshot = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -224,6 +232,7 @@ CUxError PipelineStream::commit(uint64_t* count, bool* advanced) {
 }
 
 StoreStreamEnd PipelineStream::endState() {
+  std::lock_guard<std::mutex> commitLock(commitMutex_);
   std::lock_guard<std::mutex> lock(mutex_);
   StoreStreamEnd end;
   end.aFileId = aFileId_;
@@ -233,6 +242,8 @@ StoreStreamEnd PipelineStream::endState() {
 }
 
 void PipelineStream::close() {
+  // A commit syncs the file outside mutex_: it must not find the descriptor closed under it.
+  std::lock_guard<std::mutex> commitLock(commitMutex_);
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_) return;
   closed_ = true;

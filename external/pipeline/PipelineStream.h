@@ -60,8 +60,7 @@ class PipelineStream {
   // Returns false when the stream was released before.
   bool release();
 
-  // --- Used by the job's commit thread only (commit() and sync are not safe to run twice at
-  // once). ---
+  // --- Used by the job's commit thread, and in manual commit mode by whoever commits. ---
 
   // True when a commit is due at `now`; otherwise lowers `nextDue` to when the stream's timed
   // commit falls due, if it holds uncommitted items.
@@ -113,7 +112,8 @@ class PipelineStream {
   const PipelineOptions options_;
   const boost::shared_ptr<CommitSignal> signal_;
 
-  std::mutex mutex_;  // guards everything below except durableCount_
+  std::mutex commitMutex_;  // one commit at a time; guards durableCount_; taken before mutex_
+  std::mutex mutex_;        // guards everything below except durableCount_
   int fd_ = -1;
   std::unique_ptr<char[]> buffer_;
   size_t buffered_ = 0;
@@ -130,7 +130,7 @@ class PipelineStream {
   Clock::time_point lastCommit_;
   std::condition_variable reported_;  // reportedCount_ grew, or the stream closed or broke
 
-  uint64_t durableCount_ = 0;  // what the committed file says; commit thread only
+  uint64_t durableCount_ = 0;  // what the committed file says
 };
 
 }  // namespace OBJECTOPSAPI
