@@ -128,13 +128,25 @@ CUxError BackupInterface::init(JobInfoPtr info) {
     return failStart(kJobStatusEnded, jobDirectory, madeJobDirectory,
                      UX_ERROR(kErrJobCacheInit, "jobCache init failed"));
   }
-  for (uint64_t i = 1; i <= info->numStreams; ++i) {
+  try {
+    return openStreams(*info, jobCache->getBasePath(), jobDirectory, madeJobDirectory);
+  } catch (...) {
+    // A pipeline that throws leaves the start half made: undo it, then let the caller see why.
+    failStart(kJobStatusEnded, jobDirectory, madeJobDirectory, CUxError());
+    throw;
+  }
+}
+
+CUxError BackupInterface::openStreams(const OBJECTOPSAPI::JobInfo& info,
+                                      const std::string& jobBasePath,
+                                      const std::string& jobDirectory, bool madeJobDirectory) {
+  for (uint64_t i = 1; i <= info.numStreams; ++i) {
     CStreamHandlerPtr handler;
     if (controller->getStreamHandler(handler).IsError()) {
       OBJSTORE_LOG(-1, "ERROR: getting StreamHandler failed. Temporarily continuing.");
       continue;
     }
-    StreamInfoPtr stream = registerStreamCache(handler->getAfileID(), jobCache->getBasePath());
+    StreamInfoPtr stream = registerStreamCache(handler->getAfileID(), jobBasePath);
     if (!stream) {
       OBJSTORE_LOG(-1, "ERROR: StreamCache init failed, stopping job and closing session");
       return failStart(kJobStatusEnded, jobDirectory, madeJobDirectory,
@@ -152,7 +164,11 @@ CUxError BackupInterface::init(JobInfoPtr info) {
 CUxError BackupInterface::failStart(OBJECTOPSAPI::KAJobStatus status,
                                     const std::string& jobDirectory, bool removeJobDirectory,
                                     CUxError error) {
-  controller->endBackup(status);
+  try {
+    controller->endBackup(status);
+  } catch (const std::exception& exception) {
+    OBJSTORE_LOG(-1, "ERROR: ending the job of a failed start threw: %s", exception.what());
+  }
   {
     // The records of a job that never ran hold no item: none stays behind in the registry.
     KaCriticalSectionLock lock(&gStreamLock);
@@ -194,20 +210,25 @@ void BackupInterface::setCallBack(CommitCallBack newCallBack, void* context) {
   }
   // Handed over only once the callback is in place, so no notification finds it half set.
   if (controller && handler) controller->setCallbackObject(handler);
+  if (newCallBack != nullptr) reportKeptCommits(newCallBack, context);
+}
+
+void BackupInterface::reportKeptCommits(CommitCallBack current, void* context) {
+  KaCriticalSectionLock lock(&gStreamLock);
+  for (StreamSlot* slot : streams->all()) {
+    std::string sequenceNumber;
+    if (!slot->stream->takeUnreportedCommit(&sequenceNumber)) continue;
+    std::list<std::string> committed;
+    slot->stream->getCommitGUIDList(sequenceNumber, committed);
+    DropStreamIfDone(slot->stream);
+    current(slot->stream->getStreamId(), std::move(committed), context);
+  }
 }
 
 void BackupInterface::getCallBack(CommitCallBack* current, void** context) {
   KaCriticalSectionLock lock(&callBackLock);
   *current = callBack;
   *context = callBackContext;
-}
-
-void BackupInterface::reportCommitted(uint32_t aFileId, std::list<std::string> committedItems) {
-  CommitCallBack current = nullptr;
-  void* context = nullptr;
-  getCallBack(&current, &context);
-  // The list is not used again here: the callback gets it without a copy.
-  if (current != nullptr) current(aFileId, std::move(committedItems), context);
 }
 
 CUxError BackupInterface::getStreamHandler(CStreamHandlerPtr& handler) {

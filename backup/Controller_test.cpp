@@ -274,6 +274,43 @@ TEST_F(ControllerTest, HeaderSendFailureHandsBackTheWholeStream) {
   EXPECT_EQ(std::vector<std::string>(1, Guid(3)), commits_.committedItems());
 }
 
+// A host that removes its callback mid-job loses nothing: the commits that come meanwhile keep
+// their items, and the callback set next gets them at once.
+TEST_F(ControllerTest, CommitsWhileNoCallbackIsSetGoToTheNextCallback) {
+  PipelineFaults::SetManualCommit(true);
+  BackupInterfacePtr controller = start(4, 1);
+  for (int i = 0; i < 3; ++i) cacheItem(Guid(i), "k");
+  const uint32_t aFileId = controller->streamHandlerAt(0)->getAfileID();
+  Send(controller, cache_, context_, Guid(0));
+  controller->setCallBack(nullptr, nullptr);
+  Send(controller, cache_, context_, Guid(1));
+  ASSERT_FALSE(PipelineFaults::DeliverCommit(aFileId, "2").IsError());
+  EXPECT_TRUE(commits_.committedItems().empty());
+  EXPECT_EQ(2u, registeredStream(aFileId)->getUncommittedCount());
+
+  controller->setCallBack(&objstore_testing::CommitLog::OnCommit, &commits_);
+  EXPECT_EQ((std::vector<std::string>{Guid(0), Guid(1)}), commits_.committedItems());
+  Send(controller, cache_, context_, Guid(2));
+  ASSERT_FALSE(PipelineFaults::DeliverCommit(aFileId, "3").IsError());
+  EXPECT_EQ((std::vector<std::string>{Guid(0), Guid(1), Guid(2)}), commits_.committedItems());
+}
+
+// A pipeline that throws while the job's streams are handed out: the start is undone before the
+// exception reaches the host, so no stream record or job directory stays behind.
+TEST_F(ControllerTest, StartThatThrowsLeavesNothingBehind) {
+  PipelineFaults::FailCall(PipelineFaults::kGetStreamHandler, 2, PipelineFaults::kAnyStream, false,
+                           true);
+  const size_t streamsBefore = registeredStreams();
+  BackupInterfacePtr controller;
+  EXPECT_THROW(BackupInterface::getController(job(4, 3), controller, false),
+               PipelineFaults::InjectedException);
+  EXPECT_FALSE(controller);
+  EXPECT_EQ(streamsBefore, registeredStreams());
+  EXPECT_EQ(0u, registeredControllers(4));
+  struct stat st;
+  EXPECT_NE(0, stat(jobDirectory().c_str(), &st));
+}
+
 // A server runs job after job: each ended job leaves the registries as they were, and its
 // controller is freed once the host lets go of it.
 TEST_F(ControllerTest, ThousandJobsLeaveTheRegistriesAsTheyWere) {

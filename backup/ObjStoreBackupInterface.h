@@ -95,7 +95,10 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   CUxError init(OBJECTOPSAPI::JobInfoPtr jobInfo);
 
   // Stores the callback and its context, then hands the commit handler to the pipeline. A later
-  // call replaces both. Thread-safe against commit notifications.
+  // call replaces both; a commit already being reported may still reach the callback it found.
+  // While no callback is set (none yet, or a null one), commits leave the items uncommitted;
+  // the callback set next gets them, in this call, and endBackup hands back those that no
+  // callback got. Thread-safe against commit notifications; not from the callback.
   void setCallBack(CommitCallBack callBack, void* context);
 
   // Pass-through to the pipeline job; the controller's own handler lists are not touched.
@@ -121,14 +124,14 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   // The items of each stream still holding some then move into `failedList` and the result is
   // error 258. Then removes the job directory. The job's stream records leave gStreams as soon
   // as they hold no item: at once, or (after `waitForCommits` false) when their last commit
-  // arrives. Call it once, after every sendItem on this controller has returned, and never from
-  // the commit callback; a call while sends still run is safe all the same (each of their items
-  // ends committed or handed back), and a call while another endBackup of this controller runs
-  // returns 5007 at once.
-  // When the pipeline cannot end the job, its error is returned with nothing waited for or
-  // handed back: the items stay in their stream records, the job directory stays, and sends
-  // stay refused. Calling endBackup again retries the end; dropping the last pointer instead
-  // frees the controller and abandons the job, whose items a later restart resends.
+  // arrives; those commits go to the callback then set, so such an end needs one. Call it once,
+  // after every sendItem on this controller has returned, and never from the commit callback; a
+  // call while sends still run is safe all the same (each of their items ends committed or handed
+  // back), and a call while another endBackup of this controller runs returns 5007 at once. When
+  // the pipeline cannot end the job, its error is returned with nothing waited for or handed back:
+  // the items stay in their stream records, the job directory stays, and sends stay refused.
+  // Calling endBackup again retries the end; dropping the last pointer instead frees the controller
+  // and abandons the job, whose items a later restart resends.
   CUxError endBackup(std::list<std::string>& failedList, bool waitForCommits);
 
   // Returns at once for the restart thread; otherwise blocks while gThreadSyncMap holds an
@@ -154,14 +157,16 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   // and removes the job directory when `removeJobDirectory`; returns `error`.
   CUxError failStart(OBJECTOPSAPI::KAJobStatus status, const std::string& jobDirectory,
                      bool removeJobDirectory, CUxError error);
+  // init's second half: a handler and a registered stream cache per stream.
+  CUxError openStreams(const OBJECTOPSAPI::JobInfo& info, const std::string& jobBasePath,
+                       const std::string& jobDirectory, bool madeJobDirectory);
   // Makes, registers and returns the stream cache of `handler`; null when its directory could
   // not be made.
   StreamInfoPtr registerStreamCache(uint32_t aFileId, const std::string& jobBasePath);
+  // Reports, to `current`, what commits covered on each stream while no callback was set.
+  void reportKeptCommits(CommitCallBack current, void* context) EXCLUDES(callBackLock);
   // The callback and context as one consistent pair.
   void getCallBack(CommitCallBack* callBack, void** context) EXCLUDES(callBackLock);
-  // Hands `committedItems` of stream `aFileId` to the callback, if one is set.
-  void reportCommitted(uint32_t aFileId, std::list<std::string> committedItems)
-      REQUIRES(gStreamLock);
 
   // Steps of sendItem.
   CUxError readSections(DiskCache& cache, DiskCacheContext& context, const std::string& item,

@@ -216,14 +216,19 @@ CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStream
 }
 
 void BackupInterface::reportIfCovered(StreamInfo& stream) {
-  std::list<std::string> committed;
-  if (!stream.takeCoveredItem(committed)) return;
+  if (stream.landUncovered()) return;
   // gStreamLock orders this report after the one of the commit that covered the item.
   KaCriticalSectionLock lock(&gStreamLock);
+  CommitCallBack current = nullptr;
+  void* context = nullptr;
+  getCallBack(&current, &context);
+  std::list<std::string> committed;
+  // Without a callback the item stays, for the next commit to report (or the end to hand back).
+  if (!stream.takeCoveredItem(committed, current != nullptr)) return;
   OBJSTORE_LOG(2, "CommitCallBack: streamId [%llu] Commited Count [%d]",
                static_cast<unsigned long long>(stream.getStreamId()),
                static_cast<int>(committed.size()));
-  reportCommitted(stream.getStreamId(), std::move(committed));
+  current(stream.getStreamId(), std::move(committed), context);
 }
 
 CUxError BackupInterface::readSections(DiskCache& cache, DiskCacheContext& context,

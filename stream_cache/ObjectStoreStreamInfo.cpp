@@ -145,16 +145,23 @@ void StreamInfo::addItemInFlight(std::string item) {
   flight.store(kInFlight, std::memory_order_relaxed);
 }
 
-bool StreamInfo::takeCoveredItem(std::list<std::string>& committedItems) {
+bool StreamInfo::landUncovered() {
   // Published by the exchange below, before which the end-of-file went through.
   landedAtUs.store(SteadyMicros(), std::memory_order_relaxed);
   // Usually no commit came meanwhile: end the flight without the item lock. A commit that looks
   // at the item later finds it landed and releases it like any other.
   int expected = kInFlight;
-  if (flight.compare_exchange_strong(expected, kNoFlight, std::memory_order_acq_rel)) return false;
+  return flight.compare_exchange_strong(expected, kNoFlight, std::memory_order_acq_rel) ||
+         expected == kNoFlight;
+}
+
+bool StreamInfo::takeCoveredItem(std::list<std::string>& committedItems, bool report) {
+  if (landUncovered()) return false;
   KaCriticalSectionLock lock(&itemListLock);
   if (flight.load(std::memory_order_relaxed) != kCovered) return false;
   flight.store(kNoFlight, std::memory_order_relaxed);
+  // The commit that covered it counted it: any later one, at that number or above, releases it.
+  if (!report) return false;
   // The commit that covered the item released everything before it, and nothing was added
   // since: the item is the whole list.
   const size_t count = uncommittedItems.size();
@@ -199,6 +206,20 @@ bool StreamInfo::loadFromDisk() {
 // The sequence number counts every item the pipeline committed on this stream. Items handed back
 // by removeAll were counted by frontSequenceNumber, so a number that only covers them releases
 // nothing: the items added since are not yet committed.
+void StreamInfo::noteUnreportedCommit(const std::string& sequenceNumber) {
+  const int64_t received = std::strtoll(sequenceNumber.c_str(), nullptr, 10);
+  KaCriticalSectionLock lock(&itemListLock);
+  unreportedSequenceNumber = std::max(unreportedSequenceNumber, received);
+}
+
+bool StreamInfo::takeUnreportedCommit(std::string* sequenceNumber) {
+  KaCriticalSectionLock lock(&itemListLock);
+  if (unreportedSequenceNumber < 0) return false;
+  *sequenceNumber = std::to_string(unreportedSequenceNumber);
+  unreportedSequenceNumber = -1;
+  return true;
+}
+
 bool StreamInfo::getCommitGUIDList(std::string& sequenceNumber,
                                    std::list<std::string>& committedItems) {
   // Read like atoll, but out-of-range text clamps instead of being undefined.

@@ -62,11 +62,16 @@ class OBJSTORE_API StreamInfo {
   //    the meantime releases only the items before it and remembers that it was covered.
   //  - takeCoveredItem, after a successful end-of-file, ends the flight. When a commit already
   //    covered the item it moves to the back of `committedItems` and the result is true: the
-  //    caller reports it, as the commit would have. Otherwise a later commit releases it.
+  //    caller reports it, as the commit would have. Otherwise a later commit releases it. With
+  //    `report` false (nobody to report to), a covered item stays as an ordinary uncommitted
+  //    item, which the next commit releases.
+  //  - landUncovered is its first half: it ends a flight that no commit covered, without the
+  //    item lock, and returns true; false means a commit did, and takeCoveredItem must follow.
   //  - after a failed send, takeAllItems hands the item back with the rest of the stream.
   void addItemInFlight(std::string item) REQUIRES(sendLock) EXCLUDES(itemListLock);
-  bool takeCoveredItem(std::list<std::string>& committedItems) REQUIRES(sendLock)
-      EXCLUDES(itemListLock);
+  bool landUncovered() REQUIRES(sendLock);
+  bool takeCoveredItem(std::list<std::string>& committedItems, bool report = true)
+      REQUIRES(sendLock) EXCLUDES(itemListLock);
 
   // Moves the items that `sequenceNumber` (decimal text: items the pipeline has committed on this
   // stream in all) newly covers to the back of `committedItems`, oldest first. False when the
@@ -75,6 +80,12 @@ class OBJSTORE_API StreamInfo {
   // holds gStreamLock, which keeps the reports of all streams in order.
   bool getCommitGUIDList(std::string& sequenceNumber, std::list<std::string>& committedItems)
       EXCLUDES(itemListLock);
+
+  // A commit that arrived while its controller had no callback: the highest such number is kept
+  // (the items stay uncommitted) until takeUnreportedCommit hands it to a callback set later.
+  void noteUnreportedCommit(const std::string& sequenceNumber) EXCLUDES(itemListLock);
+  // The number kept, if any, and forgets it.
+  bool takeUnreportedCommit(std::string* sequenceNumber) EXCLUDES(itemListLock);
 
   // Marks the record's job as ended: once the record holds no uncommitted item, it leaves
   // gStreams (StreamRegistry.h).
@@ -134,6 +145,7 @@ class OBJSTORE_API StreamInfo {
   bool cleanupInProgress;
   int64_t lastCommitTime GUARDED_BY(sendLock);
   int64_t previousSequenceNumber GUARDED_BY(itemListLock);
+  int64_t unreportedSequenceNumber GUARDED_BY(itemListLock) = -1;  // -1: none
   // The sequence number that covers the item just before the front of the list: it moves with
   // every item committed and every item handed back.
   int64_t frontSequenceNumber GUARDED_BY(itemListLock);
