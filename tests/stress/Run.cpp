@@ -246,6 +246,7 @@ bool Run::resendChosen(const std::string& name, Random& random) {
 }
 
 void Run::changeCallback(Job& job, bool toNone) {
+  std::lock_guard<std::mutex> lock(job.callbackMutex);
   if (job.ending) return;  // an end that did not wait needs its callback to the last commit
   trace(toNone ? "callback none" : "callback second");
   job.noCallback = toNone;
@@ -257,6 +258,11 @@ void Run::changeCallback(Job& job, bool toNone) {
 }
 
 void Run::restoreCallback(Job& job) {
+  std::lock_guard<std::mutex> lock(job.callbackMutex);
+  restoreCallbackLocked(job);
+}
+
+void Run::restoreCallbackLocked(Job& job) {
   trace("callback first");
   job.noCallback = false;
   job.controller->setCallBack(&OnCommitFirst, this);
@@ -266,8 +272,11 @@ void Run::endJob(Job& job, Random& random, std::vector<std::string>* resend) {
   const bool wait = job.plan->waitForCommits;
   // The host's rule: commits that come after an end that does not wait go to the callback in
   // place, so such an end needs one.
-  if (!wait && job.noCallback) restoreCallback(job);
-  job.ending = true;
+  {
+    std::lock_guard<std::mutex> lock(job.callbackMutex);
+    if (!wait && job.noCallback) restoreCallbackLocked(job);
+    job.ending = true;
+  }
   std::list<std::string> failed;
   CUxError result;
   for (int attempt = 0; attempt < 3; ++attempt) {

@@ -54,6 +54,7 @@ class Run {
     std::atomic<int> sendsStarted{0};
     std::atomic<bool> ending{false};  // endBackup has been called
     std::atomic<bool> noCallback{false};
+    std::mutex callbackMutex;  // orders callback changes with the start of the end
   };
 
   // The harness's side of the pipeline's call hook: notes end-of-file records and, in the
@@ -75,6 +76,7 @@ class Run {
   void sendOne(Job& job, const std::string& name, Random& random, std::vector<std::string>* resend);
   void changeCallback(Job& job, bool toNone);
   void restoreCallback(Job& job);
+  void restoreCallbackLocked(Job& job);
   // Ends the job (retrying a failed pipeline stop) and checks what the end promises.
   void endJob(Job& job, Random& random, std::vector<std::string>* resend);
   // After the end: the late commits, the job's figures against the ledger's.
