@@ -49,7 +49,7 @@ void Ledger::returned(uint64_t id, Outcome outcome, const std::string& detail) {
   endLocked(id, End::kRefused, "refused");
 }
 
-void Ledger::committed(uint32_t aFileId, const std::list<std::string>& items) {
+void Ledger::committed(uint32_t aFileId, const std::list<std::string>& items, uint64_t durable) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const std::string& name : items) {
     auto found = open_.find(name);
@@ -69,6 +69,11 @@ void Ledger::committed(uint32_t aFileId, const std::list<std::string>& items) {
       violations_.push_back(name + ": committed out of its stream's send order");
     }
     last = attempt.order;
+    if (durable != 0 && attempt.order > durable) {
+      violations_.push_back(name + ": reported committed by a commit of " +
+                            std::to_string(durable) + " items, but it is item " +
+                            std::to_string(attempt.order) + " of its stream");
+    }
     if (attempt.outcome == Outcome::kFailed) {
       violations_.push_back(name + ": its send failed and it was reported committed");
     }

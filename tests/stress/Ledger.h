@@ -37,8 +37,9 @@ class Ledger {
   bool hadEndOfFile(uint64_t attempt);
   // sendItem returned: `outcome` says what its result means; kRefused ends the attempt.
   void returned(uint64_t attempt, Outcome outcome, const std::string& detail);
-  // A commit callback of stream `aFileId`.
-  void committed(uint32_t aFileId, const std::list<std::string>& items);
+  // A commit callback of stream `aFileId`; `durable` (0: unknown) is the count the pipeline had
+  // committed when it reported: no item further down the stream's order may be in it.
+  void committed(uint32_t aFileId, const std::list<std::string>& items, uint64_t durable = 0);
   // Items found in a failed list (`where`: whose list).
   void handedBack(const std::list<std::string>& items, const std::string& where);
 

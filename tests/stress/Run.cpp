@@ -38,6 +38,9 @@ namespace {
 
 const uint64_t kNoAttempt = UINT64_MAX;
 thread_local uint64_t tAttempt = kNoAttempt;  // the attempt this thread is sending
+// The stream and committed count of the commit this thread is delivering, if any.
+thread_local uint32_t tDeliveringStream = 0;
+thread_local uint64_t tDeliveredCount = 0;
 
 void OnCommitFirst(uint32_t aFileId, std::list<std::string> items, void* context) {
   static_cast<Run*>(context)->onCommit(aFileId, items, 1);
@@ -156,7 +159,7 @@ void Run::onCommit(uint32_t aFileId, const std::list<std::string>& items, int ca
     ledger_.violation("two commit callbacks ran at once (stream " + std::to_string(aFileId) + ")");
   }
   trace("commit" + std::to_string(callback) + " " + streamName(aFileId) + Joined(items));
-  ledger_.committed(aFileId, items);
+  ledger_.committed(aFileId, items, aFileId == tDeliveringStream ? tDeliveredCount : 0);
   inCallback_.fetch_sub(1);
 }
 
@@ -226,6 +229,10 @@ void Run::sendOne(Job& job, const std::string& name, Random& random,
     bool own = false;
     for (const std::string& item : failed) own = own || item == name;
     if (!own) ledger_.violation(name + ": its send failed but it is not in its own failed list");
+  }
+  if (schedule_.mode == Mode::kDeterministic && !job.ending &&
+      job.controller->freeStreamHandlerCount() != job.controller->streamHandlerCount()) {
+    ledger_.violation(name + ": a stream handler was not given back after its send");
   }
   const char kind = name.back();
   for (const std::string& item : failed) {
@@ -372,8 +379,11 @@ void Run::deliverSomething(Random& random) {
     trace("odd " + streamName(aFileId) + " " + number + " " + std::to_string(error.GetErrorCode()));
     return;
   }
-  uint64_t count = 0;
-  CUxError error = PipelineFaults::CommitAndDeliver(aFileId, &count);
+  tDeliveredCount = 0;
+  tDeliveringStream = aFileId;
+  CUxError error = PipelineFaults::CommitAndDeliver(aFileId, &tDeliveredCount);
+  tDeliveringStream = 0;
+  const uint64_t count = tDeliveredCount;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t& last = lastCount_[aFileId];

@@ -123,6 +123,10 @@ void ThreadedDriver::runJob(const AppPlan& app, const JobPlan& plan, Random& ran
     carry->insert(carry->end(), resend.begin(), resend.end());
   } else {
     for (std::thread& sender : senders) sender.join();
+    if (job->controller->freeStreamHandlerCount() != job->controller->streamHandlerCount()) {
+      run_.ledger_.violation("job " + std::to_string(plan.jobId) +
+                             ": a stream handler was not given back after its sends");
+    }
     std::vector<std::string> resend;
     run_.endJob(*job, random, &resend);
     carry->insert(carry->end(), resend.begin(), resend.end());
