@@ -65,6 +65,7 @@ Run::Run(const Schedule& schedule, World& world, const RunOptions& options)
     : schedule_(schedule),
       world_(world),
       options_(options),
+      store_(world.storeDir()),
       deliveries_(Random(schedule.seed ^ 0x5bd1e995ull).fork()) {}
 
 Run::~Run() {
@@ -86,6 +87,7 @@ bool Run::execute() {
   }
   PipelineFaults::Clear();
   checkQuiet();
+  store_.check(ledger_);
   return !ledger_.failed();
 }
 
@@ -96,6 +98,7 @@ RunTotals Run::totals() {
   totals.handedBack = ledger_.ended(Ledger::End::kHandedBack);
   totals.refused = ledger_.ended(Ledger::End::kRefused);
   totals.snapshots = snapshots_;
+  totals.storeChecked = store_.checked();
   std::lock_guard<std::mutex> lock(mutex_);
   totals.jobs = watched_.size();
   return totals;
@@ -160,6 +163,7 @@ void Run::onCommit(uint32_t aFileId, const std::list<std::string>& items, int ca
   }
   trace("commit" + std::to_string(callback) + " " + streamName(aFileId) + Joined(items));
   ledger_.committed(aFileId, items, aFileId == tDeliveringStream ? tDeliveredCount : 0);
+  store_.noteCommitted(aFileId, items);
   inCallback_.fetch_sub(1);
 }
 

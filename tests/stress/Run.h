@@ -17,6 +17,7 @@
 #include "ObjStoreBackupInterface.h"
 #include "Random.h"
 #include "Schedule.h"
+#include "StoreCheck.h"
 #include "World.h"
 
 namespace stress {
@@ -28,6 +29,7 @@ struct RunOptions {
 
 struct RunTotals {
   uint64_t sends = 0, committed = 0, handedBack = 0, refused = 0, jobs = 0, snapshots = 0;
+  uint64_t storeChecked = 0;  // items reported committed and found whole in the store
 };
 
 class Run {
@@ -109,6 +111,7 @@ class Run {
   World& world_;
   const RunOptions options_;
   Ledger ledger_;
+  StoreCheck store_;
   std::atomic<int> inCallback_{0};
   std::atomic<uint64_t> clock_{1700000000};
   std::atomic<uint64_t> snapshots_{0};

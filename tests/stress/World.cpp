@@ -50,9 +50,12 @@ ObjectStore::SectionV Section(int32_t type, size_t bytes, char fill) {
   return section;
 }
 
+}  // namespace
+
 // Sizes from 0 bytes up: most items small, a big one with a data section past the pipeline's
 // direct-write size.
-std::vector<ObjectStore::SectionV> Sections(const std::string& name, char kind) {
+std::vector<ObjectStore::SectionV> World::SectionsOf(const std::string& name) {
+  const char kind = name.empty() ? kSmall : name.back();
   std::vector<ObjectStore::SectionV> sections;
   OBJECTOPSAPI::CXFileHeader header = OBJECTOPSAPI::MakeCXFileHeader(name, KeyFor(name));
   ObjectStore::SectionV head;
@@ -60,12 +63,12 @@ std::vector<ObjectStore::SectionV> Sections(const std::string& name, char kind) 
   const char* bytes = reinterpret_cast<const char*>(&header);
   head.data.assign(bytes, bytes + sizeof(header));
   sections.push_back(head);
-  if (kind == World::kEmpty) return sections;
+  if (kind == kEmpty) return sections;
   const uint64_t hash = Hash(name);
   ObjectStore::SectionV meta = Section(ObjectStore::kSectionMetaData, hash % 64, 'm');
   meta.metaDataType = 7;
   sections.push_back(meta);
-  if (kind == World::kBig) {
+  if (kind == kBig) {
     sections.push_back(
         Section(ObjectStore::kSectionFileData, (260 << 10) + hash % (140 << 10), 'B'));
     return sections;
@@ -76,8 +79,6 @@ std::vector<ObjectStore::SectionV> Sections(const std::string& name, char kind) 
   }
   return sections;
 }
-
-}  // namespace
 
 World::World(const std::string& parent) {
   std::string pattern = (parent.empty() ? DefaultParent() : parent) + "/objstore-stress-XXXXXX";
@@ -104,7 +105,7 @@ bool World::freshRun(std::string* why) {
     return false;
   }
   OBJECTOPSAPI::PipelineOptions options;
-  options.storeDir = run + "/store";
+  options.storeDir = storeDir();
   OBJECTOPSAPI::PipelineOptions::Override(options);
   if (!ObjectStore::initBackupInterace(run + "/base")) {
     *why = "initBackupInterace refused " + run + "/base";
@@ -119,7 +120,7 @@ void World::ensureCached(const std::string& name) {
   if (kind == kMissing) return;
   std::lock_guard<std::mutex> lock(mutex_);
   if (!cached_.insert(name).second) return;
-  if (cache_->writeSegment(name, Sections(name, kind)).IsError()) {
+  if (cache_->writeSegment(name, SectionsOf(name)).IsError()) {
     throw std::runtime_error("cannot cache " + name);
   }
   if (kind != kDamaged) return;

@@ -9,9 +9,11 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "DirectoryDiskCache.h"
 #include "DiskCacheContext.h"
+#include "SectionV.h"
 
 namespace stress {
 
@@ -30,6 +32,11 @@ class World {
   // ones. False, with `why`, when the library refused the root.
   bool freshRun(std::string* why);
   const std::string& root() const { return root_; }
+  // The current run's backup store.
+  std::string storeDir() const { return dir_ + "/run/store"; }
+
+  // The sections cached for `name` (before a damaged item is cut short).
+  static std::vector<ObjectStore::SectionV> SectionsOf(const std::string& name);
 
   // Caches `name` unless it is cached already, as the kind its last letter names: a missing item
   // is never cached; a damaged one is a segment file cut short. Thread-safe.

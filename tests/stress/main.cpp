@@ -186,6 +186,7 @@ int main(int argc, char** argv) {
     all.refused += totals.refused;
     all.jobs += totals.jobs;
     all.snapshots += totals.snapshots;
+    all.storeChecked += totals.storeChecked;
     if (ok) {
       ++passed;
       continue;
@@ -198,12 +199,14 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   printf(
       "%s: %llu seeds passed, %llu failed in %.1f s; %llu jobs, %llu sends: %llu committed, "
-      "%llu handed back, %llu refused; %llu statistics snapshots checked\n",
+      "%llu handed back, %llu refused; %llu statistics snapshots checked; %llu commits read back "
+      "from the store\n",
       args.mode == Mode::kDeterministic ? "deterministic" : "threaded",
       static_cast<unsigned long long>(passed), static_cast<unsigned long long>(failed), seconds,
       static_cast<unsigned long long>(all.jobs), static_cast<unsigned long long>(all.sends),
       static_cast<unsigned long long>(all.committed),
       static_cast<unsigned long long>(all.handedBack), static_cast<unsigned long long>(all.refused),
-      static_cast<unsigned long long>(all.snapshots));
+      static_cast<unsigned long long>(all.snapshots),
+      static_cast<unsigned long long>(all.storeChecked));
   return failed == 0 ? 0 : 1;
 }
