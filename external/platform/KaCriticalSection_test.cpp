@@ -64,4 +64,36 @@ TEST(KaCriticalSectionLockTest, NullIsAllowedAndResetMovesTheHold) {
   EXPECT_TRUE(OtherThreadCanEnter(&first));
 }
 
+// The hooks let a test decide who runs: here the holder leaves only when the waiter's blocked
+// hook asks it to, and each leave is seen by the left hook.
+std::atomic<int> gLeaves{0};
+std::atomic<bool> gRelease{false};
+std::atomic<int> gBlockedCalls{0};
+
+TEST(KaCriticalSectionTest, HooksSeeEveryLeaveAndEveryWaitForAHeldSection) {
+  KaSectionHooks hooks;
+  hooks.left = [] { ++gLeaves; };
+  hooks.blocked = [] {
+    ++gBlockedCalls;
+    gRelease = true;
+    return true;  // try again: the holder leaves once it sees gRelease
+  };
+  KaCriticalSection section;
+  KaCriticalSection::SetHooks(&hooks);
+  section.enter();
+  std::thread waiter([&] {
+    section.enter();
+    section.leave();
+  });
+  while (!gRelease) std::this_thread::yield();
+  section.leave();
+  waiter.join();
+  KaCriticalSection::SetHooks(nullptr);
+  EXPECT_EQ(2, gLeaves.load());
+  EXPECT_GE(gBlockedCalls.load(), 1);
+  section.enter();  // without hooks: nothing is counted
+  section.leave();
+  EXPECT_EQ(2, gLeaves.load());
+}
+
 }  // namespace

@@ -1,5 +1,7 @@
 #include "Run.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,7 +83,13 @@ bool Run::execute() {
   installPipeline();
   installOptions();
   if (schedule_.mode == Mode::kDeterministic) {
+    if (schedule_.interleavePercent > 0) {
+      interleaver_.reset(new Interleaver([this](Random& random) { interleavedAction(random); },
+                                         schedule_.interleavePercent,
+                                         Random(schedule_.seed ^ 0x94d049bb133111ebull)));
+    }
     DeterministicDriver(*this).run();
+    interleaver_.reset();
   } else {
     ThreadedDriver(*this).run();
   }
@@ -143,6 +151,7 @@ void Run::onPipelineCall(PipelineFaults::Op op, uint32_t aFileId) {
   if (op == PipelineFaults::kSendEof && tAttempt != kNoAttempt) {
     ledger_.noteEndOfFile(tAttempt, aFileId);
   }
+  if (tAttempt != kNoAttempt) senderStream_ = aFileId;
   if (schedule_.mode != Mode::kDeterministic) return;
   if (deliveries_.chance(schedule_.deliverPercent)) {
     trace(std::string("at ") + PipelineFaults::OpName(op) + " " + streamName(aFileId));
@@ -210,12 +219,14 @@ void Run::sendOne(Job& job, const std::string& name, Random& random,
   bool threw = false;
   int index = -1;
   tAttempt = attempt;
+  openWindow();
   try {
     error = job.controller->sendItem(name.c_str(), failed, nullptr, &index, world_.cache(),
                                      world_.context());
   } catch (const std::exception& exception) {
     threw = true;
   }
+  closeWindow();
   tAttempt = kNoAttempt;
   const uint32_t code = error.GetErrorCode();
   Ledger::Outcome outcome = Ledger::Outcome::kSent;
@@ -292,7 +303,9 @@ void Run::endJob(Job& job, Random& random, std::vector<std::string>* resend) {
   CUxError result;
   for (int attempt = 0; attempt < 3; ++attempt) {
     const Clock::time_point start = Clock::now();
+    openWindow();
     result = job.controller->endBackup(failed, wait);
+    closeWindow();
     const long tookMs = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     if (schedule_.mode == Mode::kThreaded &&
@@ -366,10 +379,14 @@ std::vector<uint32_t> Run::liveStreams() {
   return streams;
 }
 
-void Run::deliverSomething(Random& random) {
+void Run::deliverSomething(Random& random, uint32_t preferred) {
   const std::vector<uint32_t> streams = liveStreams();
   if (streams.empty()) return;
-  const uint32_t aFileId = streams[random.below(streams.size())];
+  uint32_t aFileId = streams[random.below(streams.size())];
+  if (preferred != 0 && random.chance(70) &&
+      std::find(streams.begin(), streams.end(), preferred) != streams.end()) {
+    aFileId = preferred;
+  }
   if (random.chance(schedule_.oddNumberPercent)) {
     // Stale numbers only: a number beyond what the pipeline committed is a pipeline fault the
     // library cannot tell from a commit, and every later number looks stale after it.
@@ -414,6 +431,24 @@ void Run::checkSnapshot() {
     for (const ObjectStore::StreamStatistics& stream : controller.streams) check(stream);
   }
   for (const ObjectStore::StreamStatistics& stream : figures.otherStreams) check(stream);
+}
+
+void Run::interleavedAction(Random& random) {
+  if (random.chance(50)) {
+    trace("interleaved snapshot");
+    checkSnapshot();
+  } else {
+    trace("interleaved delivery");
+    deliverSomething(random, senderStream_);  // most often the stream being sent on
+  }
+}
+
+void Run::openWindow() {
+  if (interleaver_) interleaver_->open();
+}
+
+void Run::closeWindow() {
+  if (interleaver_) interleaver_->close();
 }
 
 void Run::checkQuiet() {
@@ -505,6 +540,7 @@ void OnChildCommit(uint32_t, std::list<std::string> items, void*) {
 // The child: one job of the application, on one thread, that dies after `sends` sends without
 // ending its job, the way a killed server leaves it.
 void RunCrashingChild(World& world, const AppPlan& app, int64_t jobId) {
+  KaCriticalSection::SetHooks(nullptr);  // the second thread did not come along
   // Commits delivered on this thread after every other send: what the child saw committed when
   // it died is the seed's to choose, not the scheduler's.
   PipelineFaults::Clear();

@@ -9,10 +9,12 @@
 #include <deque>
 #include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "Interleaver.h"
 #include "Ledger.h"
 #include "ObjStoreBackupInterface.h"
 #include "Random.h"
@@ -87,7 +89,8 @@ class Run {
 
   // Commits delivered by the harness: a real commit of a stream of a running job, now and then a
   // stale or too high number instead.
-  void deliverSomething(Random& random);
+  // `preferred`: a stream to pick more often than the others (0: none).
+  void deliverSomething(Random& random, uint32_t preferred = 0);
   std::vector<uint32_t> liveStreams();
 
   // The crash before an application's jobs: a child process runs a job and dies mid-job; the
@@ -102,6 +105,11 @@ class Run {
 
   void checkSnapshot();
   void checkQuiet();
+  // The second thread's action: a delivery or a snapshot.
+  void interleavedAction(Random& random);
+  // Opens and closes the interleaver's window around a library call (no-ops without one).
+  void openWindow();
+  void closeWindow();
   void trace(const std::string& event);
   std::string streamName(uint32_t aFileId);
   std::string newItemName(int32_t appId, Random& random);
@@ -112,9 +120,11 @@ class Run {
   const RunOptions options_;
   Ledger ledger_;
   StoreCheck store_;
+  std::unique_ptr<Interleaver> interleaver_;  // deterministic mode, when the seed wants one
   std::atomic<int> inCallback_{0};
   std::atomic<uint64_t> clock_{1700000000};
   std::atomic<uint64_t> snapshots_{0};
+  std::atomic<uint32_t> senderStream_{0};  // the stream a send is on, last the pipeline saw
 
   std::mutex mutex_;  // guards everything below
   std::map<uint32_t, std::string> streamNames_;

@@ -62,6 +62,9 @@ struct Schedule {
   // commit (deterministic mode), and that a delivery carries a stale number.
   int deliverPercent = 0;
   int oddNumberPercent = 0;
+  // Deterministic mode: the chance, in percent, that a critical section the sender leaves
+  // inside a send or an end lets a second thread deliver a commit or take a snapshot (0: none).
+  int interleavePercent = 0;
 
   // The disk cache and the library's options.
   bool spacePressure = false;
