@@ -88,8 +88,9 @@ bool Interleaver::blocked() {
   if (self == driver_) {
     if (state_ != State::kStopped) return false;  // a thread of its own holds it
     if (++tBlockedRounds > kDeadlockRounds) {
-      fprintf(stderr, "interleaver: the driver and the helper each wait for a section the other "
-                      "holds\n");
+      fprintf(stderr,
+              "interleaver: the driver and the helper each wait for a section the other "
+              "holds\n");
       abort();
     }
     lock.unlock();
@@ -113,9 +114,8 @@ void Interleaver::handOver() {
 void Interleaver::helperLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] {
-      return state_ == State::kQuit || (state_ == State::kRunning && pending_);
-    });
+    changed_.wait(
+        lock, [this] { return state_ == State::kQuit || (state_ == State::kRunning && pending_); });
     if (state_ == State::kQuit) return;
     pending_ = false;
     lock.unlock();

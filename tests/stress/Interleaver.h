@@ -48,7 +48,7 @@ class Interleaver {
 
   const std::function<void(Random&)> action_;
   const int percent_;
-  Random random_;       // the driver's choices
+  Random random_;        // the driver's choices
   Random helperRandom_;  // the actions' own, used on the helper while the driver waits
   const std::thread::id driver_;
   KaSectionHooks hooks_;
