@@ -51,6 +51,29 @@ TEST_F(SendItemTest, ItemCoveredDuringItsEndOfFileIsReportedBySendItem) {
   EXPECT_EQ(expected, commits_.committedItems());
 }
 
+// The commit that covers an item in flight finds the callback set; the host removes it before
+// the end-of-file returns. The item is then reported to the next callback the host sets: the
+// pipeline never sends that number again, and a job that ends without waiting would keep it.
+TEST_F(SendItemTest, CoveredItemWhoseCallbackWentIsReportedToTheNextOne) {
+  PipelineFaults::SetManualCommit(true);
+  PipelineFaults::SetFlowWindow(1);
+  BackupInterfacePtr controller = start(1, 1);
+  PipelineFaults::SetHoldHook([&](uint32_t aFileId) {
+    EXPECT_FALSE(PipelineFaults::CommitAndDeliver(aFileId).IsError());
+    controller->setCallBack(nullptr, nullptr);
+  });
+  cacheItem(Guid(0), "k");
+  ASSERT_FALSE(send(controller, 0).IsError());
+  PipelineFaults::SetHoldHook(nullptr);
+  EXPECT_TRUE(commits_.committedItems().empty());
+  controller->setCallBack(&objstore_testing::CommitLog::OnCommit, &commits_);
+  EXPECT_EQ(std::vector<std::string>{Guid(0)}, commits_.committedItems());
+  std::list<std::string> notCommitted;
+  EXPECT_FALSE(controller->endBackup(notCommitted, false).IsError());
+  EXPECT_TRUE(notCommitted.empty());
+  EXPECT_TRUE(failed_.empty());
+}
+
 // A commit that empties the stream of a running job leaves its record in place: the next item
 // on that stream is sent, not refused as an unknown stream.
 TEST_F(SendItemTest, StreamEmptiedByACommitTakesTheNextItem) {

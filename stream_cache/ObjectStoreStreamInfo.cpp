@@ -160,8 +160,12 @@ bool StreamInfo::takeCoveredItem(std::list<std::string>& committedItems, bool re
   KaCriticalSectionLock lock(&itemListLock);
   if (flight.load(std::memory_order_relaxed) != kCovered) return false;
   flight.store(kNoFlight, std::memory_order_relaxed);
-  // The commit that covered it counted it: any later one, at that number or above, releases it.
-  if (!report) return false;
+  if (!report) {
+    // Nobody to tell: the covering number waits, as a commit that found no callback does, for
+    // the next callback set (the pipeline may never send a number that high again).
+    unreportedSequenceNumber = std::max(unreportedSequenceNumber, previousSequenceNumber);
+    return false;
+  }
   // The commit that covered the item released everything before it, and nothing was added
   // since: the item is the whole list.
   const size_t count = uncommittedItems.size();

@@ -64,7 +64,8 @@ class OBJSTORE_API StreamInfo {
   //    covered the item it moves to the back of `committedItems` and the result is true: the
   //    caller reports it, as the commit would have. Otherwise a later commit releases it. With
   //    `report` false (nobody to report to), a covered item stays as an ordinary uncommitted
-  //    item, which the next commit releases.
+  //    item and the number that covered it is kept as a commit nobody heard of
+  //    (noteUnreportedCommit): the next callback set, or the next commit, releases it.
   //  - landUncovered is its first half: it ends a flight that no commit covered, without the
   //    item lock, and returns true; false means a commit did, and takeCoveredItem must follow.
   //  - after a failed send, takeAllItems hands the item back with the rest of the stream.
