@@ -44,7 +44,7 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 mutations_file=${MUTATIONS_FILE:-$repo_root/scripts/guard-mutations.txt}
 
 # The parsed list, one entry per mutation at the same index.
-m_name=() m_file=() m_modes=() m_removes=() m_find=() m_replace=()
+m_name=() m_file=() m_modes=() m_removes=() m_find=() m_replace=() m_unit=()
 
 die() {
   echo "mutate-guards: $*" >&2
@@ -68,7 +68,7 @@ parse_list() {
     if [[ $key == name ]]; then
       count=$((count + 1))
       m_name[count]=$value m_file[count]='' m_modes[count]='' m_removes[count]=''
-      m_find[count]='' m_replace[count]=''
+      m_find[count]='' m_replace[count]='' m_unit[count]=''
       continue
     fi
     ((count >= 0)) || die "$file:$lineno: '$key' before the first name"
@@ -78,6 +78,7 @@ parse_list() {
       removes) m_removes[count]=$value ;;
       find) m_find[count]=$value ;;
       replace) m_replace[count]=$value ;;
+      unit) m_unit[count]=$value ;;
       tests) ;;
       *) die "$file:$lineno: unknown key '$key'" ;;
     esac
@@ -87,8 +88,10 @@ parse_list() {
   for i in "${!m_name[@]}"; do
     [[ -n ${m_file[i]} && -n ${m_find[i]} && -n ${m_removes[i]} ]] ||
       die "$file: mutation '${m_name[i]}' needs file, removes and find"
-    [[ ${m_modes[i]} =~ ^(both|threaded|deterministic)$ ]] ||
-      die "$file: mutation '${m_name[i]}': modes must be both, threaded or deterministic"
+    [[ ${m_modes[i]} =~ ^(both|threaded|deterministic|unit)$ ]] ||
+      die "$file: mutation '${m_name[i]}': modes must be both, threaded, deterministic or unit"
+    [[ ${m_modes[i]} != unit || ${m_unit[i]} =~ ^[a-z_]+\ [A-Za-z_.*]+$ ]] ||
+      die "$file: mutation '${m_name[i]}': modes unit needs 'unit: <test binary> <gtest filter>'"
     for ((j = 0; j < i; ++j)); do
       [[ ${m_name[j]} != "${m_name[i]}" ]] || die "$file: two mutations named '${m_name[i]}'"
     done
@@ -155,6 +158,26 @@ run_harness() {
   else
     echo "failed, exit $rc, no FAILED line"
   fi
+}
+
+# A mutation that no harness schedule can reach (no critical section bounds its window) runs
+# against the unit test its entry names instead; the cell says whether that test fails.
+run_unit() {
+  local i=$1 binary filter exe
+  local -n rows_ref=$2 survivors_ref=$3
+  read -r binary filter <<<"${m_unit[i]}"
+  build_target "$binary" "$logs/${m_name[i]}.build.log" ||
+    die "mutation ${m_name[i]} does not compile; change its entry in $mutations_file"
+  exe=$(find "$build_dir" -name "$binary" -type f -perm -u+x | head -n 1)
+  [[ -n $exe ]] || die "no $binary in $build_dir"
+  ((build_only)) && { rows_ref+=("| ${m_name[i]} | ${m_file[i]} | ${m_removes[i]} | - | compiles |"); return; }
+  if "$exe" --gtest_filter="$filter" >"$logs/${m_name[i]}.unit.log" 2>&1; then
+    survivors_ref+=("${m_name[i]} (unit)")
+    rows_ref+=("| ${m_name[i]} | ${m_file[i]} | ${m_removes[i]} | unit: $filter | survived |")
+  else
+    rows_ref+=("| ${m_name[i]} | ${m_file[i]} | ${m_removes[i]} | unit: $filter | fails |")
+  fi
+  note "${m_name[i]}, unit $filter: ${rows_ref[-1]##*| }"
 }
 
 modes_for() {
@@ -275,6 +298,12 @@ main() {
     cp "$path" "$pristine"
     apply_mutation "$name" "$path" "${m_find[i]}" "${m_replace[i]}" || exit 2
     t0=$SECONDS
+    if [[ ${m_modes[i]} == unit ]]; then
+      run_unit "$i" rows survivors
+      cp "$pristine" "$path"
+      touch "$path"
+      continue
+    fi
     if ! build_target objstore_stress "$logs/$name.build.log"; then
       tail -n 30 "$logs/$name.build.log" >&2
       die "mutation $name does not compile; change its entry in $mutations_file"
