@@ -360,6 +360,22 @@ void Run::settleJob(Job& job) {
         std::to_string(counts.recorded) + " / " + std::to_string(counts.committed) + " / " +
         std::to_string(counts.handedBack) + " / " + std::to_string(counts.open));
   }
+  checkStaleRefusals(job, total.commitsRefusedStale);
+}
+
+void Run::checkStaleRefusals(const Job& job, uint64_t refused) {
+  // With one thread, every stale number delivered while a callback was set met that callback.
+  if (schedule_.mode != Mode::kDeterministic) return;
+  uint64_t delivered = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (uint32_t aFileId : job.aFileIds) delivered += staleDelivered_[aFileId];
+  }
+  if (refused < delivered) {
+    ledger_.violation("job " + std::to_string(job.plan->jobId) + " refused " +
+                      std::to_string(refused) + " stale numbers, the harness delivered " +
+                      std::to_string(delivered));
+  }
 }
 
 void Run::forgetJob(Job& job) {
@@ -370,6 +386,16 @@ void Run::forgetJob(Job& job) {
       break;
     }
   }
+}
+
+bool Run::hasCallback(uint32_t aFileId) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (Job* job : jobs_) {
+    for (uint32_t id : job->aFileIds) {
+      if (id == aFileId) return !job->noCallback;
+    }
+  }
+  return false;
 }
 
 std::vector<uint32_t> Run::liveStreams() {
@@ -396,8 +422,13 @@ void Run::deliverSomething(Random& random, uint32_t preferred) {
       last = lastCount_[aFileId];
     }
     const std::string number = std::to_string(last == 0 ? 0 : random.below(last));
+    const bool callbackSet = hasCallback(aFileId);
     CUxError error = PipelineFaults::DeliverCommit(aFileId, number);
     trace("odd " + streamName(aFileId) + " " + number + " " + std::to_string(error.GetErrorCode()));
+    if (last != 0 && callbackSet && !error.IsError()) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++staleDelivered_[aFileId];  // below a number the library took: it must refuse it
+    }
     return;
   }
   tDeliveredCount = 0;
@@ -405,7 +436,7 @@ void Run::deliverSomething(Random& random, uint32_t preferred) {
   CUxError error = PipelineFaults::CommitAndDeliver(aFileId, &tDeliveredCount);
   tDeliveringStream = 0;
   const uint64_t count = tDeliveredCount;
-  {
+  if (!error.IsError()) {  // a number the library did not get is no measure of staleness
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t& last = lastCount_[aFileId];
     if (count > last) last = count;

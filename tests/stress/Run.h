@@ -86,6 +86,9 @@ class Run {
   // After the end: the late commits, the job's figures against the ledger's.
   void settleJob(Job& job);
   void forgetJob(Job& job);
+  // Every stale number the harness delivered to a job with a callback set was refused as stale.
+  void checkStaleRefusals(const Job& job, uint64_t refused);
+  bool hasCallback(uint32_t aFileId);
 
   // Commits delivered by the harness: a real commit of a stream of a running job, now and then a
   // stale or too high number instead.
@@ -134,8 +137,9 @@ class Run {
   std::map<int32_t, int> nextItem_;
   std::deque<JobPlan> restartPlans_;
   std::map<uint32_t, uint64_t> lastCount_;
-  std::map<std::string, int> resends_;  // per stream, the highest count delivered
-  Random deliveries_;                   // the deterministic mode's choices at call boundaries
+  std::map<uint32_t, uint64_t> staleDelivered_;  // per stream: stale numbers that must be refused
+  std::map<std::string, int> resends_;           // per stream, the highest count delivered
+  Random deliveries_;  // the deterministic mode's choices at call boundaries
   uint64_t digest_ = 1469598103934665603ull;
 };
 
