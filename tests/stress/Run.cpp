@@ -218,6 +218,7 @@ void Run::sendOne(Job& job, const std::string& name, Random& random,
   CUxError error;
   bool threw = false;
   int index = -1;
+  const bool afterEnd = job.ended;  // an end has returned: the job takes nothing on
   tAttempt = attempt;
   openWindow();
   try {
@@ -239,6 +240,10 @@ void Run::sendOne(Job& job, const std::string& name, Random& random,
   trace("send " + name + " " + std::to_string(code) + (threw ? " threw" : "") + " on " +
         std::to_string(index) + " failed" + Joined(failed));
   ledger_.returned(attempt, outcome, threw ? "exception" : error.AsString());
+  if (afterEnd && outcome != Ledger::Outcome::kRefused) {
+    ledger_.violation(name + ": sent after endBackup had returned, and taken on (" +
+                      std::to_string(code) + ")");
+  }
   ledger_.handedBack(failed, "failed list of " + name);
   if (outcome == Ledger::Outcome::kFailed && !threw && !job.ending) {
     bool own = false;
@@ -306,6 +311,7 @@ void Run::endJob(Job& job, Random& random, std::vector<std::string>* resend) {
     openWindow();
     result = job.controller->endBackup(failed, wait);
     closeWindow();
+    job.ended = true;  // ended or not, the slots are closed now
     const long tookMs = static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     if (schedule_.mode == Mode::kThreaded &&

@@ -57,6 +57,7 @@ class Run {
     std::vector<uint32_t> aFileIds;
     std::atomic<int> sendsStarted{0};
     std::atomic<bool> ending{false};  // endBackup has been called
+    std::atomic<bool> ended{false};   // ... and has returned
     std::atomic<bool> noCallback{false};
     std::mutex callbackMutex;  // orders callback changes with the start of the end
   };
