@@ -14,6 +14,7 @@ void DeterministicDriver::run() {
       apps[a].restartPending = true;
     }
   }
+  run_.startInterleaver();
   for (;;) {
     std::vector<App*> live;
     for (App& app : apps) {

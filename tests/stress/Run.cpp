@@ -83,11 +83,6 @@ bool Run::execute() {
   installPipeline();
   installOptions();
   if (schedule_.mode == Mode::kDeterministic) {
-    if (schedule_.interleavePercent > 0) {
-      interleaver_.reset(new Interleaver([this](Random& random) { interleavedAction(random); },
-                                         schedule_.interleavePercent,
-                                         Random(schedule_.seed ^ 0x94d049bb133111ebull)));
-    }
     DeterministicDriver(*this).run();
     interleaver_.reset();
   } else {
@@ -480,6 +475,13 @@ void Run::interleavedAction(Random& random) {
   }
 }
 
+void Run::startInterleaver() {
+  if (schedule_.interleavePercent == 0) return;
+  interleaver_.reset(new Interleaver([this](Random& random) { interleavedAction(random); },
+                                     schedule_.interleavePercent,
+                                     Random(schedule_.seed ^ 0x94d049bb133111ebull)));
+}
+
 void Run::openWindow() {
   if (interleaver_) interleaver_->open();
 }
@@ -577,7 +579,6 @@ void OnChildCommit(uint32_t, std::list<std::string> items, void*) {
 // The child: one job of the application, on one thread, that dies after `sends` sends without
 // ending its job, the way a killed server leaves it.
 void RunCrashingChild(World& world, const AppPlan& app, int64_t jobId) {
-  KaCriticalSection::SetHooks(nullptr);  // the second thread did not come along
   // Commits delivered on this thread after every other send: what the child saw committed when
   // it died is the seed's to choose, not the scheduler's.
   PipelineFaults::Clear();

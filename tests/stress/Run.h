@@ -111,6 +111,9 @@ class Run {
   void checkQuiet();
   // The second thread's action: a delivery or a snapshot.
   void interleavedAction(Random& random);
+  // Starts the second thread, when the seed wants one: after the crashes, since a process
+  // with threads forks badly (TSan refuses it).
+  void startInterleaver();
   // Opens and closes the interleaver's window around a library call (no-ops without one).
   void openWindow();
   void closeWindow();
