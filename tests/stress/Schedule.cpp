@@ -34,7 +34,9 @@ JobPlan MakeJob(Random& random, Mode mode, int64_t jobId) {
   job.newItems = static_cast<int>(random.between(0, mode == Mode::kDeterministic ? 16 : 40));
   job.waitForCommits = random.chance(85);
   const int sends = job.newItems + 4;
-  if (random.chance(20)) job.endAfterSends = static_cast<int>(random.below(sends));
+  if (random.chance(mode == Mode::kThreaded ? 35 : 20)) {
+    job.endAfterSends = static_cast<int>(random.below(sends));
+  }
   if (random.chance(25)) {
     job.callbackChangeAt = static_cast<int>(random.below(sends));
     job.callbackToNone = random.chance(50);
