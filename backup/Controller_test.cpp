@@ -311,33 +311,6 @@ TEST_F(ControllerTest, StartThatThrowsLeavesNothingBehind) {
   EXPECT_NE(0, stat(jobDirectory().c_str(), &st));
 }
 
-// A server runs job after job: each ended job leaves the registries as they were, and its
-// controller is freed once the host lets go of it.
-TEST_F(ControllerTest, ThousandJobsLeaveTheRegistriesAsTheyWere) {
-  objstore_testing::TempDir store(objstore_testing::MemoryBackedDir());
-  OBJECTOPSAPI::PipelineOptions options = OBJECTOPSAPI::PipelineOptions::Current();
-  options.storeDir = store.path();
-  OBJECTOPSAPI::PipelineOptions::Override(options);
-  const size_t streamsBefore = registeredStreams();
-  for (int i = 0; i < 2; ++i) cacheItem(Guid(i), KeyFor(Guid(i)));
-  for (int64_t jobId = 1; jobId <= 1000; ++jobId) {
-    BackupInterfacePtr controller;
-    ASSERT_FALSE(BackupInterface::getController(job(9, 2, jobId), controller, false).IsError());
-    controller->setCallBack(&objstore_testing::CommitLog::OnCommit, &commits_);
-    for (int i = 0; i < 2; ++i) Send(controller, cache_, context_, Guid(i));
-    std::list<std::string> failed;
-    ASSERT_FALSE(controller->endBackup(failed, true).IsError()) << "job " << jobId;
-    boost::weak_ptr<BackupInterface> watch = controller;
-    controller.reset();
-    ASSERT_TRUE(watch.expired()) << "job " << jobId;
-  }
-  EXPECT_EQ(2000u, commits_.committedItems().size());
-  EXPECT_EQ(streamsBefore, registeredStreams());
-  EXPECT_EQ(0u, registeredControllers(9));
-  KaCriticalSectionLock lock(&gThreadSyncLock);
-  EXPECT_TRUE(gThreadSyncMap.empty());
-}
-
 class ForcedCommitTest : public ControllerTest {
  protected:
   void sendThree(bool pressure, uint32_t limit) {

@@ -88,62 +88,6 @@ TEST_F(StatisticsTest, EveryCauseIsCountedOnce) {
   ExpectIdentity(ended.streams[0], "ended");
 }
 
-// Thousands of snapshots while four threads send, commits arrive and failures hand items back:
-// the identity holds in each, and the final figures match what the host counted.
-TEST_F(StatisticsTest, IdentityHoldsInEverySnapshotUnderLoad) {
-  OBJECTOPSAPI::PipelineOptions options = OBJECTOPSAPI::PipelineOptions::Current();
-  options.commitItems = 5;
-  options.commitMs = 2;
-  OBJECTOPSAPI::PipelineOptions::Override(options);
-  PipelineFaults::FailCall(PipelineFaults::kSendUserBufData, 31);
-  PipelineFaults::FailCall(PipelineFaults::kSendEof, 97);
-  const int kThreads = 4;
-  const int kItems = 80;
-  auto name = [](int t, int i) { return "t" + std::to_string(t) + "-" + std::to_string(i); };
-  for (int t = 0; t < kThreads; ++t) {
-    for (int i = 0; i < kItems; ++i) cacheItem(name(t, i), KeyFor(name(t, i)));
-  }
-  BackupInterfacePtr controller = start(1, 3);
-  std::atomic<bool> done(false);
-  std::atomic<int> snapshots(0);
-  std::thread watcher([&] {
-    while (!done) {
-      for (const StreamStatistics& s : controller->statistics().streams) ExpectIdentity(s, "job");
-      ProcessStatistics process = GetProcessStatistics();
-      for (const ControllerStatistics& c : process.controllers) {
-        for (const StreamStatistics& s : c.streams) ExpectIdentity(s, "process");
-      }
-      ++snapshots;
-    }
-  });
-  std::vector<std::list<std::string>> failed(kThreads);
-  std::vector<std::thread> senders;
-  for (int t = 0; t < kThreads; ++t) {
-    senders.emplace_back([&, t] {
-      for (int i = 0; i < kItems; ++i) {
-        const std::string item = name(t, i);
-        controller->sendItem(item.c_str(), failed[t], nullptr, nullptr, cache_, context_);
-      }
-    });
-  }
-  for (std::thread& sender : senders) sender.join();
-  while (snapshots < 2000) std::this_thread::yield();
-  std::list<std::string> atEnd;
-  EXPECT_FALSE(controller->endBackup(atEnd, true).IsError());
-  done = true;
-  watcher.join();
-
-  size_t handedBack = atEnd.size();
-  for (const std::list<std::string>& list : failed) handedBack += list.size();
-  const StreamStatistics total = controller->statistics().total;
-  EXPECT_EQ(static_cast<uint64_t>(kThreads * kItems), total.itemsRecorded);
-  EXPECT_EQ(commits_.committedItems().size(), total.itemsCommitted);
-  EXPECT_EQ(handedBack, total.itemsHandedBack());
-  EXPECT_GT(total.handedBackFailedSend, 0u);
-  EXPECT_EQ(0u, total.uncommitted);
-  EXPECT_EQ(total.itemsCommitted, total.commitLatency.count());
-}
-
 // The JSON parses, with the documented names; the Prometheus text follows the exposition
 // format: each family announced once before its samples, counters ending in _total, histogram
 // buckets cumulative up to +Inf, which equals _count.

@@ -194,52 +194,6 @@ INSTANTIATE_TEST_SUITE_P(Files, FileListTest,
                            return info.param.name;
                          });
 
-// The sender adds items 0, 1, 2, ... while the commit handler commits what the pipeline has
-// received so far and a failure path hands everything back. A number N covers the first N items,
-// so it must release none from N on; and every item must end up committed or handed back, once.
-TEST(StreamInfoTest, ConcurrentUseLosesDuplicatesOrReleasesEarlyNothing) {
-  const int64_t kItems = 3000;
-  ScopedLogCapture capture(0);
-  StreamInfo stream(1, "/nonexistent");
-  std::atomic<int64_t> added(0);
-  std::list<std::string> committed, handedBack;
-  int64_t releasedEarly = 0;
-  std::thread sender([&] {
-    for (int64_t i = 0; i < kItems; ++i) {
-      stream.addFilePath(std::to_string(i));
-      ++added;
-      std::this_thread::yield();  // let the others interleave
-    }
-  });
-  std::thread committer([&] {
-    for (int64_t received = 0; received < kItems; std::this_thread::yield()) {
-      received = added.load();
-      const int64_t covered = received - received % 7;
-      std::string number = std::to_string(covered);
-      std::list<std::string> released;
-      KaCriticalSectionLock lock(&gStreamLock);
-      stream.getCommitGUIDList(number, released);
-      for (const std::string& item : released) releasedEarly += std::stoll(item) >= covered;
-      committed.splice(committed.end(), released);
-    }
-  });
-  std::thread failurePath([&] {
-    for (; added.load() < kItems; std::this_thread::yield()) stream.takeAllItems(handedBack);
-  });
-  sender.join();
-  committer.join();
-  failurePath.join();
-  std::string last = std::to_string(kItems);
-  stream.getCommitGUIDList(last, committed);
-
-  EXPECT_EQ(0, releasedEarly);
-  EXPECT_EQ(0u, capture.log().records().size());  // no run-out, no lower number
-  std::multiset<std::string> all(committed.begin(), committed.end());
-  all.insert(handedBack.begin(), handedBack.end());
-  EXPECT_EQ(size_t(kItems), all.size());
-  EXPECT_EQ(all.size(), std::set<std::string>(all.begin(), all.end()).size());
-}
-
 // As above, with each item in flight from its recording until its end-of-file, which the
 // pipeline counts whether or not it succeeds: the sender lands good items (reporting those a
 // commit covered meanwhile) and hands the stream back after a bad one. A commit must never
