@@ -25,10 +25,12 @@ namespace {
 // counts: a signal left over from earlier in the job does not end the wait.
 void WaitUntilDrained(StreamInfo& stream, Clock::time_point deadline) {
   while (stream.getStreamCacheSize() != 0) {
-    const long remainingMs = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-    if (remainingMs <= 0) return;
-    stream.callbackEvent.wait(remainingMs);
+    const Clock::duration remaining = deadline - Clock::now();
+    if (remaining <= Clock::duration::zero()) return;
+    // Rounded up: rounded down, the last part of a millisecond would end the wait early.
+    const long waitMs =
+        static_cast<long>(std::chrono::ceil<std::chrono::milliseconds>(remaining).count());
+    stream.callbackEvent.wait(waitMs);
   }
 }
 

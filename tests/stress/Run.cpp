@@ -315,8 +315,8 @@ void Run::endJob(Job& job, Random& random, std::vector<std::string>* resend) {
                         std::to_string(tookMs) + " ms, its wait is " +
                         std::to_string(schedule_.commitWaitMs) + " ms");
     }
-    // Items go back for want of their commits only once the wait has run out (to the ms, which
-    // both sides round down).
+    // Items go back for want of their commits only once the wait has run out (to the ms: the
+    // measurement rounds down).
     if (wait && !failed.empty() && tookMs + 2 < schedule_.commitWaitMs) {  // ms rounding
       ledger_.violation("endBackup of job " + std::to_string(job.plan->jobId) + " handed back " +
                         std::to_string(failed.size()) + " items after " + std::to_string(tookMs) +
