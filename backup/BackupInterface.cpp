@@ -107,7 +107,7 @@ BackupInterface::BackupInterface(JobInfoPtr info)
 
 BackupInterface::~BackupInterface() {
   OBJSTORE_LOG(5, "Destroying BackupInterface");
-  controller.reset();
+  pipelineJob.reset();
   KaCriticalSectionLock lock(&callBackLock);
   commitHandler.reset();
 }
@@ -115,7 +115,7 @@ BackupInterface::~BackupInterface() {
 CUxError BackupInterface::init(JobInfoPtr info) {
   OBJSTORE_LOG(3, "Enabling commit call back from pipeline ");
   info->enableCommitCallBack = true;
-  CUxError error = CSynchronousBackup::getController(info, controller);
+  CUxError error = CSynchronousBackup::getController(info, pipelineJob);
   if (error.IsError()) return error.Push(UX_CODE_LOCATION);
 
   boost::shared_ptr<ObjStoreJobInfo> jobCache(new ObjStoreJobInfo(*info));
@@ -142,7 +142,7 @@ CUxError BackupInterface::openStreams(const OBJECTOPSAPI::JobInfo& info,
                                       const std::string& jobDirectory, bool madeJobDirectory) {
   for (uint64_t i = 1; i <= info.numStreams; ++i) {
     CStreamHandlerPtr handler;
-    if (controller->getStreamHandler(handler).IsError()) {
+    if (pipelineJob->getStreamHandler(handler).IsError()) {
       OBJSTORE_LOG(-1, "ERROR: getting StreamHandler failed. Temporarily continuing.");
       continue;
     }
@@ -165,7 +165,7 @@ CUxError BackupInterface::failStart(OBJECTOPSAPI::KAJobStatus status,
                                     const std::string& jobDirectory, bool removeJobDirectory,
                                     CUxError error) {
   try {
-    controller->endBackup(status);
+    pipelineJob->endBackup(status);
   } catch (const std::exception& exception) {
     OBJSTORE_LOG(-1, "ERROR: ending the job of a failed start threw: %s", exception.what());
   }
@@ -209,7 +209,7 @@ void BackupInterface::setCallBack(CommitCallBack newCallBack, void* context) {
     handler = commitHandler;
   }
   // Handed over only once the callback is in place, so no notification finds it half set.
-  if (controller && handler) controller->setCallbackObject(handler);
+  if (pipelineJob && handler) pipelineJob->setCallbackObject(handler);
   if (newCallBack != nullptr) reportKeptCommits(newCallBack, context);
 }
 
@@ -232,7 +232,7 @@ void BackupInterface::getCallBack(CommitCallBack* current, void** context) {
 }
 
 CUxError BackupInterface::getStreamHandler(CStreamHandlerPtr& handler) {
-  CUxError error = controller ? controller->getStreamHandler(handler)
+  CUxError error = pipelineJob ? pipelineJob->getStreamHandler(handler)
                               : UX_ERROR(kErrBackupEnded, "the backup job is not running");
   if (!error.IsError()) return error;
   OBJSTORE_LOG(-1, "ERROR: failed to get the stream");
@@ -240,7 +240,7 @@ CUxError BackupInterface::getStreamHandler(CStreamHandlerPtr& handler) {
 }
 
 CUxError BackupInterface::releaseStreamHandler(CStreamHandlerPtr& handler) {
-  CUxError error = controller ? controller->releaseStreamHandler(handler)
+  CUxError error = pipelineJob ? pipelineJob->releaseStreamHandler(handler)
                               : UX_ERROR(kErrBackupEnded, "the backup job is not running");
   if (!error.IsError()) return error;
   OBJSTORE_LOG(-1, "ERROR: failed to release the stream");

@@ -60,7 +60,7 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
   std::vector<StreamInfoPtr> records = releaseStreams(deadline);
   unregister();
 
-  CUxError result = controller->endBackup(kJobStatusEnded);
+  CUxError result = pipelineJob->endBackup(kJobStatusEnded);
   // Whatever the pipeline said, the handler no longer keeps the controller alive: after a
   // failed end the pipeline may hold the handler for good, and a host that gives up must be able
   // to free the controller by dropping its pointer.
@@ -141,7 +141,7 @@ std::vector<StreamInfoPtr> BackupInterface::releaseStreams(Clock::time_point dea
     if (slot->released) continue;  // by an earlier end whose pipeline stop failed
     OBJSTORE_LOG(1, "INFO: Releasing the stream with streamID [%u]", slot->handler->getAfileID());
     CStreamHandlerPtr handler = slot->handler;
-    controller->releaseStreamHandler(handler);
+    pipelineJob->releaseStreamHandler(handler);
     slot->released = true;
   }
   return records;

@@ -201,7 +201,7 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   CUxError removeJobDirectory(bool allCommitted);
 
   OBJECTOPSAPI::CCommitHandlerPtr commitHandler GUARDED_BY(callBackLock);
-  OBJECTOPSAPI::CSynchronousBackupPtr controller;
+  OBJECTOPSAPI::CSynchronousBackupPtr pipelineJob;  // the job this controller runs in the pipeline
   CommitCallBack callBack GUARDED_BY(callBackLock);
   void* callBackContext GUARDED_BY(callBackLock);
   // Every stream handler of the job, in the order obtained, with its stream cache; a handler
