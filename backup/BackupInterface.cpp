@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "CUxDirectory.h"
+#include "HostCommitReport.h"
 #include "JobStatus.h"
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
@@ -87,11 +88,7 @@ CUxError BackupInterface::getController(JobInfoPtr jobInfo, BackupInterfacePtr& 
   }
   gObjToAppIdMap[jobInfo->appId] = created;
   out = created;
-  OBJECTOPSAPI::CCommitHandlerPtr handler(new ChunkCommitHandler(created));
-  {
-    KaCriticalSectionLock handlerLock(&created->callBackLock);
-    created->commitHandler = handler;
-  }
+  created->startCommitHandler(created);
   OBJSTORE_LOG(1, "INFO: New BackupController [%lux] created",
                reinterpret_cast<unsigned long>(created.get()));
   return CUxError();
@@ -200,28 +197,32 @@ StreamInfoPtr BackupInterface::registerStreamCache(uint32_t aFileId,
   return stream;
 }
 
+// The pipeline gets the handler as soon as the job runs, before any item can be sent: a commit
+// that came before the host's first setCallBack would otherwise be seen by nobody, and endBackup
+// would hand back items that are stored. Such commits are kept on their records until a
+// callback is set (HostCommitReport).
+void BackupInterface::startCommitHandler(const BackupInterfacePtr& self) {
+  OBJECTOPSAPI::CCommitHandlerPtr handler(new ChunkCommitHandler(self));
+  {
+    KaCriticalSectionLock lock(&callBackLock);
+    commitHandler = handler;
+  }
+  pipelineJob->setCallbackObject(handler);
+}
+
 void BackupInterface::setCallBack(CommitCallBack newCallBack, void* context) {
-  OBJECTOPSAPI::CCommitHandlerPtr handler;
   {
     KaCriticalSectionLock lock(&callBackLock);
     callBack = newCallBack;
     callBackContext = context;
-    handler = commitHandler;
   }
-  // Handed over only once the callback is in place, so no notification finds it half set.
-  if (pipelineJob && handler) pipelineJob->setCallbackObject(handler);
-  if (newCallBack != nullptr) reportKeptCommits(newCallBack, context);
+  if (newCallBack != nullptr) reportKeptCommits();
 }
 
-void BackupInterface::reportKeptCommits(CommitCallBack current, void* context) {
-  KaCriticalSectionLock lock(&gStreamLock);
+void BackupInterface::reportKeptCommits() {
   for (StreamSlot* slot : streams->all()) {
-    std::string sequenceNumber;
-    if (!slot->stream->takeUnreportedCommit(&sequenceNumber)) continue;
-    std::list<std::string> committed;
-    slot->stream->getCommitGUIDList(sequenceNumber, committed);
-    DropStreamIfDone(slot->stream);
-    current(slot->stream->getStreamId(), std::move(committed), context);
+    HostCommitReport report(*this, HostCommitReport::Source::kKept);
+    ReportCommits(slot->stream, report);
   }
 }
 
@@ -233,7 +234,7 @@ void BackupInterface::getCallBack(CommitCallBack* current, void** context) {
 
 CUxError BackupInterface::getStreamHandler(CStreamHandlerPtr& handler) {
   CUxError error = pipelineJob ? pipelineJob->getStreamHandler(handler)
-                              : UX_ERROR(kErrBackupEnded, "the backup job is not running");
+                               : UX_ERROR(kErrBackupEnded, "the backup job is not running");
   if (!error.IsError()) return error;
   OBJSTORE_LOG(-1, "ERROR: failed to get the stream");
   return error.Push(UX_CODE_LOCATION);
@@ -241,7 +242,7 @@ CUxError BackupInterface::getStreamHandler(CStreamHandlerPtr& handler) {
 
 CUxError BackupInterface::releaseStreamHandler(CStreamHandlerPtr& handler) {
   CUxError error = pipelineJob ? pipelineJob->releaseStreamHandler(handler)
-                              : UX_ERROR(kErrBackupEnded, "the backup job is not running");
+                               : UX_ERROR(kErrBackupEnded, "the backup job is not running");
   if (!error.IsError()) return error;
   OBJSTORE_LOG(-1, "ERROR: failed to release the stream");
   return error.Push(UX_CODE_LOCATION);

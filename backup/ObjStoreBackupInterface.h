@@ -94,10 +94,11 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   // Called once, by getController.
   CUxError init(OBJECTOPSAPI::JobInfoPtr jobInfo);
 
-  // Stores the callback and its context, then hands the commit handler to the pipeline. A later
-  // call replaces both; a commit already being reported may still reach the callback it found.
-  // While no callback is set (none yet, or a null one), commits leave the items uncommitted;
-  // the callback set next gets them, in this call, and endBackup hands back those that no
+  // Stores the callback and its context; a later call replaces both, and a commit already being
+  // reported may still reach the callback it found. The pipeline has had the commit handler
+  // since the job started, so no commit goes unseen: while no callback is set (none yet, or a
+  // null one), commits leave their items uncommitted and are kept, and this call, with a
+  // callback, reports them before it returns. endBackup hands back the items of commits that no
   // callback got. Thread-safe against commit notifications; not from the callback.
   void setCallBack(CommitCallBack callBack, void* context);
 
@@ -151,6 +152,7 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
 
  private:
   friend class ChunkCommitHandler;
+  friend class HostCommitReport;         // reads the callback
   friend class BackupInterfaceTestPeer;  // tests look at the commit handler
 
   // Ends the job of a start that failed with `status`, unregisters the stream records it made
@@ -163,8 +165,11 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   // Makes, registers and returns the stream cache of `handler`; null when its directory could
   // not be made.
   StreamInfoPtr registerStreamCache(uint32_t aFileId, const std::string& jobBasePath);
-  // Reports, to `current`, what commits covered on each stream while no callback was set.
-  void reportKeptCommits(CommitCallBack current, void* context) EXCLUDES(callBackLock);
+  // Makes the commit handler, which holds `self` (this controller) until the job ends, and hands
+  // it to the pipeline.
+  void startCommitHandler(const BackupInterfacePtr& self) EXCLUDES(callBackLock);
+  // Reports, to the callback now set, what commits covered on each stream while none was.
+  void reportKeptCommits() EXCLUDES(callBackLock);
   // The callback and context as one consistent pair.
   void getCallBack(CommitCallBack* callBack, void** context) EXCLUDES(callBackLock);
 
@@ -177,15 +182,18 @@ class OBJSTORE_API BackupInterface : public OBJECTOPSAPI::FVBase {
   CUxError checkStreamCache(const StreamSlot& slot);
   // `item` is the recorded copy of the name, moved into the stream cache; `itemText` the
   // caller's, for the log.
-  CUxError sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler,
+  CUxError sendOnStream(const StreamInfoPtr& record, OBJECTOPSAPI::CStreamHandler& handler,
                         const char* itemText, std::string item,
                         const std::vector<SectionV>& sections, std::list<std::string>& failedList,
                         int64_t* bytesSent, DiskCache& cache, DiskCacheContext& context)
-      REQUIRES(stream.sendLock);
-  void forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler, DiskCache& cache,
-                        DiskCacheContext& context) REQUIRES(stream.sendLock);
-  void reportIfCovered(StreamInfo& stream) REQUIRES(stream.sendLock);
-  void handBack(StreamInfo& stream, std::list<std::string>& failedList, HandBackCause cause);
+      REQUIRES(record->sendLock);
+  void forceCommitIfDue(const StreamInfoPtr& record, OBJECTOPSAPI::CStreamHandler& handler,
+                        DiskCache& cache, DiskCacheContext& context) REQUIRES(record->sendLock);
+  void reportIfCovered(const StreamInfoPtr& record) REQUIRES(record->sendLock);
+  // Moves every item of `record` into `failedList`; the record leaves the registry when its job
+  // has ended.
+  void handBack(const StreamInfoPtr& record, std::list<std::string>& failedList,
+                HandBackCause cause) EXCLUDES(gStreamLock);
 
   // Steps of endBackup.
   // Moves to kEnding; false when another endBackup is at it. `before` receives the state left.

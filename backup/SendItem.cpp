@@ -9,6 +9,7 @@
 #include "AutoOpenSegment.h"
 #include "EvEvent.h"
 #include "FastChecksum.h"
+#include "HostCommitReport.h"
 #include "ItemHeader.h"
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
@@ -151,22 +152,22 @@ CUxError BackupInterface::sendItem(const char* item, std::list<std::string>& fai
   if (error.IsError()) return error;
   OBJSTORE_LOG(2, "INFO: stream cache found for this stream.");
 
-  StreamInfo* stream = slot->stream.get();
-  KaCriticalSectionLock sendLock(&stream->sendLock);
-  error = sendOnStream(*stream, *slot->handler, item, std::move(name), sections, failedList,
+  const StreamInfoPtr& record = slot->stream;
+  KaCriticalSectionLock sendLock(&record->sendLock);
+  error = sendOnStream(record, *slot->handler, item, std::move(name), sections, failedList,
                        bytesSent, cache, context);
   if (!error.IsError()) return error;
   return error.Push(UX_CODE_LOCATION);
 }
 
-CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler,
-                                       const char* itemText, std::string item,
-                                       const std::vector<SectionV>& sections,
+CUxError BackupInterface::sendOnStream(const StreamInfoPtr& record,
+                                       OBJECTOPSAPI::CStreamHandler& handler, const char* itemText,
+                                       std::string item, const std::vector<SectionV>& sections,
                                        std::list<std::string>& failedList, int64_t* bytesSent,
                                        DiskCache& cache, DiskCacheContext& context) {
-  forceCommitIfDue(stream, handler, cache, context);
+  forceCommitIfDue(record, handler, cache, context);
   OBJSTORE_LOG(2, "INFO: adding GUID [%s] to guid2filemap", itemText);
-  stream.addItemInFlight(std::move(item));
+  record->addItemInFlight(std::move(item));
 
   // Where an exception leaves the item: not yet ended in the pipeline, or ended without our
   // knowing how. Either way it goes back to the host with its stream, as after a failed send.
@@ -182,9 +183,10 @@ CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStream
       OBJSTORE_LOG(-1, "ERROR: could not end item [%s] after an exception", itemText);
     }
     try {
-      handBack(stream, failedList, HandBackCause::kException);
+      handBack(record, failedList, HandBackCause::kException);
     } catch (...) {
-      OBJSTORE_LOG(-1, "ERROR: could not hand back the items of stream [%u]", stream.getStreamId());
+      OBJSTORE_LOG(-1, "ERROR: could not hand back the items of stream [%u]",
+                   record->getStreamId());
     }
   });
 
@@ -192,7 +194,7 @@ CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStream
   int64_t itemBytes = 0;
   CUxError error = SendSections(handler, sections, itemText, &itemBytes);
   if (bytesSent != nullptr) *bytesSent += itemBytes;
-  stream.noteBytesSent(static_cast<uint64_t>(itemBytes));
+  record->noteBytesSent(static_cast<uint64_t>(itemBytes));
   bool sent = !error.IsError();
   eofSent = true;
   // While this runs, the item is in flight: a commit that counts its end-of-file record does not
@@ -208,27 +210,18 @@ CUxError BackupInterface::sendOnStream(StreamInfo& stream, OBJECTOPSAPI::CStream
   }
   settled = true;
   if (!sent) {
-    handBack(stream, failedList, HandBackCause::kFailedSend);
+    handBack(record, failedList, HandBackCause::kFailedSend);
     return error;
   }
-  reportIfCovered(stream);
+  reportIfCovered(record);
   return CUxError();
 }
 
-void BackupInterface::reportIfCovered(StreamInfo& stream) {
-  if (stream.landUncovered()) return;
-  // gStreamLock orders this report after the one of the commit that covered the item.
-  KaCriticalSectionLock lock(&gStreamLock);
-  CommitCallBack current = nullptr;
-  void* context = nullptr;
-  getCallBack(&current, &context);
-  std::list<std::string> committed;
-  // Without a callback the item stays, for the next commit to report (or the end to hand back).
-  if (!stream.takeCoveredItem(committed, current != nullptr)) return;
-  OBJSTORE_LOG(2, "CommitCallBack: streamId [%llu] Commited Count [%d]",
-               static_cast<unsigned long long>(stream.getStreamId()),
-               static_cast<int>(committed.size()));
-  current(stream.getStreamId(), std::move(committed), context);
+void BackupInterface::reportIfCovered(const StreamInfoPtr& record) {
+  // Usually no commit came during the end-of-file: no lock needed.
+  if (record->landUncovered()) return;
+  HostCommitReport report(*this, HostCommitReport::Source::kCovered);
+  ReportCommits(record, report);
 }
 
 CUxError BackupInterface::readSections(DiskCache& cache, DiskCacheContext& context,
@@ -268,34 +261,39 @@ CUxError BackupInterface::checkStreamCache(const StreamSlot& slot) {
   return UX_ERROR(kErrStreamCacheNotFound, "stream cache not found for this stream");
 }
 
-void BackupInterface::forceCommitIfDue(StreamInfo& stream, OBJECTOPSAPI::CStreamHandler& handler,
-                                       DiskCache& cache, DiskCacheContext& context) {
-  const uint64_t uncommitted = stream.getUncommittedCount();
+void BackupInterface::forceCommitIfDue(const StreamInfoPtr& record,
+                                       OBJECTOPSAPI::CStreamHandler& handler, DiskCache& cache,
+                                       DiskCacheContext& context) {
+  const uint64_t uncommitted = record->getUncommittedCount();
   if (uncommitted == 0) return;
   const int64_t now = BackupNow(options);
-  const bool limitReached = uncommitted >= stream.getMaxUncommittedCount();
+  const bool limitReached = uncommitted >= record->getMaxUncommittedCount();
   const bool due =
-      limitReached || now >= stream.getLastCommitTime() + options.forcedCommitIntervalSeconds;
+      limitReached || now >= record->getLastCommitTime() + options.forcedCommitIntervalSeconds;
   if (!due || !cache.isUnderSpacePressure(context)) return;
-  stream.noteForcedCommit(limitReached);
+  record->noteForcedCommit(limitReached);
   OBJSTORE_LOG(2,
                "INFO: DiskCache is under space pressure. Will commit the chunk. streamId [%u] "
                "UncommittedCount [%d]",
-               stream.getStreamId(), static_cast<int>(uncommitted));
+               record->getStreamId(), static_cast<int>(uncommitted));
   CUxError error = handler.commitData();
   if (error.IsError()) {
     OBJSTORE_LOG(-1, "ERROR: failed to commit [%s]. Will continue to backup current item anyway.",
                  error.AsString().c_str());
   }
-  stream.setLastCommitTime(now);
+  record->setLastCommitTime(now);
 }
 
-void BackupInterface::handBack(StreamInfo& stream, std::list<std::string>& failedList,
+void BackupInterface::handBack(const StreamInfoPtr& record, std::list<std::string>& failedList,
                                HandBackCause cause) {
+  // The registry's lock too: a send that the end of its job overtook empties a record that no
+  // commit will look at again, and it must leave the registry here.
+  KaCriticalSectionLock registryLock(&gStreamLock);
   KaCriticalSectionLock failedLock(&failedListLock);
   // Copy and empty in one step: a commit, or another thread's item added to this stream in
   // between, would otherwise be reported twice or lost.
-  stream.takeAllItems(failedList, cause);
+  record->takeAllItems(failedList, cause);
+  DropStreamIfDone(record);
   OBJSTORE_LOG(-1, "ERROR: Moved all the items from stream cache into failedList");
 }
 

@@ -74,6 +74,59 @@ TEST_F(SendItemTest, CoveredItemWhoseCallbackWentIsReportedToTheNextOne) {
   EXPECT_TRUE(failed_.empty());
 }
 
+// An end that overtakes a send whose end-of-file a commit covered: the sender reports the item
+// once that end-of-file has gone through, after the end has returned, and the record it empties
+// is the last trace of the job: it must leave the registry, or a server keeps one per such job.
+TEST_F(SendItemTest, CoveredItemReportedAfterTheEndLeavesNoRecord) {
+  ChangeOptions([](BackupOptions& options) { options.commitWaitMs = 20; });
+  PipelineFaults::SetManualCommit(true);
+  PipelineFaults::SetFlowWindow(1);
+  BackupInterfacePtr controller = start(1, 1);
+  const uint32_t id = aFileId(controller);
+  std::list<std::string> notCommitted;
+  CUxError ended;
+  PipelineFaults::SetHoldHook([&](uint32_t stream) {
+    PipelineFaults::SetHoldHook(nullptr);
+    EXPECT_FALSE(PipelineFaults::CommitAndDeliver(stream).IsError());
+    // The end gives up on this send at its deadline and returns while the send still runs.
+    std::thread ender([&] { ended = controller->endBackup(notCommitted, false); });
+    ender.join();
+    EXPECT_TRUE(registeredStream(id)) << "the covered item still holds its record";
+  });
+  cacheItem(Guid(0), "k");
+  EXPECT_FALSE(send(controller, 0).IsError());
+  EXPECT_FALSE(ended.IsError()) << ended.AsString();
+  EXPECT_EQ(std::vector<std::string>{Guid(0)}, commits_.committedItems());
+  EXPECT_TRUE(notCommitted.empty());
+  EXPECT_TRUE(failed_.empty());
+  EXPECT_FALSE(registeredStream(id));
+  EXPECT_EQ(0u, registeredStreams());
+}
+
+// A send that the end of its job overtakes and that then fails hands its items back; the record
+// it empties is the last trace of the job and leaves the registry as well.
+TEST_F(SendItemTest, FailedSendAfterTheEndLeavesNoRecord) {
+  ChangeOptions([](BackupOptions& options) { options.commitWaitMs = 20; });
+  PipelineFaults::SetManualCommit(true);
+  BackupInterfacePtr controller = start(1, 1);
+  const uint32_t id = aFileId(controller);
+  std::list<std::string> notCommitted;
+  CUxError ended;
+  PipelineFaults::FailCall(PipelineFaults::kSendUserBufData, 1);
+  PipelineFaults::SetCallHook([&](PipelineFaults::Op op, uint32_t) {
+    if (op != PipelineFaults::kSendUserBufData) return;
+    PipelineFaults::SetCallHook(nullptr);
+    std::thread ender([&] { ended = controller->endBackup(notCommitted, false); });
+    ender.join();
+  });
+  cacheItem(Guid(0), "k");
+  EXPECT_TRUE(send(controller, 0).IsError());
+  EXPECT_FALSE(ended.IsError()) << ended.AsString();
+  EXPECT_EQ(std::list<std::string>{Guid(0)}, failed_);
+  EXPECT_TRUE(commits_.committedItems().empty());
+  EXPECT_FALSE(registeredStream(id));
+}
+
 // A commit that empties the stream of a running job leaves its record in place: the next item
 // on that stream is sent, not refused as an unknown stream.
 TEST_F(SendItemTest, StreamEmptiedByACommitTakesTheNextItem) {

@@ -3,6 +3,24 @@
 //
 // Records are registered in gStreams (under gStreamLock) by aFile ID. The library's lock order is
 // written down once, in ObjStoreBackupInterface.h; itemListLock is always the innermost lock.
+//
+// An item's life in its stream's record; every item ends exactly once, committed or handed back:
+//   recorded     sendItem (SendItem.cpp, sendOnStream) appends it with addItemInFlight under the
+//                stream's sendLock, before any byte of it is sent.
+//   in flight    from then until its end-of-file record has been sent. A commit notification
+//                (getCommitGUIDList) releases only the items before it.
+//   covered      a commit counted its end-of-file while the sender was still in sendEof: the record
+//                remembers it (holdInFlight), and the sender, once sendEof succeeded, takes it with
+//                takeCoveredItem and reports it itself (BackupInterface::reportIfCovered).
+//   committed    a commit notification (ChunkCommitHandler::commitUpdate), a commit kept while no
+//                callback was set and reported by setCallBack (BackupInterface::reportKeptCommits),
+//                or the sender of a covered item moves it out; all three go through ReportCommits
+//                (StreamRegistry.h), which also drops the emptied record of an ended job.
+//   handed back  a failed or throwing send (BackupInterface::handBack) or an end whose commit wait
+//                ran out (BackupInterface::handBackTimedOut) moves every item of the record into
+//                the host's failed list with takeAllItems.
+// Without a callback, a commit's number is kept (noteUnreportedCommit) and its items stay
+// recorded until a callback is set or the end hands them back.
 #ifndef OBJSTORE_STREAM_CACHE_OBJECTSTORESTREAMINFO_H_
 #define OBJSTORE_STREAM_CACHE_OBJECTSTORESTREAMINFO_H_
 
