@@ -73,14 +73,9 @@ void DeterministicDriver::startNext(App& app) {
 
 void DeterministicDriver::send(App& app) {
   Run::Job& job = *app.job;
-  const JobPlan& plan = *job.plan;
   const int n = app.sends++;
   ++job.sendsStarted;
-  if (n == plan.callbackChangeAt) run_.changeCallback(job, plan.callbackToNone);
-  if (plan.callbackChangeAt >= 0 && plan.callbackRestoreAfter >= 0 &&
-      n == plan.callbackChangeAt + plan.callbackRestoreAfter) {
-    run_.restoreCallback(job);
-  }
+  run_.callbackAtSend(job, n);
   const std::string name = app.queue.front();
   app.queue.pop_front();
   std::vector<std::string> resend;

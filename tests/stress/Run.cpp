@@ -267,6 +267,22 @@ bool Run::resendChosen(const std::string& name, Random& random) {
   return ++resends_[name] <= 4;
 }
 
+void Run::callbackAtSend(Job& job, int n) {
+  const JobPlan& plan = *job.plan;
+  if (n == plan.callbackChangeAt) changeCallback(job, plan.callbackToNone);
+  if (plan.callbackChangeAt >= 0 && plan.callbackRestoreAfter >= 0 &&
+      n == plan.callbackChangeAt + plan.callbackRestoreAfter) {
+    restoreCallback(job);
+  }
+  if (plan.callbackFlipEvery > 0 && n > 0 && n % plan.callbackFlipEvery == 0) {
+    if ((n / plan.callbackFlipEvery) % 2 == 1) {
+      changeCallback(job, plan.callbackToNone);
+    } else {
+      restoreCallback(job);
+    }
+  }
+}
+
 void Run::changeCallback(Job& job, bool toNone) {
   std::lock_guard<std::mutex> lock(job.callbackMutex);
   if (job.ending) return;  // an end that did not wait needs its callback to the last commit

@@ -79,6 +79,8 @@ class Run {
   // Sends `name` on `job`. Names handed back or refused for want of a running job go to
   // `resend` (those the seed resends).
   void sendOne(Job& job, const std::string& name, Random& random, std::vector<std::string>* resend);
+  // What the job's plan does to the callback as its `n`-th send (from 0) starts.
+  void callbackAtSend(Job& job, int n);
   void changeCallback(Job& job, bool toNone);
   void restoreCallback(Job& job);
   void restoreCallbackLocked(Job& job);

@@ -45,6 +45,34 @@ JobPlan MakeJob(Random& random, Mode mode, int64_t jobId) {
   return job;
 }
 
+// Ends that overtake their senders with short commit waits, commits forced under space pressure
+// and a callback replaced every few sends: the schedule in which a sender reports a covered item
+// after its job's end has returned, and the record it empties must leave the registry.
+void ApplyChurn(Random& random, Mode mode, Schedule* schedule) {
+  schedule->spacePressure = true;
+  schedule->maxUncommitted = static_cast<uint32_t>(random.between(1, 4));
+  schedule->clockStepSeconds = static_cast<int>(random.between(0, 5));
+  if (mode == Mode::kThreaded) {
+    schedule->commitWaitMs = static_cast<long>(random.between(0, 60));
+    if (!schedule->manualCommits) {
+      schedule->commitDelayMs = static_cast<uint32_t>(random.between(0, 5));
+      if (random.chance(50)) schedule->flowWindow = static_cast<uint32_t>(random.between(1, 2));
+    }
+  }
+  for (AppPlan& app : schedule->apps) {
+    for (JobPlan& job : app.jobs) {
+      if (mode == Mode::kThreaded) {
+        job.streams = static_cast<uint32_t>(random.between(1, 3));
+        job.senders = static_cast<int>(random.between(2, 4));
+      }
+      if (random.chance(70)) job.endAfterSends = static_cast<int>(random.below(job.newItems + 4));
+      job.callbackFlipEvery = static_cast<int>(random.between(1, 3));
+      job.callbackToNone = random.chance(50);
+      if (!schedule->manualCommits || schedule->lateCommits) job.waitForCommits = random.chance(50);
+    }
+  }
+}
+
 }  // namespace
 
 Schedule MakeSchedule(uint64_t seed, Mode mode) {
@@ -105,6 +133,8 @@ Schedule MakeSchedule(uint64_t seed, Mode mode) {
     const int percents[] = {0, 5, 25, 60};
     schedule.interleavePercent = percents[own.below(4)];
   }
+  Random churn(seed ^ 0x9e3779b97f4a7c15ull);  // drawn apart as well
+  if (churn.chance(25)) ApplyChurn(churn, mode, &schedule);
   return schedule;
 }
 
@@ -143,6 +173,10 @@ std::string Describe(const Schedule& s) {
         out << ", callback " << (job.callbackToNone ? "removed" : "replaced") << " at send "
             << job.callbackChangeAt;
         if (job.callbackRestoreAfter >= 0) out << " for " << job.callbackRestoreAfter;
+      }
+      if (job.callbackFlipEvery > 0) {
+        out << ", callback " << (job.callbackToNone ? "removed" : "replaced")
+            << " and set back every " << job.callbackFlipEvery << " sends";
       }
       out << "\n";
     }

@@ -34,6 +34,9 @@ struct JobPlan {
   int callbackChangeAt = -1;
   bool callbackToNone = false;
   int callbackRestoreAfter = -1;
+  // Every this many sends the callback changes again, replaced or removed and set back in turn
+  // (0: never): commits then keep finding a callback that is about to go.
+  int callbackFlipEvery = 0;
 };
 
 struct AppPlan {

@@ -95,11 +95,7 @@ void ThreadedDriver::runJob(const AppPlan& app, const JobPlan& plan, Random& ran
       std::string name;
       while (queue.pop(&name)) {
         const int n = job->sendsStarted++;
-        if (n == plan.callbackChangeAt) run_.changeCallback(*job, plan.callbackToNone);
-        if (plan.callbackChangeAt >= 0 && plan.callbackRestoreAfter >= 0 &&
-            n == plan.callbackChangeAt + plan.callbackRestoreAfter) {
-          run_.restoreCallback(*job);
-        }
+        run_.callbackAtSend(*job, n);
         std::vector<std::string> resend;
         run_.sendOne(*job, name, senderRandom, &resend);
         if (job->ending) {
