@@ -5,12 +5,14 @@
 #include <ctime>
 #include <utility>
 
+#include "ApplicationHistory.h"
 #include "CUxDirectory.h"
 #include "JobStatus.h"
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
 #include "ObjectStoreJobInfo.h"
+#include "RetiredStatistics.h"
 #include "StreamRegistry.h"
 #include "StreamSlots.h"
 
@@ -86,6 +88,7 @@ CUxError BackupInterface::getController(JobInfoPtr jobInfo, BackupInterfacePtr& 
     return error;
   }
   gObjToAppIdMap[jobInfo->appId] = created;
+  NoteJobStarted(created, jobInfo->appId, jobInfo->jobId, created->startTime);
   out = created;
   OBJECTOPSAPI::CCommitHandlerPtr handler(new ChunkCommitHandler(created));
   {
@@ -194,7 +197,10 @@ StreamInfoPtr BackupInterface::registerStreamCache(uint32_t aFileId,
   stream->setJob(jobInfo->jobId, jobInfo->appId);
   KaCriticalSectionLock lock(&gStreamLock);
   StreamInfoPtr& entry = gStreams[aFileId];
-  if (entry) entry->setRegistered(false);  // replaced: its senders find it gone
+  if (entry) {
+    entry->setRegistered(false);  // replaced: its senders find it gone
+    RetireStreamStatistics(*entry);
+  }
   entry = stream;
   stream->setRegistered(true);
   return stream;
