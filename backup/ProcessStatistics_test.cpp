@@ -96,7 +96,9 @@ class ScrapeWatcher {
   explicit ScrapeWatcher(std::set<std::string> apps) : apps_(std::move(apps)) {}
 
   Scrape scrape(const std::string& where) {
-    Scrape now = Parse(StatisticsToPrometheus(GetProcessStatistics()), apps_);
+    const ProcessStatistics process = GetProcessStatistics();
+    countPerJobSeries(process);
+    Scrape now = Parse(StatisticsToPrometheus(process), apps_);
     for (const auto& counter : last_) {
       const auto found = now.samples.find(counter.first);
       if (found == now.samples.end()) {
@@ -131,9 +133,25 @@ class ScrapeWatcher {
   // From now on every scrape must show exactly the series seen so far.
   void freeze() { frozen_ = true; }
   size_t seriesPerScrape() const { return seriesPerScrape_; }
+  // For comparison: the series a rendering per job and per stream would have shown, 5 per job
+  // and 43 per stream, over every scrape so far.
+  size_t perJobSeriesSeen() const { return 5 * jobsSeen_.size() + 43 * streamsSeen_.size(); }
 
  private:
+  void countPerJobSeries(const ProcessStatistics& process) {
+    for (const ControllerStatistics& c : process.controllers) {
+      if (apps_.count(std::to_string(c.appId)) == 0) continue;
+      jobsSeen_.insert(c.jobId);
+      for (const StreamStatistics& stream : c.streams) streamsSeen_.insert(stream.aFileId);
+    }
+    for (const StreamStatistics& stream : process.otherStreams) {
+      if (apps_.count(std::to_string(stream.appId)) != 0) streamsSeen_.insert(stream.aFileId);
+    }
+  }
+
   std::set<std::string> apps_;
+  std::set<int64_t> jobsSeen_;
+  std::set<uint32_t> streamsSeen_;
   std::set<std::string> seen_;
   std::map<std::string, double> last_;
   bool frozen_ = false;
@@ -170,6 +188,13 @@ class ProcessStatisticsTest : public objstore_testing::ControllerTest {
       std::string sequence = std::to_string(s.itemsRecorded - std::min(leave, s.uncommitted));
       ChunkCommitHandler(controller).commitUpdate(s.aFileId, sequence);
     }
+  }
+  // The application's figures now; empty ones, with a failure, when the process has none.
+  static ApplicationStatistics application(int32_t appId) {
+    const ProcessStatistics process = GetProcessStatistics();
+    const ApplicationStatistics* found = find(process, appId);
+    EXPECT_NE(nullptr, found) << "no application " << appId;
+    return found != nullptr ? *found : ApplicationStatistics();
   }
   static const ApplicationStatistics* find(const ProcessStatistics& process, int32_t appId) {
     for (const ApplicationStatistics& a : process.applications) {
@@ -254,7 +279,8 @@ TEST_F(ProcessStatisticsTest, TotalsCarryOverThirtyJobsOfTwoApplications) {
   if (lingering) commitAllBut(lingering, 0);
   watcher.scrape("after the last late commit");
   std::cout << "series of the two applications per scrape: " << seriesBefore << " after one job, "
-            << watcher.seriesPerScrape() << " after thirty\n";
+            << watcher.seriesPerScrape() << " after thirty; a rendering per job and stream "
+            << "would have shown " << watcher.perJobSeriesSeen() << " series over the run\n";
 
   // The totals are the sums of what each job's own snapshot says now.
   std::map<int32_t, StreamStatistics> expected;
@@ -293,7 +319,7 @@ TEST_F(ProcessStatisticsTest, LateCommitAfterTheEndCountsOnce) {
   const uint32_t stream = controller->statistics().streams.at(0).aFileId;
   ASSERT_TRUE(registeredStream(stream));
 
-  const ApplicationStatistics atEnd = *find(GetProcessStatistics(), 63);
+  const ApplicationStatistics atEnd = application(63);
   EXPECT_EQ(3u, atEnd.totals.itemsRecorded);
   EXPECT_EQ(1u, atEnd.totals.itemsCommitted);
   EXPECT_EQ(2u, atEnd.totals.uncommitted);
@@ -338,7 +364,7 @@ TEST_F(ProcessStatisticsTest, ReplacedRecordKeepsItsFigures) {
     gStreams[nextId] = old;
     old->setRegistered(true);
   }
-  EXPECT_EQ(2u, find(GetProcessStatistics(), 64)->totals.uncommitted);
+  EXPECT_EQ(2u, application(64).totals.uncommitted);
   std::list<std::string> failed;
   ASSERT_FALSE(first->endBackup(failed, true).IsError());
 
@@ -346,7 +372,7 @@ TEST_F(ProcessStatisticsTest, ReplacedRecordKeepsItsFigures) {
   ASSERT_TRUE(second);
   ASSERT_EQ(nextId, second->statistics().streams.at(0).aFileId);
   EXPECT_FALSE(old->isRegistered());
-  const ApplicationStatistics replaced = *find(GetProcessStatistics(), 64);
+  const ApplicationStatistics replaced = application(64);
   EXPECT_EQ(2u, replaced.totals.itemsRecorded);
   EXPECT_EQ(0u, replaced.totals.uncommitted);
   EXPECT_EQ(2u, replaced.itemsAbandoned);
@@ -354,6 +380,27 @@ TEST_F(ProcessStatisticsTest, ReplacedRecordKeepsItsFigures) {
   const Scrape text = Parse(StatisticsToPrometheus(GetProcessStatistics()), {"64"});
   EXPECT_EQ(2, Value(text, "objstore_backup_items_abandoned_total", "64"));
   EXPECT_EQ(0u, text.jobInfoSamples.count("64"));
+}
+
+// Once the host has let go of an ended job's controller, the application's latest job is still
+// that one, as ended.
+TEST_F(ProcessStatisticsTest, LatestJobOutlivesItsController) {
+  PipelineFaults::SetManualCommit(true);
+  boost::weak_ptr<BackupInterface> gone;
+  {
+    BackupInterfacePtr controller;
+    ASSERT_FALSE(BackupInterface::getController(job(66, 1, 6600), controller, false).IsError());
+    std::list<std::string> failed;
+    ASSERT_FALSE(controller->endBackup(failed, true).IsError());
+    gone = controller;
+  }
+  ASSERT_TRUE(gone.expired());
+  const ApplicationStatistics a = application(66);
+  EXPECT_TRUE(a.hasJob);
+  EXPECT_EQ(6600, a.jobId);
+  EXPECT_EQ(JobState::kEnded, a.jobState);
+  Scrape text = Parse(StatisticsToPrometheus(GetProcessStatistics()), {"66"});
+  EXPECT_EQ("6600/ended", text.jobInfo["66"]);
 }
 
 }  // namespace
