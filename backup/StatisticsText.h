@@ -1,6 +1,7 @@
 // Renderings of a statistics snapshot: JSON with stable field names, and the Prometheus text
 // exposition format. Field and metric names are documented in the host developers' guide; new
-// ones may be added, none is renamed or removed.
+// ones may be added, none is renamed or removed. The Prometheus series are per application, so
+// that each stays the same series for the life of the process.
 #ifndef OBJSTORE_BACKUP_STATISTICSTEXT_H_
 #define OBJSTORE_BACKUP_STATISTICSTEXT_H_
 
