@@ -5,6 +5,7 @@
 #include <ctime>
 #include <utility>
 
+#include "ApplicationHistory.h"
 #include "CUxDirectory.h"
 #include "HostCommitReport.h"
 #include "JobStatus.h"
@@ -12,6 +13,7 @@
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
 #include "ObjectStoreJobInfo.h"
+#include "RetiredStatistics.h"
 #include "StreamRegistry.h"
 #include "StreamSlots.h"
 
@@ -87,6 +89,7 @@ CUxError BackupInterface::getController(JobInfoPtr jobInfo, BackupInterfacePtr& 
     return error;
   }
   gObjToAppIdMap[jobInfo->appId] = created;
+  NoteJobStarted(created, jobInfo->appId, jobInfo->jobId, created->startTime);
   out = created;
   created->startCommitHandler(created);
   OBJSTORE_LOG(1, "INFO: New BackupController [%lux] created",
@@ -191,7 +194,10 @@ StreamInfoPtr BackupInterface::registerStreamCache(uint32_t aFileId,
   stream->setJob(jobInfo->jobId, jobInfo->appId);
   KaCriticalSectionLock lock(&gStreamLock);
   StreamInfoPtr& entry = gStreams[aFileId];
-  if (entry) entry->setRegistered(false);  // replaced: its senders find it gone
+  if (entry) {
+    entry->setRegistered(false);  // replaced: its senders find it gone
+    RetireStreamStatistics(*entry);
+  }
   entry = stream;
   stream->setRegistered(true);
   return stream;

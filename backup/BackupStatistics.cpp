@@ -4,8 +4,10 @@
 #include <ctime>
 #include <set>
 
+#include "ApplicationHistory.h"
 #include "KaCriticalSectionLock.h"
 #include "ObjStoreBackupInterface.h"
+#include "RetiredStatistics.h"
 
 namespace ObjectStore {
 
@@ -60,6 +62,47 @@ std::vector<StreamInfoPtr> RegisteredStreams() {
   return records;
 }
 
+// The latest job of an application: its controller's own state while the host keeps it.
+void DescribeLatestJob(const ApplicationJobs& jobs, ApplicationStatistics* application) {
+  application->hasJob = jobs.jobsStarted != 0;
+  application->jobId = jobs.latestJobId;
+  application->jobStartTime = jobs.latestStartTime;
+  const BackupInterfacePtr controller = jobs.latest.lock();
+  if (controller) {
+    application->jobState = controller->statistics().state;
+  } else if (jobs.hasLastEndedJob && jobs.lastEndedJob.jobId == jobs.latestJobId) {
+    application->jobState = JobState::kEnded;
+  } else {
+    application->jobState = JobState::kEndFailed;  // dropped before its end completed
+  }
+}
+
+std::vector<ApplicationStatistics> Applications() {
+  const std::map<int32_t, ApplicationJobs> history = GetApplicationJobs();
+  const std::map<int32_t, ApplicationTotals> totals = GetApplicationTotals();
+  std::map<int32_t, ApplicationStatistics> applications;
+  for (const auto& entry : totals) {
+    ApplicationStatistics& application = applications[entry.first];
+    application.totals = entry.second.figures;
+    application.itemsAbandoned = entry.second.itemsAbandoned;
+  }
+  for (const auto& entry : history) {
+    ApplicationStatistics& application = applications[entry.first];
+    application.jobsStarted = entry.second.jobsStarted;
+    application.jobsEnded = entry.second.jobsEnded;
+    application.hasLastEndedJob = entry.second.hasLastEndedJob;
+    application.lastEndedJob = entry.second.lastEndedJob;
+    DescribeLatestJob(entry.second, &application);
+  }
+  std::vector<ApplicationStatistics> list;
+  for (auto& entry : applications) {
+    entry.second.appId = entry.first;
+    entry.second.totals.appId = entry.first;
+    list.push_back(entry.second);
+  }
+  return list;
+}
+
 }  // namespace
 
 ProcessStatistics GetProcessStatistics() {
@@ -79,6 +122,7 @@ ProcessStatistics GetProcessStatistics() {
     if (seen.count(record->getStreamId()) == 0)
       process.otherStreams.push_back(record->statistics());
   }
+  process.applications = Applications();
   return process;
 }
 

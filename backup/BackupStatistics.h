@@ -33,6 +33,39 @@ struct ControllerStatistics {
   std::vector<StreamStatistics> streams;  // in the order of the job's streams
 };
 
+// How a job ended: its figures when endBackup was done with it.
+struct EndedJobStatistics {
+  int64_t jobId = 0;
+  int64_t startTime = 0;  // seconds since the epoch
+  int64_t endTime = 0;    // seconds since the epoch
+  uint32_t result = 0;    // endBackup's error code; 0: success
+  StreamStatistics total;
+};
+
+// One application since the process started, across all of its jobs.
+struct ApplicationStatistics {
+  int32_t appId = 0;
+  // Every counter (and the commit latency) summed over all the stream records the application
+  // ever had, those of ended jobs included: they never decrease while the process lives.
+  // `uncommitted` and the oldest uncommitted age are those of its records registered now (of
+  // its running job, and of ended jobs whose last commits are still to come).
+  StreamStatistics totals;
+  // Items a record still held when a later job's record took over its stream id: neither
+  // committed nor handed back. In every snapshot
+  //   itemsRecorded == itemsCommitted + itemsHandedBack() + uncommitted + itemsAbandoned.
+  uint64_t itemsAbandoned = 0;
+  uint64_t jobsStarted = 0;
+  uint64_t jobsEnded = 0;
+  // Its latest job: the one running, else the last started. A job whose controller the host
+  // let go of before its end completed shows as kEndFailed.
+  bool hasJob = false;
+  int64_t jobId = 0;
+  JobState jobState = JobState::kRunning;
+  int64_t jobStartTime = 0;  // seconds since the epoch
+  bool hasLastEndedJob = false;
+  EndedJobStatistics lastEndedJob;
+};
+
 struct ProcessStatistics {
   int64_t takenAt = 0;  // seconds since the epoch
   // Every registered controller, by application id.
@@ -40,14 +73,17 @@ struct ProcessStatistics {
   // Every stream record still registered that belongs to none of them: streams of ended jobs
   // that still hold items, or of jobs whose end failed.
   std::vector<StreamStatistics> otherStreams;
+  // Every application the process has run a job for (or holds records of), by application id.
+  std::vector<ApplicationStatistics> applications;
 };
 
 // Adds the figures of `stream` to `total` (see ControllerStatistics::total).
 OBJSTORE_API void AddStreamStatistics(const StreamStatistics& stream, StreamStatistics* total);
 
-// A snapshot of the whole process. Thread-safe; takes the controller registry's lock and then
-// the stream registry's, one after the other: do not call it from the commit callback (take a
-// controller's own snapshot there).
+// A snapshot of the whole process. Thread-safe; takes the controller registry's lock, the
+// stream registry's and the application history's, one after the other: do not call it from
+// the commit callback (take a controller's own snapshot there). The application totals are read
+// in one hold of the stream registry's lock; the per-job figures beside them are separate copies.
 OBJSTORE_API ProcessStatistics GetProcessStatistics();
 
 }  // namespace ObjectStore

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ApplicationHistory.h"
 #include "CUxDirectory.h"
 #include "JobStatus.h"
 #include "KaCriticalSectionLock.h"
@@ -77,7 +78,9 @@ CUxError BackupInterface::endBackup(std::list<std::string>& failedList, bool wai
   dropEndedStreams(records);
   records.clear();
   jobState.store(JobState::kEnded);
-  return removeJobDirectory(allCommitted);
+  const CUxError outcome = removeJobDirectory(allCommitted);
+  NoteJobEnded(statistics(), outcome.GetErrorCode());
+  return outcome;
 }
 
 bool BackupInterface::beginEnd(JobState* before) {

@@ -16,11 +16,12 @@
 //   5. callBackLock             a controller's callback, its context and its commit handler
 //   6. StreamInfo::itemListLock a stream's uncommitted items; always the innermost
 // gThreadSyncLock, the configurator's lock, a commit handler's ownerLock and the disk cache's
-// segment locks are taken alone.
-// A commit notification takes 3, 5 and 6; a sender handing its stream back takes 2, 3, 4 and 6. None of them is held across a call into the
-// pipeline, and commitUpdate never waits for a thread that is inside one: a pipeline may hold a
-// send until that send's commit has been reported. A sending thread finds its stream without a
-// lock (StreamSlots.h).
+// segment locks are taken alone; the application history's lock (ApplicationHistory.h) alone
+// or innermost under 1.
+// A commit notification takes 3, 5 and 6; a sender handing its stream back takes 2, 3, 4 and 6.
+// None of them is held across a call into the pipeline, and commitUpdate never waits for a
+// thread that is inside one: a pipeline may hold a send until that send's commit has been
+// reported. A sending thread finds its stream without a lock (StreamSlots.h).
 #ifndef OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_
 #define OBJSTORE_BACKUP_OBJSTOREBACKUPINTERFACE_H_
 

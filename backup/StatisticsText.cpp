@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace ObjectStore {
@@ -134,99 +135,169 @@ class Family {
   std::string name_;
 };
 
-std::string StreamLabels(const StreamStatistics& s) {
-  return "job_id=\"" + Number(s.jobId) + "\",app_id=\"" + std::to_string(s.appId) +
-         "\",afile_id=\"" + std::to_string(s.aFileId) + "\"";
+std::string AppLabel(const ApplicationStatistics& a) {
+  return "app_id=\"" + std::to_string(a.appId) + "\"";
 }
 
-typedef std::function<std::string(const StreamStatistics&)> Value;
+typedef std::function<std::string(const ApplicationStatistics&)> Value;
 
-void StreamFamily(std::string* out, const std::vector<const StreamStatistics*>& streams,
-                  const char* name, const char* type, const char* help, Value value,
-                  const char* extraLabel = "") {
+// A family with one sample per application, labelled by it alone.
+void AppFamily(std::string* out, const std::vector<ApplicationStatistics>& apps, const char* name,
+               const char* type, const char* help, Value value) {
   Family family(out, name, type, help);
-  for (const StreamStatistics* s : streams) family.sample(StreamLabels(*s) + extraLabel, value(*s));
+  for (const ApplicationStatistics& a : apps) family.sample(AppLabel(a), value(a));
 }
 
-void LatencyFamily(std::string* out, const std::vector<const StreamStatistics*>& streams) {
+// A counter family with one sample per application and value of `label`.
+void LabelledCounter(
+    std::string* out, const std::vector<ApplicationStatistics>& apps, const char* name,
+    const char* help, const char* label,
+    const std::vector<std::pair<const char*, std::function<uint64_t(const StreamStatistics&)>>>&
+        values) {
+  Family family(out, name, "counter", help);
+  for (const ApplicationStatistics& a : apps) {
+    for (const auto& value : values) {
+      family.sample(AppLabel(a) + "," + label + "=\"" + value.first + "\"",
+                    Number(value.second(a.totals)));
+    }
+  }
+}
+
+void LatencyFamily(std::string* out, const std::vector<ApplicationStatistics>& apps) {
   Family family(out, "commit_latency_seconds", "histogram",
                 "From an item's end-of-file record to the report of the commit that covers it.");
-  for (const StreamStatistics* s : streams) {
-    const LatencyHistogram& latency = s->commitLatency;
+  for (const ApplicationStatistics& a : apps) {
+    const LatencyHistogram& latency = a.totals.commitLatency;
     uint64_t cumulative = 0;
     for (int i = 0; i < LatencyHistogram::kBuckets; ++i) {
       cumulative += latency.bucketCount(i);
       const int64_t bound = LatencyHistogram::UpperBoundMicros(i);
       const std::string le = bound < 0 ? "+Inf" : Number(Seconds(bound));
-      family.sample(StreamLabels(*s) + ",le=\"" + le + "\"", Number(cumulative), "_bucket");
+      family.sample(AppLabel(a) + ",le=\"" + le + "\"", Number(cumulative), "_bucket");
     }
-    family.sample(StreamLabels(*s), Number(Seconds(latency.sumMicros())), "_sum");
-    family.sample(StreamLabels(*s), Number(latency.count()), "_count");
+    family.sample(AppLabel(a), Number(Seconds(latency.sumMicros())), "_sum");
+    family.sample(AppLabel(a), Number(latency.count()), "_count");
   }
 }
 
-void StreamFamilies(std::string* out, const std::vector<const StreamStatistics*>& streams) {
-  StreamFamily(out, streams, "items_recorded_total", "counter", "Items taken on by sendItem.",
-               [](const StreamStatistics& s) { return Number(s.itemsRecorded); });
-  StreamFamily(out, streams, "bytes_sent_total", "counter",
-               "Bytes of sections the pipeline accepted.",
-               [](const StreamStatistics& s) { return Number(s.bytesSent); });
-  StreamFamily(out, streams, "items_committed_total", "counter", "Items reported committed.",
-               [](const StreamStatistics& s) { return Number(s.itemsCommitted); });
-  {
-    Family family(out, "items_handed_back_total", "counter",
-                  "Items handed back to the host in failed lists, by cause.");
-    for (const StreamStatistics* s : streams) {
-      family.sample(StreamLabels(*s) + ",cause=\"failed_send\"", Number(s->handedBackFailedSend));
-      family.sample(StreamLabels(*s) + ",cause=\"commit_timeout\"",
-                    Number(s->handedBackCommitTimeout));
-      family.sample(StreamLabels(*s) + ",cause=\"exception\"", Number(s->handedBackException));
-    }
-  }
-  StreamFamily(out, streams, "uncommitted_items", "gauge", "Items sent but not yet committed.",
-               [](const StreamStatistics& s) { return Number(s.uncommitted); });
-  StreamFamily(out, streams, "oldest_uncommitted_age_seconds", "gauge",
-               "Age of the oldest uncommitted item.",
-               [](const StreamStatistics& s) { return Number(s.oldestUncommittedAgeSeconds); });
-  {
-    Family family(out, "forced_commits_total", "counter",
-                  "Commits sendItem asked for under disk-cache space pressure, by cause.");
-    for (const StreamStatistics* s : streams) {
-      family.sample(StreamLabels(*s) + ",cause=\"uncommitted_limit\"",
-                    Number(s->forcedCommitsLimit));
-      family.sample(StreamLabels(*s) + ",cause=\"interval\"", Number(s->forcedCommitsInterval));
-    }
-  }
-  {
-    Family family(out, "commits_refused_total", "counter",
-                  "Commit sequence numbers refused, by reason.");
-    for (const StreamStatistics* s : streams) {
-      family.sample(StreamLabels(*s) + ",reason=\"stale\"", Number(s->commitsRefusedStale));
-      family.sample(StreamLabels(*s) + ",reason=\"too_high\"", Number(s->commitsRefusedTooHigh));
-    }
-  }
-  LatencyFamily(out, streams);
-  StreamFamily(out, streams, "last_commit_timestamp_seconds", "gauge",
-               "When the stream's last commit was reported (0: never).",
-               [](const StreamStatistics& s) { return Number(s.lastCommitTime); });
+// Counters since the process started: they carry over from job to job.
+void TotalFamilies(std::string* out, const std::vector<ApplicationStatistics>& apps) {
+  AppFamily(out, apps, "items_recorded_total", "counter", "Items taken on by sendItem.",
+            [](const ApplicationStatistics& a) { return Number(a.totals.itemsRecorded); });
+  AppFamily(out, apps, "bytes_sent_total", "counter", "Bytes of sections the pipeline accepted.",
+            [](const ApplicationStatistics& a) { return Number(a.totals.bytesSent); });
+  AppFamily(out, apps, "items_committed_total", "counter", "Items reported committed.",
+            [](const ApplicationStatistics& a) { return Number(a.totals.itemsCommitted); });
+  LabelledCounter(
+      out, apps, "items_handed_back_total",
+      "Items handed back to the host in failed lists, by cause.", "cause",
+      {{"failed_send", [](const StreamStatistics& s) { return s.handedBackFailedSend; }},
+       {"commit_timeout", [](const StreamStatistics& s) { return s.handedBackCommitTimeout; }},
+       {"exception", [](const StreamStatistics& s) { return s.handedBackException; }}});
+  AppFamily(out, apps, "items_abandoned_total", "counter",
+            "Items a stream record held when a later job's record took over its stream id.",
+            [](const ApplicationStatistics& a) { return Number(a.itemsAbandoned); });
+  LabelledCounter(
+      out, apps, "forced_commits_total",
+      "Commits sendItem asked for under disk-cache space pressure, by cause.", "cause",
+      {{"uncommitted_limit", [](const StreamStatistics& s) { return s.forcedCommitsLimit; }},
+       {"interval", [](const StreamStatistics& s) { return s.forcedCommitsInterval; }}});
+  LabelledCounter(
+      out, apps, "commits_refused_total", "Commit sequence numbers refused, by reason.", "reason",
+      {{"stale", [](const StreamStatistics& s) { return s.commitsRefusedStale; }},
+       {"too_high", [](const StreamStatistics& s) { return s.commitsRefusedTooHigh; }}});
+  LatencyFamily(out, apps);
+  AppFamily(out, apps, "jobs_started_total", "counter", "Jobs started.",
+            [](const ApplicationStatistics& a) { return Number(a.jobsStarted); });
+  AppFamily(out, apps, "jobs_ended_total", "counter", "Jobs whose endBackup completed.",
+            [](const ApplicationStatistics& a) { return Number(a.jobsEnded); });
 }
 
-void JobFamilies(std::string* out, const std::vector<ControllerStatistics>& controllers) {
-  const JobState states[] = {JobState::kRunning, JobState::kEnding, JobState::kEnded,
-                             JobState::kEndFailed};
-  Family state(out, "job_state", "gauge", "1 for the state the job is in, 0 for the others.");
-  for (const ControllerStatistics& c : controllers) {
-    for (JobState s : states) {
-      state.sample("job_id=\"" + Number(c.jobId) + "\",app_id=\"" + std::to_string(c.appId) +
-                       "\",state=\"" + JobStateName(s) + "\"",
-                   c.state == s ? "1" : "0");
-    }
+// What the application's stream records hold now, and its latest job.
+void LiveFamilies(std::string* out, const std::vector<ApplicationStatistics>& apps) {
+  AppFamily(out, apps, "uncommitted_items", "gauge", "Items sent but not yet committed.",
+            [](const ApplicationStatistics& a) { return Number(a.totals.uncommitted); });
+  AppFamily(
+      out, apps, "oldest_uncommitted_age_seconds", "gauge", "Age of the oldest uncommitted item.",
+      [](const ApplicationStatistics& a) { return Number(a.totals.oldestUncommittedAgeSeconds); });
+  AppFamily(out, apps, "last_commit_timestamp_seconds", "gauge",
+            "When the application's last commit was reported (0: never).",
+            [](const ApplicationStatistics& a) { return Number(a.totals.lastCommitTime); });
+  std::vector<ApplicationStatistics> withJob;
+  for (const ApplicationStatistics& a : apps) {
+    if (a.hasJob) withJob.push_back(a);
   }
-  Family start(out, "job_start_time_seconds", "gauge", "When the job started.");
-  for (const ControllerStatistics& c : controllers) {
-    start.sample("job_id=\"" + Number(c.jobId) + "\",app_id=\"" + std::to_string(c.appId) + "\"",
-                 Number(c.startTime));
+  Family info(out, "job_info", "gauge",
+              "1 for the application's latest job (the running one, else the last started).");
+  for (const ApplicationStatistics& a : withJob) {
+    info.sample(AppLabel(a) + ",job_id=\"" + Number(a.jobId) + "\",state=\"" +
+                    JobStateName(a.jobState) + "\"",
+                "1");
   }
+  AppFamily(out, withJob, "job_start_time_seconds", "gauge", "When the latest job started.",
+            [](const ApplicationStatistics& a) { return Number(a.jobStartTime); });
+}
+
+// The last job that ended, as endBackup left it.
+void LastJobFamilies(std::string* out, const std::vector<ApplicationStatistics>& apps) {
+  std::vector<ApplicationStatistics> ended;
+  for (const ApplicationStatistics& a : apps) {
+    if (a.hasLastEndedJob) ended.push_back(a);
+  }
+  AppFamily(out, ended, "last_job_result_code", "gauge",
+            "endBackup's error code for the last job that ended (0: success).",
+            [](const ApplicationStatistics& a) {
+              return Number(static_cast<uint64_t>(a.lastEndedJob.result));
+            });
+  AppFamily(out, ended, "last_job_end_time_seconds", "gauge", "When the last job ended.",
+            [](const ApplicationStatistics& a) { return Number(a.lastEndedJob.endTime); });
+  AppFamily(
+      out, ended, "last_job_items_recorded", "gauge", "Items the last ended job took on.",
+      [](const ApplicationStatistics& a) { return Number(a.lastEndedJob.total.itemsRecorded); });
+  AppFamily(
+      out, ended, "last_job_items_committed", "gauge",
+      "Items of the last ended job committed by its end.",
+      [](const ApplicationStatistics& a) { return Number(a.lastEndedJob.total.itemsCommitted); });
+  AppFamily(out, ended, "last_job_items_handed_back", "gauge",
+            "Items of the last ended job handed back by its end, all causes.",
+            [](const ApplicationStatistics& a) {
+              return Number(a.lastEndedJob.total.itemsHandedBack());
+            });
+  AppFamily(
+      out, ended, "last_job_items_uncommitted", "gauge",
+      "Items of the last ended job still uncommitted at its end (their commits may come later).",
+      [](const ApplicationStatistics& a) { return Number(a.lastEndedJob.total.uncommitted); });
+}
+
+std::string EndedJobJson(const EndedJobStatistics& job) {
+  JsonObject totals;
+  AddFigures(job.total, totals);
+  return JsonObject()
+      .add("job_id", job.jobId)
+      .add("start_time", job.startTime)
+      .add("end_time", job.endTime)
+      .add("result", static_cast<uint64_t>(job.result))
+      .raw("totals", totals.str())
+      .str();
+}
+
+std::string ApplicationJson(const ApplicationStatistics& a) {
+  JsonObject totals;
+  AddFigures(a.totals, totals);
+  JsonObject json;
+  json.add("app_id", static_cast<int64_t>(a.appId))
+      .raw("totals", totals.str())
+      .add("items_abandoned", a.itemsAbandoned)
+      .add("jobs_started", a.jobsStarted)
+      .add("jobs_ended", a.jobsEnded);
+  json.raw("job", a.hasJob ? JsonObject()
+                                 .add("job_id", a.jobId)
+                                 .text("state", JobStateName(a.jobState))
+                                 .add("start_time", a.jobStartTime)
+                                 .str()
+                           : "null");
+  json.raw("last_ended_job", a.hasLastEndedJob ? EndedJobJson(a.lastEndedJob) : "null");
+  return json.str();
 }
 
 }  // namespace
@@ -236,19 +307,16 @@ std::string StatisticsToJson(const ProcessStatistics& statistics) {
              .add("taken_at", statistics.takenAt)
              .raw("controllers", JsonArray(statistics.controllers, ControllerJson))
              .raw("other_streams", JsonArray(statistics.otherStreams, StreamJson))
+             .raw("applications", JsonArray(statistics.applications, ApplicationJson))
              .str() +
          "\n";
 }
 
 std::string StatisticsToPrometheus(const ProcessStatistics& statistics) {
-  std::vector<const StreamStatistics*> streams;
-  for (const ControllerStatistics& c : statistics.controllers) {
-    for (const StreamStatistics& s : c.streams) streams.push_back(&s);
-  }
-  for (const StreamStatistics& s : statistics.otherStreams) streams.push_back(&s);
   std::string out;
-  JobFamilies(&out, statistics.controllers);
-  StreamFamilies(&out, streams);
+  TotalFamilies(&out, statistics.applications);
+  LiveFamilies(&out, statistics.applications);
+  LastJobFamilies(&out, statistics.applications);
   return out;
 }
 

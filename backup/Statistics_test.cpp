@@ -93,7 +93,7 @@ TEST_F(StatisticsTest, EveryCauseIsCountedOnce) {
 // buckets cumulative up to +Inf, which equals _count.
 TEST_F(StatisticsTest, RenderingsParseBack) {
   PipelineFaults::SetManualCommit(true);
-  BackupInterfacePtr controller = start(2, 2, 55);
+  BackupInterfacePtr controller = start(59, 2, 55);
   std::list<std::string> failed;
   for (int i = 0; i < 3; ++i) ASSERT_FALSE(send(controller, Guid(i), &failed).IsError());
   commit(controller, "2");
@@ -111,6 +111,17 @@ TEST_F(StatisticsTest, RenderingsParseBack) {
   EXPECT_EQ(2u, job["items_per_stream"].size());
   EXPECT_EQ(2u, job["streams"].size());
   EXPECT_TRUE(job["streams"][0].contains("afile_id"));
+  nlohmann::json application;
+  for (const nlohmann::json& a : json["applications"]) {
+    if (a["app_id"] == 59) application = a;
+  }
+  ASSERT_TRUE(application.is_object());
+  EXPECT_EQ(3, application["totals"]["items_recorded"]);
+  EXPECT_EQ(2, application["totals"]["items_committed"]);
+  EXPECT_EQ(1, application["jobs_started"]);
+  EXPECT_EQ(55, application["job"]["job_id"]);
+  EXPECT_EQ("running", application["job"]["state"]);
+  EXPECT_TRUE(application["last_ended_job"].is_null());
 
   std::istringstream text(StatisticsToPrometheus(process));
   const std::regex sample(R"(^([a-z_]+)\{([a-z_]+="[^"]*"(,[a-z_]+="[^"]*")*)\} (\S+)$)");
@@ -141,7 +152,12 @@ TEST_F(StatisticsTest, RenderingsParseBack) {
       }
     }
     EXPECT_EQ(1u, types.count(family)) << "sample before its family: " << line;
-    EXPECT_EQ(0u, m[2].str().find("job_id=\"")) << line;  // every sample names its job
+    // Every sample names its application, and no job or stream: their values never end.
+    EXPECT_EQ(0u, m[2].str().find("app_id=\"")) << line;
+    EXPECT_EQ(std::string::npos, m[2].str().find("afile_id")) << line;
+    if (m[1] != "objstore_backup_job_info") {
+      EXPECT_EQ(std::string::npos, m[2].str().find("job_id")) << line;
+    }
     const double value = std::stod(m[4]);
     if (m[1] == "objstore_backup_commit_latency_seconds_bucket") {
       if (line.find("le=\"1e-06\"") != std::string::npos) lastBucket = -1;
@@ -151,12 +167,12 @@ TEST_F(StatisticsTest, RenderingsParseBack) {
     values[m[1].str() + "{" + m[2].str() + "}"] = value;
   }
   EXPECT_EQ("histogram", types["objstore_backup_commit_latency_seconds"]);
-  const std::string labels =
-      "job_id=\"55\",app_id=\"2\",afile_id=\"" + std::to_string(busyStream(controller)) + "\"";
+  const std::string labels = "app_id=\"59\"";
   EXPECT_EQ(3, values["objstore_backup_items_recorded_total{" + labels + "}"]);
   EXPECT_EQ(2, values["objstore_backup_commit_latency_seconds_count{" + labels + "}"]);
   EXPECT_EQ(2, values["objstore_backup_commit_latency_seconds_bucket{" + labels + ",le=\"+Inf\"}"]);
-  EXPECT_EQ(1, values["objstore_backup_job_state{job_id=\"55\",app_id=\"2\",state=\"running\"}"]);
+  EXPECT_EQ(1, values["objstore_backup_job_info{" + labels + ",job_id=\"55\",state=\"running\"}"]);
+  EXPECT_EQ(1, values["objstore_backup_uncommitted_items{" + labels + "}"]);
 }
 
 }  // namespace

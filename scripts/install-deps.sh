@@ -8,6 +8,10 @@ packages=(g++ cmake make pkg-config libboost-dev libgtest-dev libbenchmark-dev l
 if [ "${OBJSTORE_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang-14 libclang-rt-14-dev)
 fi
+# promtool, which CI runs on the host program's statistics file.
+if [ "${OBJSTORE_WITH_PROMETHEUS:-0}" = 1 ]; then
+  packages+=(prometheus)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -14,6 +14,7 @@
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
 #include "ObjectStoreStatic.h"
+#include "RetiredStatistics.h"
 #include "StreamRegistry.h"
 
 namespace ObjectStore {
@@ -434,6 +435,7 @@ bool DropStreamIfDone(const StreamInfoPtr& record) {
   // A later job may have registered its own record under the id.
   if (it == gStreams.end() || it->second != record) return false;
   record->setRegistered(false);
+  RetireStreamStatistics(*record);
   gStreams.erase(it);  // `record` may have been this very entry: not used from here on
   OBJSTORE_LOG(2, "INFO: stream [%u] of an ended job holds no item and leaves the registry", id);
   return true;

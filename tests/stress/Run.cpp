@@ -11,6 +11,7 @@
 #include <fstream>
 #include <set>
 #include <thread>
+#include <utility>
 
 #include "Drivers.h"
 #include "KaCriticalSectionLock.h"
@@ -471,8 +472,10 @@ void Run::deliverSomething(Random& random, uint32_t preferred) {
 }
 
 void Run::checkSnapshot() {
+  std::lock_guard<std::mutex> totalsLock(totalsMutex_);
   const ObjectStore::ProcessStatistics figures = ObjectStore::GetProcessStatistics();
   ++snapshots_;
+  checkApplicationTotals(figures.applications);
   auto check = [this](const ObjectStore::StreamStatistics& stream) {
     if (stream.itemsRecorded !=
         stream.itemsCommitted + stream.itemsHandedBack() + stream.uncommitted) {
@@ -487,6 +490,41 @@ void Run::checkSnapshot() {
     for (const ObjectStore::StreamStatistics& stream : controller.streams) check(stream);
   }
   for (const ObjectStore::StreamStatistics& stream : figures.otherStreams) check(stream);
+}
+
+void Run::checkApplicationTotals(const std::vector<ObjectStore::ApplicationStatistics>& apps) {
+  for (const ObjectStore::ApplicationStatistics& app : apps) {
+    const ObjectStore::StreamStatistics& t = app.totals;
+    const std::string name = "application " + std::to_string(app.appId);
+    if (t.itemsRecorded !=
+        t.itemsCommitted + t.itemsHandedBack() + t.uncommitted + app.itemsAbandoned) {
+      ledger_.violation("statistics of " + name + ": recorded " + std::to_string(t.itemsRecorded) +
+                        " != committed " + std::to_string(t.itemsCommitted) + " + handed back " +
+                        std::to_string(t.itemsHandedBack()) + " + uncommitted " +
+                        std::to_string(t.uncommitted) + " + abandoned " +
+                        std::to_string(app.itemsAbandoned));
+    }
+    const auto last = lastTotals_.find(app.appId);
+    if (last != lastTotals_.end()) {
+      const ObjectStore::StreamStatistics& before = last->second.totals;
+      const std::pair<uint64_t, uint64_t> counters[] = {
+          {before.itemsRecorded, t.itemsRecorded},
+          {before.bytesSent, t.bytesSent},
+          {before.itemsCommitted, t.itemsCommitted},
+          {before.itemsHandedBack(), t.itemsHandedBack()},
+          {before.commitsRefusedStale, t.commitsRefusedStale},
+          {before.commitLatency.count(), t.commitLatency.count()},
+          {last->second.jobsEnded, app.jobsEnded}};
+      for (const auto& counter : counters) {
+        if (counter.second < counter.first) {
+          ledger_.violation("statistics of " + name + ": a counter went back from " +
+                            std::to_string(counter.first) + " to " +
+                            std::to_string(counter.second));
+        }
+      }
+    }
+    lastTotals_[app.appId] = app;
+  }
 }
 
 void Run::interleavedAction(Random& random) {

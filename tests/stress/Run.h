@@ -110,6 +110,8 @@ class Run {
   static int64_t CrashJobId(const AppPlan& app) { return app.appId * 100 + 99; }
 
   void checkSnapshot();
+  // Per application: the totals add up, and no counter is lower than in the snapshot before.
+  void checkApplicationTotals(const std::vector<ObjectStore::ApplicationStatistics>& apps);
   void checkQuiet();
   // The second thread's action: a delivery or a snapshot.
   void interleavedAction(Random& random);
@@ -134,6 +136,11 @@ class Run {
   std::atomic<uint64_t> clock_{1700000000};
   std::atomic<uint64_t> snapshots_{0};
   std::atomic<uint32_t> senderStream_{0};  // the stream a send is on, last the pipeline saw
+
+  // Held across a snapshot and its comparison with the one before, so that two threads'
+  // snapshots are compared in the order they were taken.
+  std::mutex totalsMutex_;
+  std::map<int32_t, ObjectStore::ApplicationStatistics> lastTotals_;  // guarded by totalsMutex_
 
   std::mutex mutex_;  // guards everything below
   std::map<uint32_t, std::string> streamNames_;
