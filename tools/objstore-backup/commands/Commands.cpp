@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,6 @@
 #include <memory>
 
 #include "HostLog.h"
-#include "NumericOptions.h"
 #include "PathRules.h"
 #include "PerfProbe.h"
 #include "PipelineFaults.h"
@@ -31,6 +31,18 @@ const char kProgram[] = "objstore-backup";
 const char kInterruptNotice[] =
     "interrupted: finishing the items in flight; press Ctrl-C again to stop at once\n";
 
+// A count from 1 to `max` in decimal digits, nothing else (the command line's number rules live
+// above this layer).
+bool ReadSeamCount(const char* text, uint64_t max, uint64_t* value) {
+  if (*text < '0' || *text > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long read = std::strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0' || read < 1 || read > max) return false;
+  *value = read;
+  return true;
+}
+
 // A test seam: with OBJSTORE_BACKUP_INTERRUPT_AFTER=N the process raises SIGINT in the thread
 // that completed the N-th send, so that tests interrupt a job at a known point without timing;
 // OBJSTORE_BACKUP_INTERRUPT_SIGNALS=K raises it K times at once, as one press sent to the
@@ -40,8 +52,8 @@ std::function<void()> InterruptSeam() {
   const char* copiesText = std::getenv("OBJSTORE_BACKUP_INTERRUPT_SIGNALS");
   uint64_t after = 0;
   uint64_t copies = 1;
-  if (text == nullptr || !ReadDecimal(text, uint64_t{1}, UINT64_MAX, &after)) return nullptr;
-  if (copiesText != nullptr) ReadDecimal(copiesText, uint64_t{1}, uint64_t{10}, &copies);
+  if (text == nullptr || !ReadSeamCount(text, UINT64_MAX, &after)) return nullptr;
+  if (copiesText != nullptr) ReadSeamCount(copiesText, 10, &copies);
   std::shared_ptr<std::atomic<uint64_t>> sent = std::make_shared<std::atomic<uint64_t>>(0);
   return [sent, after, copies] {
     if (++*sent != after) return;
