@@ -112,6 +112,23 @@ TEST(ObjectMetadataTest, VersionLineIsOptional) {
   EXPECT_EQ(unversioned + "version=42\n", read.serialize());
 }
 
+TEST(ObjectMetadataTest, OnlyTextStartingWithTheFormatLineIsThisFormat) {
+  const struct {
+    const char* text;
+    bool ours;
+  } cases[] = {
+      {"objstore-object 1\npath=a\n", true},
+      {"objstore-object 1", true},
+      {"objstore-object 1\n", true},
+      {"objstore-object 12\npath=a\n", false},
+      {"objstore-object 2\npath=a\n", false},
+      {"other-host-object 1\n", false},
+      {"{\"key\": \"a\"}", false},
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.ours, ObjectMetadata::IsThisFormat(c.text)) << c.text;
+}
+
 struct BadMetadata {
   const char* name;
   const char* text;

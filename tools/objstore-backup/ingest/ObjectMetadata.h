@@ -36,6 +36,10 @@ struct ObjectMetadata {
   // not metadata of this format or whose path is not a safe relative path.
   bool parse(const std::string& text, std::string* error);
 
+  // True when `text` claims this format (its first line names it): text that does not is
+  // another writer's metadata, which this program cannot read, rather than damaged metadata.
+  static bool IsThisFormat(const std::string& text);
+
   // True for a non-empty relative path without "." or ".." components or empty components:
   // restoring it cannot leave the target directory.
   static bool IsSafeRelativePath(const std::string& path);
