@@ -262,13 +262,19 @@ static std::chrono::milliseconds StatsInterval(const JobOptions& job) {
 }
 
 // The directories of a backup must stay apart: a store or root inside the cache would be backed
-// up or cleaned as segments, a root inside the store would be read as runs.
+// up or cleaned as segments, a root inside the store would be read as runs. The library writes
+// under <base>/OBJECTSTORE, not the base itself, so that folder is compared too: a base outside
+// the store may still put it there.
 static bool BackupDirsApart(const BackupOptions& o, std::ostream& err) {
   const char* root = "the root base (--root)";
+  const char* folder = "the root folder (--root's OBJECTSTORE)";
+  const std::string rootFolder = LibraryRootFolder(o.rootBase);
   return Apart(o.storeDir, "the store", o.cacheDir, "the cache", err) &&
          Apart(o.cacheDir, "the cache", o.storeDir, "the store", err) &&
          Apart(o.rootBase, root, o.cacheDir, "the cache", err) &&
-         Apart(o.rootBase, root, o.storeDir, "the store", err);
+         Apart(o.rootBase, root, o.storeDir, "the store", err) &&
+         Apart(rootFolder, folder, o.cacheDir, "the cache", err) &&
+         Apart(rootFolder, folder, o.storeDir, "the store", err);
 }
 
 // The store, the root, the job options and the log of a backup; an exit status and one line on
@@ -385,6 +391,20 @@ int RunRestoreCommand(const RestoreOptions& given, const CommonOptions& common, 
                 result.interrupted ? ScopedInterrupt::kExitStatus : kExitFailed);
 }
 
+// What a kill leaves and what another writer stored are no damage to committed objects: a
+// warning each, and the status stays that of the damage found.
+static void WarnOfWhatIsNoDamage(const WalkStats& walk, std::ostream& err) {
+  for (const std::string& path : walk.leftovers) {
+    err << kProgram << ": check: warning: [" << path
+        << "] was left by an interrupted write; the next backup job removes it\n";
+  }
+  if (walk.foreignCopies != 0) {
+    err << kProgram << ": check: warning: " << walk.foreignCopies
+        << " copies carry metadata in another writer's format, which this program cannot read; "
+           "their records, headers and sizes are proven\n";
+  }
+}
+
 int RunCheckCommand(const CheckOptions& given, const CommonOptions& common, std::ostream& out,
                     std::ostream& err) {
   if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
@@ -403,6 +423,7 @@ int RunCheckCommand(const CheckOptions& given, const CommonOptions& common, std:
   if (!common.json) {
     for (const std::string& problem : walk.problems) out << problem << "\n";
   }
+  WarnOfWhatIsNoDamage(walk, err);
   if (!walk.problems.empty()) {
     failure = std::to_string(walk.problems.size()) + " problems" + FirstOf(walk.problems);
   }
