@@ -17,6 +17,7 @@
 #include "CommandLine.h"
 #include "DirectoryDiskCache.h"
 #include "Ingester.h"
+#include "JobManifest.h"
 #include "ObjectId.h"
 #include "PipelineOptions.h"
 #include "Restorer.h"
@@ -129,11 +130,19 @@ TEST_F(StoreRoundTripTest, TheLatestCommittedCopyOfEachObjectIsRestored) {
 }
 
 TEST_F(StoreRoundTripTest, EveryJobsLatestCopiesAreRestoredUnderTheirKeys) {
-  // Job 7 runs first, so that store order alone would let job 3's copies win.
-  cacheObject("bucket/a/b/versioned.txt", 2, "version two");
+  // Job 7 runs first, so that store order alone would let job 3's copies win, and job 3 holds
+  // the higher version, so that job order alone would let job 7's win.
+  cacheObject("bucket/a/b/versioned.txt", 1, "version one");
   cacheObject("bucket/unversioned", 0, "from job 7");
   ASSERT_NO_FATAL_FAILURE(backUp(7));
-  cacheObject("bucket/a/b/versioned.txt", 1, "version one");
+  // Runs of one second would be walked in job order; an earlier start puts job 7's run first.
+  for (const auto& run : std::filesystem::directory_iterator(dir_.sub("store"))) {
+    OBJECTOPSAPI::JobManifest manifest;
+    ASSERT_FALSE(manifest.readFrom(run.path().string()).IsError());
+    manifest.startTime -= 100;
+    ASSERT_FALSE(manifest.writeTo(run.path().string()).IsError());
+  }
+  cacheObject("bucket/a/b/versioned.txt", 2, "version two");
   cacheObject("bucket/unversioned", 0, "from job 3");
   cacheObject("only/in/job3", 0, "job 3 alone");
   ASSERT_NO_FATAL_FAILURE(backUp(3));
