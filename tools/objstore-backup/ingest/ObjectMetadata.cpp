@@ -109,6 +109,7 @@ std::string ObjectMetadata::serialize() const {
       << "mode=" << mode << "\n"
       << "mtime=" << time << "\n"
       << "target=" << Escape(linkTarget) << "\n";
+  if (version != 0) out << "version=" << version << "\n";
   return out.str();
 }
 
@@ -145,6 +146,8 @@ bool ObjectMetadata::parse(const std::string& text, std::string* error) {
       good = ParseTime(value, &parsed.mtimeSeconds, &parsed.mtimeNanos);
     } else if (name == "target") {
       good = Unescape(value, &parsed.linkTarget);
+    } else if (name == "version") {
+      good = ParseUnsigned(value, &parsed.version);
     }  // other names: fields of a later format, ignored
     if (!good) {
       *error = "bad metadata value for [" + name + "]";
@@ -157,6 +160,12 @@ bool ObjectMetadata::parse(const std::string& text, std::string* error) {
   }
   *this = parsed;
   return true;
+}
+
+bool ObjectMetadata::IsThisFormat(const std::string& text) {
+  const size_t length = sizeof(kFormatLine) - 1;
+  return text.compare(0, length, kFormatLine) == 0 &&
+         (text.size() == length || text[length] == '\n');
 }
 
 bool ObjectMetadata::IsSafeRelativePath(const std::string& path) {
