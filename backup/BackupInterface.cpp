@@ -233,7 +233,7 @@ void BackupInterface::getCallBack(CommitCallBack* current, void** context) {
 
 CUxError BackupInterface::getStreamHandler(CStreamHandlerPtr& handler) {
   CUxError error = pipelineJob ? pipelineJob->getStreamHandler(handler)
-                              : UX_ERROR(kErrBackupEnded, "the backup job is not running");
+                               : UX_ERROR(kErrBackupEnded, "the backup job is not running");
   if (!error.IsError()) return error;
   OBJSTORE_LOG(-1, "ERROR: failed to get the stream");
   return error.Push(UX_CODE_LOCATION);
@@ -241,7 +241,7 @@ CUxError BackupInterface::getStreamHandler(CStreamHandlerPtr& handler) {
 
 CUxError BackupInterface::releaseStreamHandler(CStreamHandlerPtr& handler) {
   CUxError error = pipelineJob ? pipelineJob->releaseStreamHandler(handler)
-                              : UX_ERROR(kErrBackupEnded, "the backup job is not running");
+                               : UX_ERROR(kErrBackupEnded, "the backup job is not running");
   if (!error.IsError()) return error;
   OBJSTORE_LOG(-1, "ERROR: failed to release the stream");
   return error.Push(UX_CODE_LOCATION);
