@@ -8,6 +8,9 @@ packages=(g++ cmake make pkg-config libboost-dev libgtest-dev libbenchmark-dev l
 if [ "${OBJSTORE_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang-14 libclang-rt-14-dev)
 fi
+if [ "${OBJSTORE_WITH_FORMAT:-0}" = 1 ]; then
+  packages+=(clang-format)  # Debian 12's: version 14, the one the tree is formatted with
+fi
 
 missing=()
 for p in "${packages[@]}"; do
