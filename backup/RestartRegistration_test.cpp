@@ -54,9 +54,13 @@ class RestartRegistrationTest : public objstore_testing::ControllerTest {
     return request;
   }
 
-  // Whether `request` returns within kPrompt, far less than a round.
+  // Whether `request` returns within kPrompt, far less than a round. When it does not, the
+  // entry of application 7 is removed by hand, so that the failing test still ends.
   static bool ReturnsPromptly(std::future<BackupInterfacePtr>& request) {
-    return request.wait_for(kPrompt) == std::future_status::ready;
+    if (request.wait_for(kPrompt) == std::future_status::ready) return true;
+    KaCriticalSectionLock lock(&gThreadSyncLock);
+    gThreadSyncMap.erase(7);
+    return false;
   }
 
   objstore_testing::ScopedLogCapture capture_;
