@@ -26,7 +26,9 @@ struct BackupOptions {
   // Under space pressure a stream's commit is also due this many seconds after its last forced
   // commit.
   long forcedCommitIntervalSeconds = 30;
-  // endBackup: the pause, in milliseconds, between checks of a stream cache's cleanup.
+  // endBackup: the pause, in milliseconds, between checks of a stream cache's cleanup. Kept for
+  // hosts that set it, and still range-checked; no stream has a cleanup in progress any more
+  // (StreamInfo::isCleanupInProgres), so the wait it paces never runs.
   long cleanupPollMs = 5000;
   // The largest data or metadata section sendItem sends; larger ones fail with 5008. The
   // pipeline takes 32-bit lengths: lower it to try the refusal, never raise it.

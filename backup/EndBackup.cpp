@@ -197,9 +197,12 @@ void BackupInterface::handBackTimedOut(StreamInfo& stream, std::list<std::string
   OBJSTORE_LOG(-1, "Please open the Object Store again!!!!!!!!!");
   KaCriticalSectionLock failedLock(&failedListLock);
   // As in a failed send: copy and empty in one step.
+  const size_t before = failedList.size();
   stream.takeAllItems(failedList, HandBackCause::kCommitTimeout);
   OBJSTORE_LOG(-1, "ERROR: Moved all items from stream cache with afile ID [%u] into failedList",
                stream.getStreamId());
+  OBJSTORE_LOG(-1, "ERROR: handed back [%zu] items of the stream with afile ID [%u] (%s)",
+               failedList.size() - before, stream.getStreamId(), "commit timeout");
 }
 
 }  // namespace ObjectStore

@@ -91,6 +91,10 @@ TEST_F(EndBackupTest, TimedOutStreamIsHandedBackOldestFirst) {
   EXPECT_EQ(0u, stream_->getUncommittedCount());
   EXPECT_FALSE(objstore_testing::PathExists(jobDirectory()));
   EXPECT_EQ(1u, capture.log().count("Please open the Object Store again!!!!!!!!!", -1));
+  // The stream's two items, not the host's earlier one.
+  EXPECT_EQ(1u, capture.log().count("ERROR: handed back [2] items of the stream with afile ID [" +
+                                        std::to_string(aFileId_) + "] (commit timeout)",
+                                    -1));
   EXPECT_EQ(0u, capture.log().countContaining("INFO: Stop job successful"));
 }
 

@@ -2,9 +2,11 @@
 // after a server restart, the host keeps an entry for that application in gThreadSyncMap, and
 // every other request for the application's controller waits.
 //
-// The host's side: under gThreadSyncLock put a new SyncEvent under the application id before
-// its restart thread calls getController (with isRestartThread true); when the pending items
-// are sent, erase the entry under gThreadSyncLock and set its event to wake the waiters.
+// The host's side is RestartRegistration (RestartRegistration.h), a scope that keeps the entry.
+// The globals stay for hosts that edit them by hand: under gThreadSyncLock put a new SyncEvent
+// under the application id before the restart thread calls getController (with isRestartThread
+// true); when the pending items are sent, erase the entry under gThreadSyncLock and set its event
+// to wake the waiters.
 #ifndef OBJSTORE_BACKUP_RESTARTREGISTRY_H_
 #define OBJSTORE_BACKUP_RESTARTREGISTRY_H_
 

@@ -292,9 +292,15 @@ void BackupInterface::handBack(const StreamInfoPtr& record, std::list<std::strin
   KaCriticalSectionLock failedLock(&failedListLock);
   // Copy and empty in one step: a commit, or another thread's item added to this stream in
   // between, would otherwise be reported twice or lost.
+  const size_t before = failedList.size();
   record->takeAllItems(failedList, cause);
   DropStreamIfDone(record);
   OBJSTORE_LOG(-1, "ERROR: Moved all the items from stream cache into failedList");
+  // The line above names neither the stream nor the cost: one failed send may hand back
+  // hundreds of items the store already holds, which the host then sends again.
+  OBJSTORE_LOG(-1, "ERROR: handed back [%zu] items of the stream with afile ID [%u] (%s)",
+               failedList.size() - before, record->getStreamId(),
+               cause == HandBackCause::kException ? "exception" : "failed send");
 }
 
 }  // namespace ObjectStore

@@ -231,6 +231,52 @@ TEST_F(SendItemTest, ExceptionsLeaveTheStreamUsable) {
   }
 }
 
+// A failed send hands back every uncommitted item of its stream, and one line says how many
+// and from which stream: the items the host already had in its list are not counted.
+TEST_F(SendItemTest, HandBackNamesTheStreamAndCountsItsItems) {
+  struct Case {
+    const char* plan;  // the last item's send fails
+    const char* cause;
+    bool throws;
+  } cases[] = {
+      {"sendUserBufData=120", "failed send", false},
+      {"sendEof=120", "failed send", false},
+      {"sendHeader=120:throw", "exception", true},
+  };
+  const int kItems = 120;  // the 120th send fails; 119 went through, none committed
+  int appId = 1;
+  for (const Case& c : cases) {
+    objstore_testing::ScopedLogCapture capture(-1);
+    PipelineFaults::Clear();
+    ASSERT_FALSE(PipelineFaults::Install(std::string(c.plan) + ",manualCommit").IsError());
+    failed_ = {"earlier"};
+    BackupInterfacePtr controller = start(appId, 1, appId);
+    for (int i = 0; i < kItems - 1; ++i) {
+      cacheItem(Guid(i), "k");
+      ASSERT_FALSE(send(controller, i).IsError()) << c.plan;
+    }
+    cacheItem(Guid(kItems - 1), "k");
+    if (c.throws) {
+      EXPECT_THROW(send(controller, kItems - 1), PipelineFaults::InjectedException) << c.plan;
+    } else {
+      EXPECT_TRUE(send(controller, kItems - 1).IsError()) << c.plan;
+    }
+    EXPECT_EQ(static_cast<size_t>(kItems) + 1, failed_.size()) << c.plan;
+    EXPECT_EQ(
+        1u, capture.log().count("ERROR: Moved all the items from stream cache into failedList", -1))
+        << c.plan;
+    EXPECT_EQ(1u,
+              capture.log().count("ERROR: handed back [" + std::to_string(kItems) +
+                                      "] items of the stream with afile ID [" +
+                                      std::to_string(aFileId(controller)) + "] (" + c.cause + ")",
+                                  -1))
+        << c.plan;
+    std::list<std::string> notCommitted;
+    EXPECT_FALSE(controller->endBackup(notCommitted, false).IsError()) << c.plan;
+    ++appId;
+  }
+}
+
 // Two sends that choose one stream at once both take its handler; it must go back once, or a
 // later endBackup would release it twice and the list would grow with every such race.
 TEST_F(SendItemTest, HandlerTakenTwiceGoesBackOnce) {

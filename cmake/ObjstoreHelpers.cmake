@@ -43,10 +43,11 @@ function(objstore_version_script exports map)
       continue()
     endif()
     if(line MATCHES "\\($")
-      # The linker's unquoted patterns cannot hold "(" or "~": "?" stands for each. export_test
-      # catches anything else that such a pattern lets through.
+      # The linker's unquoted patterns cannot hold "(", "~" or "=" (an operator=): "?" stands
+      # for each. export_test catches anything else that such a pattern lets through.
       string(REGEX REPLACE "\\($" "?*" line "${line}")
       string(REPLACE "~" "?" line "${line}")
+      string(REPLACE "=" "?" line "${line}")
       string(APPEND body "      ${line};\n")
     else()
       # A variable of a type that holds std::string carries the ABI tag in its name.
@@ -56,6 +57,14 @@ function(objstore_version_script exports map)
   file(CONFIGURE OUTPUT ${map} CONTENT
     "{\n  global:\n    extern \"C++\" {\n${body}    };\n  local: *;\n};\n" @ONLY)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${exports})
+endfunction()
+
+# objstore_testing_headers(<headers...>): headers of the current folder that hosts need only for
+# their tests (fault injection); the package installs them into include/objstorebackup/testing.
+function(objstore_testing_headers)
+  foreach(header IN LISTS ARGN)
+    set_property(GLOBAL APPEND PROPERTY OBJSTORE_TESTING_HEADERS ${CMAKE_CURRENT_SOURCE_DIR}/${header})
+  endforeach()
 endfunction()
 
 # objstore_public_headers(<headers...>): headers of the current folder that the package installs

@@ -1,5 +1,6 @@
 # Installs the library, the outside components it links, the public headers (the library's, the
-# components' interface headers and the stand-ins' own that hosts use), a CMake package
+# components' interface headers and the stand-ins' own that hosts use; those only a host's tests
+# use in testing/), a CMake package
 # (find_package(objstorebackup)), a pkg-config file (pkg-config --cflags --libs objstorebackup),
 # the guide with its examples and, when built, the host program. The installed tree can be moved:
 # the libraries find each other through RUNPATH $ORIGIN, and the pkg-config file locates itself.
@@ -13,6 +14,10 @@ install(TARGETS objstorebackup objstore_platform objstore_pipeline objstore_disk
 
 get_property(public_headers GLOBAL PROPERTY OBJSTORE_PUBLIC_HEADERS)
 install(FILES ${public_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/objstorebackup)
+# What a host needs only to test against the stand-ins (fault injection), kept out of the API's
+# directory: #include "testing/PipelineFaults.h".
+get_property(testing_headers GLOBAL PROPERTY OBJSTORE_TESTING_HEADERS)
+install(FILES ${testing_headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/objstorebackup/testing)
 
 install(EXPORT objstorebackupTargets NAMESPACE objstorebackup::
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/objstorebackup)

@@ -3,6 +3,8 @@
 // Record: type (u32), kind (u32), payload length (u64), payload; little-endian, no gaps. Each
 // call writes one whole record and closes the file again; after every call, failed or not, the
 // file holds only whole records. Calls on one writer from several threads are serialised.
+//
+// Kept for hosts; the library does not call it: items go to the pipeline, not into record files.
 #ifndef OBJSTORE_FILE_PARSER_FILEPARSER_H_
 #define OBJSTORE_FILE_PARSER_FILEPARSER_H_
 

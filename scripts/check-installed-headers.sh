@@ -12,14 +12,16 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 include=$prefix/include/objstorebackup
 
-if ! diff <(grep -v '^#' cmake/installed-headers.txt | sort) <(ls "$include" | sort); then
+# Every installed file, as a path relative to the include directory (testing/ included).
+installed=$(cd "$include" && find . -type f | sed 's|^\./||' | sort)
+if ! diff <(grep -v '^#' cmake/installed-headers.txt | sort) <(echo "$installed"); then
   echo "installed headers differ from cmake/installed-headers.txt ('<' listed, '>' installed)"
   exit 1
 fi
 
 export cxx include
 # shellcheck disable=SC2016
-failed=$(ls "$include" | xargs -P "$(nproc)" -I{} sh -c \
+failed=$(echo "$installed" | xargs -P "$(nproc)" -I{} sh -c \
   'printf "#include \"%s\"\n" {} | "$cxx" -std=c++17 -fsyntax-only -Wall -Wextra -Werror \
      -I "$include" -x c++ - 2>&1 >/dev/null | sed "s|^|{}: |"' || true)
 if [ -n "$failed" ]; then
@@ -27,4 +29,4 @@ if [ -n "$failed" ]; then
   echo "some installed headers do not compile on their own"
   exit 1
 fi
-echo "installed headers: $(ls "$include" | wc -l) as listed, each compiles on its own"
+echo "installed headers: $(echo "$installed" | wc -l) as listed, each compiles on its own"

@@ -12,6 +12,9 @@ fi
 if [ "${OBJSTORE_WITH_PROMETHEUS:-0}" = 1 ]; then
   packages+=(prometheus)
 fi
+if [ "${OBJSTORE_WITH_FORMAT:-0}" = 1 ]; then
+  packages+=(clang-format)  # Debian 12's: version 14, the one the tree is formatted with
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -35,6 +35,9 @@ usage: scripts/mutate-guards.sh [options] [-- harness options]
                      still fits the code
   --timeout S        limit for one harness run, in seconds (default 1800)
   --list             print the mutations and exit
+  --check            build and run nothing: check that every entry still applies (its find
+                     text occurs exactly once in its file in this tree); exit 1 naming each
+                     entry that does not
   --help             this text
 Options after "--" go to every harness run (e.g. -- --hang-seconds 60).
 The list is scripts/guard-mutations.txt; MUTATIONS_FILE=path replaces it.
@@ -122,6 +125,41 @@ apply_mutation() {
   ' "$name" "$path" "$find" "$replace"
 }
 
+# How often `find` (with \n and \\ escapes) occurs in `path`; -1 when the file cannot be read.
+count_occurrences() {
+  local path=$1 find=$2
+  perl -e '
+    my ($path, $find) = @ARGV;
+    $find =~ s/\\(n|\\)/$1 eq "n" ? "\n" : "\\"/ge;
+    open(my $in, "<", $path) or do { print "-1\n"; exit 0 };
+    my $text = do { local $/; <$in> };
+    my $count = () = $text =~ /\Q$find\E/g;
+    print "$count\n";
+  ' "$path" "$find"
+}
+
+# --check: every selected entry's find text occurs exactly once in its file of this tree.
+check_entries() {
+  local i count bad=0
+  for i in "$@"; do
+    count=$(count_occurrences "$repo_root/${m_file[i]}" "${m_find[i]}")
+    if ((count == -1)); then
+      echo "guard-mutations: entry '${m_name[i]}': cannot read its file ${m_file[i]}" >&2
+      bad=$((bad + 1))
+    elif ((count != 1)); then
+      echo "guard-mutations: entry '${m_name[i]}': its find text occurs $count times in" \
+        "${m_file[i]}, not once: ${m_find[i]}" >&2
+      bad=$((bad + 1))
+    fi
+  done
+  if ((bad > 0)); then
+    echo "guard-mutations: $bad of $# entries of $mutations_file no longer apply;" \
+      "update their find text to the code" >&2
+    return 1
+  fi
+  echo "guard-mutations: all $# entries apply (each find text occurs once in its file)"
+}
+
 # Copies the working tree's files (tracked, and untracked but not ignored) into `dest`.
 copy_tree() {
   local dest=$1
@@ -191,7 +229,7 @@ modes_for() {
 }
 
 main() {
-  local seeds_opt=200 mode_opt=both keep=0 build_only=0 list_only=0 timeout_opt=1800
+  local seeds_opt=200 mode_opt=both keep=0 build_only=0 list_only=0 check_only=0 timeout_opt=1800
   local only=()
   harness_args=()
   while (($# > 0)); do
@@ -221,6 +259,7 @@ main() {
       --keep) keep=1 && shift ;;
       --build-only) build_only=1 && shift ;;
       --list) list_only=1 && shift ;;
+      --check) check_only=1 && shift ;;
       --help | -h) usage && exit 0 ;;
       --) shift && harness_args=("$@") && break ;;
       *) usage >&2 && exit 2 ;;
@@ -244,6 +283,10 @@ main() {
     fi
     for name in "${only[@]}"; do [[ ${m_name[i]} == "$name" ]] && selected+=("$i"); done
   done
+  if ((check_only)); then
+    check_entries "${selected[@]}" && exit 0
+    exit 1
+  fi
   if ((list_only)); then
     for i in "${selected[@]}"; do
       printf '%-24s %-8s %-40s %s\n' "${m_name[i]}" "${m_modes[i]}" "${m_file[i]}" "${m_removes[i]}"

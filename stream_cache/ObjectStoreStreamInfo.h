@@ -45,7 +45,8 @@ class OBJSTORE_API StreamInfo {
  public:
   // Touches no file. The uncommitted limit is read from the settings once, here.
   StreamInfo(uint32_t streamId, std::string streamDir);
-  // Loads the items of streamDir/"FILELIST" (stream id 0).
+  // Loads the items of streamDir/"FILELIST" (stream id 0). Kept for hosts; the library does
+  // not call it.
   explicit StreamInfo(std::string streamDir);
   ~StreamInfo();
   StreamInfo(const StreamInfo&) = delete;
@@ -54,6 +55,10 @@ class OBJSTORE_API StreamInfo {
   // Creates the stream directory (an existing one is fine). False, with a log record, on failure.
   bool init();
 
+  // The file-list calls below (addFilePath, removeAll, getAllItem, SaveToDisk, loadFromDisk) are
+  // kept for hosts; the library does not call them: its sender records items with
+  // addItemInFlight, hands them back with takeAllItems, and keeps no list on disk.
+  //
   // Appends `item` at the back. Always true: the list lives in memory only.
   bool addFilePath(std::string item) EXCLUDES(itemListLock);
   // Empties the list. The removed items count as covered by the pipeline's sequence numbers, so
@@ -116,6 +121,8 @@ class OBJSTORE_API StreamInfo {
   void setRegistered(bool registered);
   bool isRegistered();
   uint32_t getStreamId();
+  // Always false: nothing starts a cleanup any more. endBackup still asks, and would wait
+  // (BackupOptions::cleanupPollMs) while it were true. Kept for hosts.
   bool isCleanupInProgres();
   size_t getStreamCacheSize() EXCLUDES(itemListLock);
   size_t getUncommittedCount() EXCLUDES(itemListLock);

@@ -28,7 +28,12 @@ class OBJSTORE_API ObjectStoreStatic {
   static std::string rootDir;
   static std::string clientName;
 
-  // Paths. `out` may be the same object as `path`.
+  // Live: the library uses rootDir, clientName, DirName, RemoveDuplicates, CreateDir, CreateFile
+  // and OBCacheRegistryForPath (through initBackupInterace). Every other helper below is kept for
+  // hosts; the library does not call it (each is marked "Kept for hosts").
+
+  // Paths. `out` may be the same object as `path`. Kept for hosts: BaseName, GetParent,
+  // MoreChildrenThanThis, StripFront, StrToUpper, Tokenize, Trim.
   static void BaseName(const std::string& path, std::string& out);
   static void BaseName(const std::string& path, char* out);  // out: path.size() + 1 bytes
   static std::string BaseName(const std::string& path);
@@ -43,7 +48,8 @@ class OBJSTORE_API ObjectStoreStatic {
   static void Tokenize(const std::string& s, char delim, std::list<std::string>& out, bool flag);
   static std::string Trim(const std::string& s);
 
-  // Directories and files.
+  // Directories and files. Kept for hosts: CreateDirReverse, CreateParentDir, GetErrName,
+  // GetFileSize, RemoveDir, RemoveDirReverse, SetRegularFile.
   static bool CreateDir(const std::string& path, bool flag);
   static bool CreateDirReverse(const std::string& path);
   static bool CreateParentDir(const std::string& path);
@@ -54,7 +60,7 @@ class OBJSTORE_API ObjectStoreStatic {
   static bool RemoveDirReverse(const std::string& path, int levels);
   static void SetRegularFile(const char* path, struct stat* st);
 
-  // Root directory and settings.
+  // Root directory and settings. Kept for hosts: GetFSSizeFromReg, GetDefaultFocus.
   static bool OBCacheRegistryForPath();
   static void GetFSSizeFromReg(KAUint64 totalBytes, KAUint64 freeBytes, KAUint64 availBytes);
   static void GetDefaultFocus(std::string& out);

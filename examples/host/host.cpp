@@ -29,9 +29,9 @@
 #include "LogWriter.h"                // the log writer the library writes to
 #include "MakeCXFileHeader.h"         // stand-in: builds stream headers
 #include "ObjStoreBackupInterface.h"  // the library
-#include "PipelineFaults.h"           // stand-in: failures on demand
 #include "PipelineOptions.h"          // stand-in: where the backup store lives
 #include "StoreStreamReader.h"        // stand-in: reads a stream's items back
+#include "testing/PipelineFaults.h"   // stand-in: failures on demand
 
 namespace {
 

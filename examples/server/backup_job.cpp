@@ -7,9 +7,9 @@
 
 #include "LogWriter.h"
 #include "MakeCXFileHeader.h"
-#include "PipelineFaults.h"
 #include "PipelineOptions.h"
 #include "server.h"
+#include "testing/PipelineFaults.h"
 
 namespace server {
 

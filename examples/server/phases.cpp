@@ -4,8 +4,8 @@
 #include <future>
 #include <thread>
 
-#include "KaCriticalSectionLock.h"
 #include "LeftoverJobs.h"
+#include "RestartRegistration.h"
 #include "StatisticsText.h"
 #include "server.h"
 
@@ -59,19 +59,6 @@ std::future<std::string> RunApplication(std::vector<JobPlan> jobs, const WorkDir
     }
     return std::string();
   });
-}
-
-void Register(int32_t appId, const ObjectStore::SyncEventPtr& entry) {
-  KaCriticalSectionLock lock(&ObjectStore::gThreadSyncLock);
-  ObjectStore::gThreadSyncMap[appId] = entry;
-}
-
-void Unregister(int32_t appId, const ObjectStore::SyncEventPtr& entry) {
-  {
-    KaCriticalSectionLock lock(&ObjectStore::gThreadSyncLock);
-    ObjectStore::gThreadSyncMap.erase(appId);
-  }
-  entry->event.set();  // after the erase: a woken waiter finds no entry and goes on
 }
 
 }  // namespace
@@ -133,18 +120,19 @@ int RunRestartPhase(const WorkDirs& dirs) {
   for (const std::string& guid : cache.listSegments())
     if (!record.has(guid)) pending.push_back(guid);
 
-  ObjectStore::SyncEventPtr entry(new ObjectStore::SyncEvent);
-  Register(kAppA, entry);  // before the restart thread asks for the controller
+  // Before the restart thread asks for the controller; the thread takes it over, so that its end,
+  // however it ends, wakes the waiters.
+  ObjectStore::RestartRegistration registration(kAppA);
   std::atomic<bool> restartDone{false};
   ObjectStore::BackupInterfacePtr restartController, jobController;
   SendTally restartTally, jobTally;
   std::future<std::string> restart = std::async(std::launch::async, [&] {
+    ObjectStore::RestartRegistration scope(std::move(registration));
     std::string error = StartJob(kNextJobOfA, true, record, &restartController);
     if (error.empty())
       error = SendWithResends(*restartController, pending, cache, record, &restartTally);
     restartDone = true;
-    Unregister(kAppA, entry);  // also when it failed: the waiters would wait for ever
-    return error;
+    return error;  // the scope's end lets the waiting getController go on
   });
   // The application's next job, as a server starts it at the same time: getController waits
   // until the restart thread is done, then returns the controller that thread made.

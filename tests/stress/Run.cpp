@@ -17,6 +17,7 @@
 #include "KaCriticalSectionLock.h"
 #include "LeftoverJobs.h"
 #include "PipelineOptions.h"
+#include "RestartRegistration.h"
 #include "RestartRegistry.h"
 
 namespace ObjectStore {
@@ -731,11 +732,7 @@ void Run::restartJob(const AppPlan& app, const std::vector<std::string>& pending
   }
   plan->jobId = CrashJobId(app);
   plan->streams = app.crashStreams;
-  ObjectStore::SyncEventPtr entry(new ObjectStore::SyncEvent);
-  {
-    KaCriticalSectionLock lock(&ObjectStore::gThreadSyncLock);
-    ObjectStore::gThreadSyncMap[app.appId] = entry;
-  }
+  ObjectStore::RestartRegistration registration(app.appId);
   std::unique_ptr<Job> job = startJob(app.appId, *plan, true);
   std::atomic<bool> restartDone(false);
   BackupInterfacePtr shared;
@@ -762,11 +759,7 @@ void Run::restartJob(const AppPlan& app, const std::vector<std::string>& pending
     }
   }
   restartDone = true;
-  {
-    KaCriticalSectionLock lock(&ObjectStore::gThreadSyncLock);
-    ObjectStore::gThreadSyncMap.erase(app.appId);
-  }
-  entry->event.set();
+  registration.finish();
   if (waiter.joinable()) waiter.join();
   if (job && shared && shared != job->controller) {
     ledger_.violation("a getController waiting for the restart got a controller of its own");

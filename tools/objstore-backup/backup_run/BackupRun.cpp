@@ -20,6 +20,7 @@ namespace objstore_host {
 
 using ObjectStore::BackupInterface;
 using ObjectStore::BackupInterfacePtr;
+using ObjectStore::RestartRegistration;
 
 namespace {
 

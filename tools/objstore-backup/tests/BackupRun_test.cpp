@@ -7,9 +7,7 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
-#include <thread>
 
 #include "HostTestTree.h"
 #include "Ingester.h"
@@ -18,7 +16,6 @@
 #include "ObjectId.h"
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
-#include "RestartRegistration.h"
 #include "Summary.h"
 #include "TestSupport.h"
 #include "Verifier.h"
@@ -240,25 +237,6 @@ TEST_F(BackupRunTest, HighWatermarkMakesTheLibraryForceCommits) {
   EXPECT_TRUE(result.ok()) << result.error;
   EXPECT_EQ(static_cast<uint64_t>(kFiles), result.committed);
   EXPECT_GT(log_.log().countContaining("injecting a fault into commitData"), 0u);
-}
-
-TEST(RestartRegistrationTest, ControllerRequestsWaitUntilTheRestartThreadFinishes) {
-  objstore_testing::ScopedLogCapture log(-1);
-  RestartRegistration restart(7);
-  std::atomic<bool> returned(false);
-  std::thread waiter([&returned] {
-    ObjectStore::BackupInterface::waitForRestartThread(7, false);
-    returned = true;
-  });
-  ObjectStore::BackupInterface::waitForRestartThread(7, true);   // the restart thread passes
-  ObjectStore::BackupInterface::waitForRestartThread(8, false);  // other applications pass
-  EXPECT_FALSE(returned);
-  restart.finish();
-  waiter.join();
-  EXPECT_TRUE(returned);
-  restart.finish();  // a second call changes nothing
-  KaCriticalSectionLock lock(&ObjectStore::gThreadSyncLock);
-  EXPECT_EQ(0u, ObjectStore::gThreadSyncMap.count(7));
 }
 
 }  // namespace
