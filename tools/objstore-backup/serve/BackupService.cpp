@@ -227,7 +227,7 @@ nlohmann::json BackupService::status() const {
 nlohmann::json BackupService::stop() {
   if (stopped_) return summary_;
   stopped_ = true;
-  if (http_) http_->refuseObjects();
+  refuseObjects();
   // Ending the job delivers its commits, which answers the PUTs waiting for them.
   if (roller_) roller_->stop();
   if (http_) {

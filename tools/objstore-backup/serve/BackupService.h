@@ -37,6 +37,11 @@ class BackupService {
   bool start(std::string* error);
   int port() const { return http_ ? http_->port() : 0; }
 
+  // Stop's first step alone: from now on PUTs get 503 and /healthz says the service stops.
+  void refuseObjects() {
+    if (http_) http_->refuseObjects();
+  }
+
   // The clean stop: PUTs get 503, the running job ends with its commit wait, the requests in
   // flight are answered, the HTTP server stops. Returns the summary. Later calls return it
   // again.
