@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BackupService.h"
+#include "PipelineFaults.h"
 #include "PipelineOptions.h"
 #include "StoreWalker.h"
 #include "TestSupport.h"
@@ -301,6 +302,48 @@ TEST_F(ServiceTest, WhileStoppingHealthAndPutsAre503) {
   EXPECT_EQ(200, client_->Get("/metrics")->status);
   service_->stop();
   EXPECT_TRUE(FilesUnder(options_.backup.cacheDir).empty());
+}
+
+TEST_F(ServiceTest, AnObjectNotCommittedInTimeIs503AndStaysInTheCache) {
+  OBJECTOPSAPI::PipelineOptions pipeline = OBJECTOPSAPI::PipelineOptions::Current();
+  pipeline.commitMs = 0;  // nothing commits while the job runs
+  pipeline.commitItems = 0;
+  OBJECTOPSAPI::PipelineOptions::Override(pipeline);
+  options_.ackTimeoutSeconds = 0.3;
+  ASSERT_NO_FATAL_FAILURE(start());
+  const auto start = std::chrono::steady_clock::now();
+  httplib::Result put = client_->Put("/objects/slow?wait=committed", "x", "x");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(503, put->status);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_NE(std::string::npos, nlohmann::json::parse(put->body)["error"].get<std::string>().find(
+                                   "stays in the cache"));
+  EXPECT_EQ(1u, FilesUnder(options_.backup.cacheDir).size());
+  // The job's end commits it after all.
+  EXPECT_EQ(1, service_->stop()["committed"]);
+}
+
+TEST_F(ServiceTest, AnObjectHandedBackMoreThanTheResendRoundsIs503AndSentAgain) {
+  options_.backup.resendRounds = 0;
+  // The first end-of-file fails: its stream's items come back in the failed list.
+  ASSERT_TRUE(OBJECTOPSAPI::PipelineFaults::Install("sendEof=1").IsError() == false);
+  ASSERT_NO_FATAL_FAILURE(start());
+  httplib::Result put = client_->Put("/objects/unlucky?wait=committed", "x", "x");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(503, put->status) << put->body;
+  EXPECT_NE(std::string::npos,
+            nlohmann::json::parse(put->body)["error"].get<std::string>().find("handed back 1"));
+  // Sent again, it is committed: the catalog says so once the commit is in.
+  std::string state;
+  for (int i = 0; i < 400 && state != "committed"; ++i) {
+    httplib::Result got = client_->Get("/objects/unlucky");
+    if (got) state = nlohmann::json::parse(got->body)["state"];
+    if (state != "committed") std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_EQ("committed", state);
+  httplib::Result got = client_->Get("/objects/unlucky");
+  EXPECT_EQ(1, nlohmann::json::parse(got->body)["hand_backs"]);
+  EXPECT_GE(status()["resends"].get<int>(), 1);
 }
 
 TEST_F(ServiceTest, MetricsHoldTheServiceFamilies) {
