@@ -16,8 +16,11 @@
 #include <nlohmann/json.hpp>
 
 #include "BackupService.h"
+#include "ObjectId.h"
+#include "ObjectMetadata.h"
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
+#include "SegmentBuilder.h"
 #include "StoreWalker.h"
 #include "TestSupport.h"
 
@@ -344,6 +347,52 @@ TEST_F(ServiceTest, AnObjectHandedBackMoreThanTheResendRoundsIs503AndSentAgain) 
   httplib::Result got = client_->Get("/objects/unlucky");
   EXPECT_EQ(1, nlohmann::json::parse(got->body)["hand_backs"]);
   EXPECT_GE(status()["resends"].get<int>(), 1);
+}
+
+TEST_F(ServiceTest, StartReconcilesTheCatalogWithTheCache) {
+  {
+    // A row whose segment is gone without a commit, and a segment the catalog lacks (as a
+    // machine crash leaves them).
+    Catalog catalog;
+    std::string error;
+    ASSERT_TRUE(catalog.open(ServeOptions::DefaultCatalogFile(options_.backup.cacheDir), &error))
+        << error;
+    CatalogRow row;
+    row.key = "gone";
+    row.version = 3;
+    row.id = ObjectWriter::SegmentName("gone", 3);
+    ASSERT_TRUE(catalog.wait(catalog.insert(row)));
+    ObjectStore::DirectoryDiskCache cache(options_.backup.cacheDir);
+    ObjectMetadata metadata;
+    metadata.path = "found";
+    metadata.size = 4;
+    metadata.mode = 0644;
+    metadata.version = 9;
+    ASSERT_FALSE(cache
+                     .writeSegment(
+                         ObjectWriter::SegmentName("found", 9),
+                         SegmentBuilder(1024).fromMemory(metadata, SourceId("found"), "data"), true)
+                     .IsError());
+  }
+  ASSERT_NO_FATAL_FAILURE(start());
+  httplib::Result gone = client_->Get("/objects/gone");
+  ASSERT_TRUE(gone);
+  EXPECT_EQ("lost", nlohmann::json::parse(gone->body)["state"]);
+  // The found segment is served and backed up; new versions number past it.
+  std::string state;
+  for (int i = 0; i < 400 && state != "committed"; ++i) {
+    httplib::Result found = client_->Get("/objects/found");
+    if (found && found->status == 200) state = nlohmann::json::parse(found->body)["state"];
+    if (state != "committed") std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_EQ("committed", state);
+  httplib::Result put = client_->Put("/objects/new", "x", "x");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(10, nlohmann::json::parse(put->body)["version"]);
+  const nlohmann::json summary = service_->stop();
+  EXPECT_EQ(1, summary["reconciled_segments"]);
+  EXPECT_EQ(1, summary["lost_versions"]);
+  EXPECT_EQ(1, summary["resumed_from_cache"]);
 }
 
 TEST_F(ServiceTest, MetricsHoldTheServiceFamilies) {
