@@ -20,6 +20,7 @@
 #include "ObjectWriter.h"
 #include "ServeMetrics.h"
 #include "ServeOptions.h"
+#include "StatsSampler.h"
 
 namespace objstore_host {
 
@@ -69,6 +70,7 @@ class BackupService {
   std::unique_ptr<JobRoller> roller_;
   std::unique_ptr<ObjectWriter> writer_;
   std::unique_ptr<HttpService> http_;
+  std::unique_ptr<StatsSampler> sampler_;  // with --stats
   std::thread server_;
   bool stopped_ = false;
   nlohmann::json summary_;

@@ -106,6 +106,9 @@ void AddServe(CLI::App& app, CommonOptions* common, JobOptions* job,
 int RunServeCommand(const ServeOptions& given, const JobOptions& job, const CommonOptions& common,
                     std::ostream& out, std::ostream& err) {
   ServeOptions options = given;
+  options.backup.statsFile = job.statsFile;
+  options.backup.statsInterval =
+      std::chrono::milliseconds(static_cast<int64_t>(job.statsIntervalSeconds * 1000));
   bool rootCreated = false;
   if (const int status = PrepareBackup(job, common, &options.backup, &rootCreated, err)) {
     return status;
