@@ -1,60 +1,55 @@
-#include "CommitSampler.h"
+#include "CommitWaiters.h"
 
-#include <dirent.h>
+namespace objstore_host {
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
-
-#include "StoreFormat.h"
-
-namespace objstore_load {
-
-namespace {
-
-// The decimal count in `path`; false when the file cannot be read or holds no count.
-bool ReadCount(const std::string& path, uint64_t* count) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "re"), &std::fclose);
-  if (!file) return false;
-  char text[40] = {};
-  const size_t got = std::fread(text, 1, sizeof(text) - 1, file.get());
-  if (got == 0) return false;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (errno != 0 || end == text) return false;
-  *count = value;
-  return true;
+void CommitWaiters::add(const std::string& id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CommitOutcome& outcome = waiting_[id];
+  outcome = CommitOutcome();
+  if (closed_) {
+    outcome.done = true;
+    outcome.error = closedError_;
+  }
 }
 
-}  // namespace
-
-std::string CommitSampler::StreamKey(const std::string& runId, uint32_t aFileId) {
-  return runId + "/" + std::to_string(aFileId);
+CommitOutcome CommitWaiters::wait(const std::string& id, std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, timeout, [this, &id] {
+    auto found = waiting_.find(id);
+    return found == waiting_.end() || found->second.done;
+  });
+  CommitOutcome outcome;
+  auto found = waiting_.find(id);
+  if (found != waiting_.end()) {
+    outcome = found->second;
+    waiting_.erase(found);
+  }
+  return outcome;
 }
 
-std::map<std::string, uint64_t> CommitSampler::committedCounts(int64_t jobId) const {
-  std::map<std::string, uint64_t> counts;
-  std::unique_ptr<DIR, int (*)(DIR*)> store(opendir(storeDir_.c_str()), &closedir);
-  if (!store) return counts;
-  while (const dirent* run = readdir(store.get())) {
-    int64_t runJob = 0;
-    std::string runId;
-    if (!OBJECTOPSAPI::ParseStoreRunDirName(run->d_name, &runJob, &runId) || runJob != jobId)
-      continue;
-    const std::string runDir = storeDir_ + "/" + run->d_name;
-    std::unique_ptr<DIR, int (*)(DIR*)> files(opendir(runDir.c_str()), &closedir);
-    if (!files) continue;
-    while (const dirent* file = readdir(files.get())) {
-      uint32_t aFileId = 0;
-      uint64_t count = 0;
-      if (OBJECTOPSAPI::ParseStoreDataFileName(file->d_name, &aFileId) &&
-          ReadCount(runDir + "/" + OBJECTOPSAPI::StoreCommittedFileName(aFileId), &count))
-        counts[StreamKey(runId, aFileId)] = count;
+void CommitWaiters::deliver(const std::string& id, const CommitOutcome& outcome) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = waiting_.find(id);
+    if (found == waiting_.end() || found->second.done) return;
+    found->second = outcome;
+    found->second.done = true;
+  }
+  changed_.notify_all();
+}
+
+void CommitWaiters::failAll(const std::string& error) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    closedError_ = error;
+    for (auto& entry : waiting_) {
+      if (entry.second.done) continue;
+      entry.second.done = true;
+      entry.second.error = error;
     }
   }
-  return counts;
+  changed_.notify_all();
 }
 
-}  // namespace objstore_load
+}  // namespace objstore_host
