@@ -92,6 +92,8 @@ void AddServe(CLI::App& app, CommonOptions* common, JobOptions* job,
   AddSizeOption(command, "--max-object-size", &options->maxObjectSize, 0, uint64_t{1} << 40,
                 "Larger bodies are refused with 413 before they are read")
       ->default_str("1GiB");
+  AddIntegerOption(command, "--http-threads", &options->httpThreads, uint64_t{1}, uint64_t{4096},
+                   "Connections served at once; a keep-alive connection holds its thread");
   AddJobOptions(command, job);
   AddCommonOptions(command, common);
   command->callback([options, common, job, run] {
