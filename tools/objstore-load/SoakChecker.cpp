@@ -1,0 +1,161 @@
+#include "SoakChecker.h"
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "ObjectContent.h"
+
+namespace objstore_load {
+
+std::string SoakVerdict::json() const {
+  return nlohmann::json{{"failures", failures.size()},
+                        {"generations", generations},
+                        {"acknowledged", acknowledged},
+                        {"committed_answers", committedAnswers},
+                        {"unknown", unknown},
+                        {"unknown_stored", unknownStored},
+                        {"stored_copies", storedCopies},
+                        {"duplicates", duplicates},
+                        {"restored_files", restoredFiles},
+                        {"max_sample_delay_ms", maxSampleDelayMicros / 1000.0}}
+      .dump();
+}
+
+void SoakChecker::addPut(const PutRecord& put) {
+  Generation& gen = keys_[put.key][put.gen];
+  gen.size = put.size;
+  if (put.acknowledged()) gen.acknowledged = true;
+  if (put.code == 200) gen.committedAnswers.push_back(put);
+}
+
+void SoakChecker::addStoredCopy(const StoredCopy& copy) {
+  copies_.push_back(copy);
+}
+
+void SoakChecker::addRestoredFile(const RestoredFile& file) {
+  restored_.push_back(file);
+}
+
+uint64_t SoakChecker::generationOf(const std::string& key, uint64_t size, uint64_t digest) {
+  auto found = keys_.find(key);
+  if (found == keys_.end()) return 0;
+  std::string bytes;
+  for (auto& [number, gen] : found->second) {
+    if (gen.size != size) continue;
+    if (!gen.digestKnown) {
+      ObjectBytes(seed_, key, number, size, &bytes);
+      gen.digest = ContentDigest(bytes);
+      gen.digestKnown = true;
+    }
+    if (gen.digest == digest) return number;
+  }
+  return 0;
+}
+
+SoakVerdict SoakChecker::finish() {
+  SoakVerdict verdict;
+  verdict.failures = problems_;
+  for (const auto& [key, generations] : keys_) {
+    for (const auto& [number, gen] : generations) {
+      ++verdict.generations;
+      if (gen.acknowledged) ++verdict.acknowledged;
+      if (!gen.committedAnswers.empty()) ++verdict.committedAnswers;
+    }
+  }
+  checkRestored(&verdict);
+  checkStore(&verdict);
+  for (const auto& [key, generations] : keys_) {
+    for (const auto& [number, gen] : generations) {
+      if (gen.acknowledged) continue;
+      ++verdict.unknown;
+      if (copiesOf_.count({key, number}) != 0) ++verdict.unknownStored;
+    }
+  }
+  return verdict;
+}
+
+void SoakChecker::checkRestored(SoakVerdict* verdict) {
+  verdict->restoredFiles = restored_.size();
+  std::map<std::string, uint64_t> restoredGeneration;
+  for (const RestoredFile& file : restored_) {
+    const uint64_t gen = generationOf(file.key, file.size, file.digest);
+    if (gen == 0) {
+      verdict->failures.push_back("restored " + file.key + " holds bytes no client PUT under it");
+    } else {
+      restoredGeneration[file.key] = gen;
+    }
+  }
+  for (const auto& [key, generations] : keys_) {
+    uint64_t latestAcknowledged = 0;
+    for (const auto& [number, gen] : generations)
+      if (gen.acknowledged) latestAcknowledged = number;
+    if (latestAcknowledged == 0) continue;
+    auto found = restoredGeneration.find(key);
+    if (found == restoredGeneration.end()) {
+      if (std::none_of(restored_.begin(), restored_.end(),
+                       [&](const RestoredFile& file) { return file.key == key; }))
+        verdict->failures.push_back("acknowledged " + key + " (generation " +
+                                    std::to_string(latestAcknowledged) + ") was not restored");
+    } else if (found->second < latestAcknowledged) {
+      verdict->failures.push_back("restored " + key + " is generation " +
+                                  std::to_string(found->second) + ", older than acknowledged " +
+                                  std::to_string(latestAcknowledged));
+    }
+  }
+}
+
+void SoakChecker::checkStore(SoakVerdict* verdict) {
+  verdict->storedCopies = copies_.size();
+  for (const StoredCopy& copy : copies_) {
+    const uint64_t gen = generationOf(copy.key, copy.size, copy.digest);
+    if (gen == 0) {
+      verdict->failures.push_back("the store holds " + copy.key + " (job " +
+                                  std::to_string(copy.jobId) + ", stream " +
+                                  std::to_string(copy.aFileId) + ", item " +
+                                  std::to_string(copy.index) + ") with bytes no client PUT");
+      continue;
+    }
+    copiesOf_[{copy.key, gen}].push_back(&copy);
+  }
+  for (const auto& [name, copies] : copiesOf_) {
+    verdict->duplicates += copies.size() - 1;
+    std::set<int64_t> processes;
+    for (const StoredCopy* copy : copies) processes.insert(copy->pid);
+    if (processes.size() != copies.size())
+      verdict->failures.push_back(name.first + " generation " + std::to_string(name.second) +
+                                  " was committed " + std::to_string(copies.size()) + " times by " +
+                                  std::to_string(processes.size()) +
+                                  " server process(es): a duplicate without a kill");
+  }
+  for (const auto& [key, generations] : keys_) {
+    for (const auto& [number, gen] : generations) {
+      for (const PutRecord& put : gen.committedAnswers) {
+        verdict->maxSampleDelayMicros =
+            std::max(verdict->maxSampleDelayMicros, put.sampleMicros - put.answerMicros);
+        checkCommittedAnswer(put, number, verdict);
+      }
+    }
+  }
+}
+
+void SoakChecker::checkCommittedAnswer(const PutRecord& put, uint64_t gen,
+                                       SoakVerdict* verdict) const {
+  const std::string what = put.key + " generation " + std::to_string(gen) + " answered 200 (job " +
+                           std::to_string(put.job) + ", stream " + std::to_string(put.stream) + ")";
+  if (put.committedAtAnswer.empty()) {
+    verdict->failures.push_back(what + ": no committed count of its stream could be read");
+    return;
+  }
+  auto found = copiesOf_.find({put.key, gen});
+  if (found != copiesOf_.end()) {
+    for (const StoredCopy* copy : found->second) {
+      if (copy->jobId != put.job || copy->aFileId != static_cast<uint64_t>(put.stream)) continue;
+      auto sampled = put.committedAtAnswer.find(copy->runId);
+      if (sampled != put.committedAtAnswer.end() && copy->index < sampled->second) return;
+    }
+  }
+  verdict->failures.push_back(what + " is not among the items committed when it was answered");
+}
+
+}  // namespace objstore_load
