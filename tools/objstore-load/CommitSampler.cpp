@@ -30,20 +30,29 @@ bool ReadCount(const std::string& path, uint64_t* count) {
 
 }  // namespace
 
-std::map<std::string, uint64_t> CommitSampler::committedCounts(int64_t jobId,
-                                                               uint32_t aFileId) const {
+std::string CommitSampler::StreamKey(const std::string& runId, uint32_t aFileId) {
+  return runId + "/" + std::to_string(aFileId);
+}
+
+std::map<std::string, uint64_t> CommitSampler::committedCounts(int64_t jobId) const {
   std::map<std::string, uint64_t> counts;
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(storeDir_.c_str()), &closedir);
-  if (!dir) return counts;
-  const std::string committedName = OBJECTOPSAPI::StoreCommittedFileName(aFileId);
-  while (const dirent* entry = readdir(dir.get())) {
+  std::unique_ptr<DIR, int (*)(DIR*)> store(opendir(storeDir_.c_str()), &closedir);
+  if (!store) return counts;
+  while (const dirent* run = readdir(store.get())) {
     int64_t runJob = 0;
     std::string runId;
-    if (!OBJECTOPSAPI::ParseStoreRunDirName(entry->d_name, &runJob, &runId) || runJob != jobId)
+    if (!OBJECTOPSAPI::ParseStoreRunDirName(run->d_name, &runJob, &runId) || runJob != jobId)
       continue;
-    uint64_t count = 0;
-    if (ReadCount(storeDir_ + "/" + entry->d_name + "/" + committedName, &count))
-      counts[runId] = count;
+    const std::string runDir = storeDir_ + "/" + run->d_name;
+    std::unique_ptr<DIR, int (*)(DIR*)> files(opendir(runDir.c_str()), &closedir);
+    if (!files) continue;
+    while (const dirent* file = readdir(files.get())) {
+      uint32_t aFileId = 0;
+      uint64_t count = 0;
+      if (OBJECTOPSAPI::ParseStoreDataFileName(file->d_name, &aFileId) &&
+          ReadCount(runDir + "/" + OBJECTOPSAPI::StoreCommittedFileName(aFileId), &count))
+        counts[StreamKey(runId, aFileId)] = count;
+    }
   }
   return counts;
 }

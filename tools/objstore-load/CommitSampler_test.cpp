@@ -27,19 +27,24 @@ class CommitSamplerTest : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST_F(CommitSamplerTest, ReadsTheStreamOfEveryRunOfTheJob) {
+TEST_F(CommitSamplerTest, ReadsEveryStreamOfEveryRunOfTheJob) {
+  write("7.aaa", "stream-2.data", "");
   write("7.aaa", "stream-2.committed", "15\n");
-  write("7.bbb", "stream-2.committed", "3\n");
-  write("7.bbb", "stream-1.committed", "99\n");
-  write("70.ccc", "stream-2.committed", "99\n");
-  write("17.ddd", "stream-2.committed", "99\n");
-  write("7.eee", "stream-2.committed", "");  // not written yet
+  write("7.bbb", "stream-4.data", "");
+  write("7.bbb", "stream-4.committed", "3\n");
+  write("7.bbb", "stream-5.data", "");          // no commit yet
+  write("7.bbb", "stream-6.committed", "8\n");  // no data file: not a stream
+  write("7.ccc", "stream-9.data", "");
+  write("7.ccc", "stream-9.committed", "");  // being replaced
+  write("70.ddd", "stream-2.data", "");
+  write("70.ddd", "stream-2.committed", "99\n");
+  write("17.eee", "stream-2.data", "");
+  write("17.eee", "stream-2.committed", "99\n");
   CommitSampler sampler(dir_.string());
-  const std::map<std::string, uint64_t> expected{{"aaa", 15}, {"bbb", 3}};
-  EXPECT_EQ(sampler.committedCounts(7, 2), expected);
-  EXPECT_TRUE(sampler.committedCounts(7, 3).empty());
-  EXPECT_TRUE(sampler.committedCounts(8, 2).empty());
-  EXPECT_TRUE(CommitSampler((dir_ / "missing").string()).committedCounts(7, 2).empty());
+  const std::map<std::string, uint64_t> expected{{"aaa/2", 15}, {"bbb/4", 3}};
+  EXPECT_EQ(sampler.committedCounts(7), expected);
+  EXPECT_TRUE(sampler.committedCounts(8).empty());
+  EXPECT_TRUE(CommitSampler((dir_ / "missing").string()).committedCounts(7).empty());
 }
 
 }  // namespace

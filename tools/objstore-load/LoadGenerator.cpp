@@ -143,8 +143,7 @@ class LoadClient {
       lastAnswer_ = record.answerMicros;
       if (record.code == 200 && record.job >= 0 && record.stream >= 0 &&
           !options_.storeDir.empty()) {
-        record.committedAtAnswer =
-            sampler_.committedCounts(record.job, static_cast<uint32_t>(record.stream));
+        record.committedAtAnswer = sampler_.committedCounts(record.job);
         record.sampleMicros = WallMicros();
       }
     } else {

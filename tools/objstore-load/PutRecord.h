@@ -25,8 +25,8 @@ struct PutRecord {
   std::string id;
   int64_t job = -1;  // from a committed answer
   int64_t stream = -1;
-  // The committed counts of the answer's job and stream, read from the store right after the
-  // answer: run id -> count. Empty when not sampled.
+  // The committed counts of every stream of the answer's job, read from the store right after
+  // the answer (CommitSampler.h). Empty when not sampled.
   std::map<std::string, uint64_t> committedAtAnswer;
   int64_t sampleMicros = 0;  // when that read ended
   std::string error;         // why there was no answer, or the answer's error text

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "CommitSampler.h"
 #include "ObjectContent.h"
 
 namespace objstore_load {
@@ -150,8 +151,12 @@ void SoakChecker::checkCommittedAnswer(const PutRecord& put, uint64_t gen,
   auto found = copiesOf_.find({put.key, gen});
   if (found != copiesOf_.end()) {
     for (const StoredCopy* copy : found->second) {
-      if (copy->jobId != put.job || copy->aFileId != static_cast<uint64_t>(put.stream)) continue;
-      auto sampled = put.committedAtAnswer.find(copy->runId);
+      // The answer may name the stream by its place in the job or by its aFile ID.
+      if (copy->jobId != put.job ||
+          (copy->streamIndex != put.stream && copy->aFileId != put.stream))
+        continue;
+      auto sampled =
+          put.committedAtAnswer.find(CommitSampler::StreamKey(copy->runId, copy->aFileId));
       if (sampled != put.committedAtAnswer.end() && copy->index < sampled->second) return;
     }
   }

@@ -34,8 +34,9 @@ struct StoredCopy {
   int64_t jobId = 0;
   std::string runId;
   uint32_t aFileId = 0;
-  uint64_t index = 0;  // the item's number in its stream
-  int64_t pid = 0;     // of the process that ran the run (its manifest)
+  int64_t streamIndex = 0;  // its place among the run's streams, by aFile ID
+  uint64_t index = 0;       // the item's number in its stream
+  int64_t pid = 0;          // of the process that ran the run (its manifest)
 };
 
 // A regular file of the restored tree.

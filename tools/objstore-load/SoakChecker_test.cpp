@@ -31,7 +31,7 @@ PutRecord Put(const std::string& key, uint64_t gen, int code) {
   if (code == 200) {
     put.job = 3;
     put.stream = 1;
-    put.committedAtAnswer = {{"run-a", 5}};
+    put.committedAtAnswer = {{"run-a/1", 5}};
   }
   return put;
 }
@@ -145,12 +145,22 @@ INSTANTIATE_TEST_SUITE_P(
                            {Restored("c0/k1", 1)},
                            "not among the items committed when it was answered"},
                       Case{"answered naming another stream",
-                           {Committed("c0/k1", 1, 2, {{"run-a", 9}})},
+                           {Committed("c0/k1", 1, 2, {{"run-a/1", 9}})},
                            {Copy("c0/k1", 1, 10, 0)},
                            {Restored("c0/k1", 1)},
                            "not among the items committed"},
                       Case{"answered with a count of another run",
-                           {Committed("c0/k1", 1, 1, {{"run-b", 9}})},
+                           {Committed("c0/k1", 1, 1, {{"run-b/1", 9}})},
+                           {Copy("c0/k1", 1, 10, 0)},
+                           {Restored("c0/k1", 1)},
+                           "not among the items committed"},
+                      Case{"answered naming the stream by its place",
+                           {Committed("c0/k1", 1, 0, {{"run-a/1", 1}})},
+                           {Copy("c0/k1", 1, 10, 0)},
+                           {Restored("c0/k1", 1)},
+                           ""},
+                      Case{"answered with the count of another stream of the run",
+                           {Committed("c0/k1", 1, 1, {{"run-a/2", 9}, {"run-a/1", 0}})},
                            {Copy("c0/k1", 1, 10, 0)},
                            {Restored("c0/k1", 1)},
                            "not among the items committed"},

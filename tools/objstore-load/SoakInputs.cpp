@@ -50,8 +50,8 @@ bool CopyOfItem(const OBJECTOPSAPI::StoreStreamInfo& stream, const OBJECTOPSAPI:
   return true;
 }
 
-void ReadStream(const OBJECTOPSAPI::StoreRun& run, const OBJECTOPSAPI::StoreStreamInfo& stream,
-                SoakChecker* checker) {
+void ReadStream(const OBJECTOPSAPI::StoreRun& run, size_t streamIndex, SoakChecker* checker) {
+  const OBJECTOPSAPI::StoreStreamInfo& stream = run.streams[streamIndex];
   OBJECTOPSAPI::StoreStreamReader reader;
   if (reader.open(stream).IsError()) {
     checker->addProblem("cannot open " + stream.dataPath);
@@ -71,6 +71,7 @@ void ReadStream(const OBJECTOPSAPI::StoreRun& run, const OBJECTOPSAPI::StoreStre
     copy.jobId = run.manifest.jobId;
     copy.runId = run.manifest.runId;
     copy.pid = run.manifest.pid;
+    copy.streamIndex = static_cast<int64_t>(streamIndex);
     std::string problem;
     if (CopyOfItem(stream, item, &copy, &problem)) {
       checker->addStoredCopy(copy);
@@ -112,8 +113,7 @@ bool ReadStoreCopies(const std::string& storeDir, SoakChecker* checker, std::str
   }
   for (const OBJECTOPSAPI::StoreRun& run : runs) {
     for (const std::string& problem : run.problems) checker->addProblem(problem);
-    for (const OBJECTOPSAPI::StoreStreamInfo& stream : run.streams)
-      ReadStream(run, stream, checker);
+    for (size_t i = 0; i < run.streams.size(); ++i) ReadStream(run, i, checker);
   }
   return true;
 }
