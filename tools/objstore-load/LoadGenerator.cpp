@@ -95,7 +95,16 @@ class LoadClient {
   }
 
   void run() {
+    const auto interval = std::chrono::nanoseconds(
+        options_.rate > 0 ? static_cast<int64_t>(1e9 * options_.clients / options_.rate) : 0);
+    // Clients start spread over one interval, not all at once.
+    auto next = Clock::now() + interval * index_ / options_.clients;
     while (Clock::now() < deadline_) {
+      if (interval.count() > 0) {
+        std::this_thread::sleep_until(std::min(next, deadline_));
+        next += interval;
+        if (Clock::now() >= deadline_) break;
+      }
       const int keyIndex = static_cast<int>(random_() % generations_.size());
       const uint64_t gen = ++generations_[keyIndex];
       const bool wait = static_cast<int>(random_() % 100) < options_.waitPercent;

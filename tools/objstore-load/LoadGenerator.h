@@ -4,8 +4,9 @@
 // Each client owns its keys ("c<client>/k<index>"), so the PUTs of one key never overlap and its
 // generations are ordered. A connection error (the server was killed, or is starting) is logged
 // as an answer that never came, and the same generation is sent again after a short back-off
-// that doubles up to a bound. The run stops by itself: no PUT starts after the duration, and a
-// PUT in flight then waits at most `graceSeconds` for its answer.
+// that doubles up to a bound. With a rate, each client starts its PUTs on a fixed schedule (a
+// client that falls behind sends at once until it has caught up). The run stops by itself: no PUT
+// starts after the duration, and a PUT in flight then waits at most `graceSeconds` for its answer.
 #ifndef OBJSTORE_LOAD_LOADGENERATOR_H_
 #define OBJSTORE_LOAD_LOADGENERATOR_H_
 
@@ -26,6 +27,7 @@ struct LoadOptions {
   uint64_t seed = 1;
   int keysPerClient = 200;
   int waitPercent = 5;  // PUTs that ask for ?wait=committed
+  double rate = 0;      // PUTs per second started by all clients together; 0: as fast as answered
   SizeMix sizes;
   std::string logPath;   // the request log; empty: none
   std::string storeDir;  // sampled at committed answers (CommitSampler.h); empty: not sampled

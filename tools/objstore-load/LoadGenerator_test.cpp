@@ -41,7 +41,10 @@ class FakeService {
     port_ = port == 0 ? server_->bind_to_any_port("127.0.0.1")
                       : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
     thread_ = std::thread([this] { server_->listen_after_bind(); });
-    return port_;
+    // stop() is lost on a server that has not started listening yet.
+    for (int i = 0; i < 5000 && !server_->is_running(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return server_->is_running() ? port_ : -1;
   }
   void stop() {
     server_->stop();
@@ -143,11 +146,32 @@ TEST(LoadGenerator, RidesThroughAStoppedServiceAndLogsEveryAttempt) {
   }
 }
 
+TEST(LoadGenerator, KeepsToItsRate) {
+  FakeService service;
+  const int port = service.start();
+  ASSERT_GT(port, 0);
+  LoadOptions options;
+  options.port = port;
+  options.clients = 4;
+  options.seconds = 0.5;
+  options.rate = 200;
+  options.sizes.fixedSize = 16;
+  LoadReport report;
+  std::string error;
+  ASSERT_TRUE(LoadGenerator(options).run(&report, &error)) << error;
+  service.stop();
+  // The schedule allows 100 PUTs in the half second; a slow machine may send fewer, never more.
+  EXPECT_LE(report.attempts, 100u);
+  EXPECT_GE(report.attempts, 30u);
+  EXPECT_EQ(report.created + report.committed, report.attempts);
+}
+
 TEST(LoadGenerator, StopsByItselfWhenNobodyListens) {
   // A port that refused connections a moment ago: every attempt fails and is retried with a
   // bounded back-off until the duration is over.
   FakeService service;
   const int port = service.start();
+  ASSERT_GT(port, 0);
   service.stop();
   LoadOptions options;
   options.port = port;

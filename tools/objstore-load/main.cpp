@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
   run->add_option("--keys", load.keysPerClient, "keys per client")->check(CLI::Range(1, 1 << 24));
   run->add_option("--wait-percent", load.waitPercent, "PUTs sent with ?wait=committed")
       ->check(CLI::Range(0, 100));
+  run->add_option("--rate", load.rate, "PUTs per second of all clients; 0: no limit")
+      ->check(CLI::Range(0.0, 1e7));
   run->add_option("--size", size, "every object this size (bytes, KiB, MiB); default: a mix");
   run->add_option("--max-size", load.sizes.maxSize, "largest object of the mix")
       ->check(CLI::Range(uint64_t{0}, uint64_t{1} << 30));
