@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ cmake make pkg-config libboost-dev libgtest-dev libbenchmark-dev libcli11-dev
-          nlohmann-json3-dev libssl-dev binutils)
+          nlohmann-json3-dev libssl-dev binutils libcpp-httplib-dev libsqlite3-dev)
 if [ "${OBJSTORE_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang-14 libclang-rt-14-dev)
 fi

@@ -5,8 +5,10 @@
 
 #include "BackupRun.h"
 #include "CommandLine.h"
+#include "ServeCommand.h"
 
 int main(int argc, char** argv) {
+  objstore_host::RegisterServeCommand();
   const int status = objstore_host::RunCommandLine(argc, argv, std::cout, std::cerr);
   if (objstore_host::BackupRun::JobLeftRunning()) {
     // A job whose end failed keeps the pipeline's threads, which would run into the static

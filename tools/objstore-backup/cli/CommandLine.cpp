@@ -9,6 +9,7 @@
 #include "HelpFormatter.h"
 #include "NumericOptions.h"
 #include "ObjectStoreVersion.h"
+#include "SharedOptions.h"
 
 namespace objstore_host {
 
@@ -29,6 +30,8 @@ struct Parsed {
   DemoOptions demo;
   std::function<int(std::ostream&, std::ostream&)> run;
 };
+
+}  // namespace
 
 // An empty value of a path (or a fault plan, or a log file) would silently mean "the default"
 // or "nothing", which sends data where nobody asked: refused, with the option's name.
@@ -109,6 +112,8 @@ void AddStoreOption(CLI::App* command, std::string* storeDir) {
       ->check(NonEmpty())
       ->type_name("DIR");
 }
+
+namespace {
 
 void AddExtentOption(CLI::App* command, uint64_t* extentSize) {
   AddSizeOption(command, "--extent-size", extentSize, 1, uint64_t{1} << 30,
@@ -316,6 +321,15 @@ std::string CommandName(const CLI::App& app, int argc, const char* const* argv,
 
 }  // namespace
 
+std::vector<CommandHook>& CommandHooks() {
+  static std::vector<CommandHook> hooks;
+  return hooks;
+}
+
+void AddCommandHook(CommandHook hook) {
+  CommandHooks().push_back(std::move(hook));
+}
+
 int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
   try {
     CLI::App app(
@@ -336,6 +350,8 @@ int RunCommandLine(int argc, const char* const* argv, std::ostream& out, std::os
     AddCheck(app, &parsed);
     AddList(app, &parsed);
     AddDemo(app, &parsed);
+    for (const CommandHook& hook : CommandHooks())
+      hook(app, &parsed.common, &parsed.job, &parsed.run);
     std::string unknown;
     const std::string command = CommandName(app, argc, argv, &unknown);
     if (!unknown.empty()) {

@@ -261,8 +261,8 @@ static bool BackupDirsApart(const BackupOptions& o, std::ostream& err) {
 
 // The store, the root, the job options and the log of a backup; an exit status and one line on
 // `err` when the arguments do not allow a backup. Runs before any progress is shown.
-static int PrepareBackup(const JobOptions& job, const CommonOptions& common, BackupOptions* options,
-                         bool* rootCreated, std::ostream& err) {
+int PrepareBackup(const JobOptions& job, const CommonOptions& common, BackupOptions* options,
+                  bool* rootCreated, std::ostream& err) {
   options->rootBase = ChooseRootBase(options->rootBase);
   if (options->rootBase.empty()) {
     err << kProgram << ": error: " << NoRootBaseMessage() << "\n";

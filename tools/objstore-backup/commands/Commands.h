@@ -54,6 +54,12 @@ struct JobOptions {
   double statsIntervalSeconds = 5;  // of the statistics file
 };
 
+// What a command that runs backup jobs does before it starts: resolves the root base and the
+// store, checks the directories are apart, creates the root base's last part, routes the log
+// and applies the job options. Returns kExitOk, or the exit status with one line on `err`.
+int PrepareBackup(const JobOptions& job, const CommonOptions& common, BackupOptions* options,
+                  bool* rootCreated, std::ostream& err);
+
 int RunIngestCommand(const IngestOptions& options, const CommonOptions& common, std::ostream& out,
                      std::ostream& err);
 int RunBackupCommand(const BackupOptions& options, const JobOptions& job,

@@ -109,6 +109,7 @@ std::string ObjectMetadata::serialize() const {
       << "mode=" << mode << "\n"
       << "mtime=" << time << "\n"
       << "target=" << Escape(linkTarget) << "\n";
+  if (version != 0) out << "version=" << version << "\n";
   return out.str();
 }
 
@@ -145,6 +146,8 @@ bool ObjectMetadata::parse(const std::string& text, std::string* error) {
       good = ParseTime(value, &parsed.mtimeSeconds, &parsed.mtimeNanos);
     } else if (name == "target") {
       good = Unescape(value, &parsed.linkTarget);
+    } else if (name == "version") {
+      good = ParseUnsigned(value, &parsed.version);
     }  // other names: fields of a later format, ignored
     if (!good) {
       *error = "bad metadata value for [" + name + "]";

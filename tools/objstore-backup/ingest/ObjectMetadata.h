@@ -26,6 +26,7 @@ struct ObjectMetadata {
   int64_t mtimeSeconds = 0;
   uint32_t mtimeNanos = 0;
   std::string linkTarget;  // symbolic links
+  uint64_t version = 0;    // the service's version of the object; 0: none (not written)
 
   std::string serialize() const;
   // Fills the fields from serialized text. False, with the reason in `error`, for text that is
