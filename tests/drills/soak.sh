@@ -24,7 +24,7 @@ MINUTES=1
 KILLS=3
 SEED=1
 RATE=150
-CLIENTS=4
+CLIENTS=8
 while [ $# -gt 0 ]; do
   case $1 in
     --minutes) MINUTES=$2; shift 2 ;;
@@ -42,7 +42,6 @@ WINDOW=60
 [ "$SECONDS_TOTAL" -lt 300 ] && WINDOW=20
 # Faults of the pipeline, counted per process: each incarnation of the service meets them.
 FAULTS=${SOAK_FAULTS:-sendHeader=50,sendUserBufData=400,sendEof=900,commitData=3}
-export OBJSTORE_PIPELINE_COMMIT_MS=${OBJSTORE_PIPELINE_COMMIT_MS:-200}
 
 CACHE=$WORK/cache ROOT=$WORK/root STORE=$WORK/store
 SERVE_PID= LOAD_PID= SAMPLER_PID= PROM_PID=
@@ -84,7 +83,7 @@ start_service() {
   INCARNATION=$((INCARNATION + 1))
   echo "$INCARNATION" > "$WORK/incarnation"
   "$PROGRAM" serve --listen "127.0.0.1:$PORT" --cache "$CACHE" --root "$ROOT" --store "$STORE" \
-    --streams 3 --threads 4 --job-objects 2000 --job-seconds 5 --ack-timeout 30 \
+    --streams 3 --threads 4 --job-objects 2000 --job-seconds 5 --ack-timeout 30 --commit-ms 200 \
     --faults "$FAULTS" --no-progress > "$WORK/serve-$INCARNATION.out" 2> "$WORK/serve-$INCARNATION.err" &
   SERVE_PID=$!
   if ! wait_ready "http://127.0.0.1:$PORT/healthz" 60 "$SERVE_PID"; then
@@ -128,10 +127,10 @@ EOF
     || { echo "  FAIL  Prometheus did not become ready"; tail -3 "$WORK/prometheus.log"; exit 1; }
 }
 
-# Kill moments: K distinct seconds drawn from the seed, between a tenth and two thirds of the
-# run, so that the last third runs without a kill (its memory must stay flat).
+# Kill moments: K seconds drawn from the seed, between a tenth and 55% of the run, so that the
+# rest runs without a kill: its memory must stay flat, and it holds windows for Prometheus.
 kill_moments() {
-  local first=$((SECONDS_TOTAL / 10)) last=$((SECONDS_TOTAL * 2 / 3))
+  local first=$((SECONDS_TOTAL / 10)) last=$((SECONDS_TOTAL * 55 / 100))
   RANDOM=$SEED
   for _ in $(seq 1 "$KILLS"); do
     echo $((first + RANDOM % (last - first + 1)))
@@ -232,7 +231,7 @@ else
   fail "what the clients PUT" "$(head -5 "$WORK/verdict.out")"
 fi
 
-leftover=$(find "$ROOT" -mindepth 2 -maxdepth 2 2> /dev/null | head -3)
+leftover=$(find "$ROOT" -mindepth 2 -maxdepth 2 -type d 2> /dev/null | head -3)
 [ -z "$leftover" ] && pass "no job directory left under the root" \
   || fail "job directories" "left under the root: $leftover"
 segments=$(find "$CACHE" -type f 2> /dev/null | wc -l)

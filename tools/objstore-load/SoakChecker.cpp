@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <tuple>
 
 #include "CommitSampler.h"
 #include "ObjectContent.h"
@@ -18,6 +19,8 @@ std::string SoakVerdict::json() const {
                         {"unknown_stored", unknownStored},
                         {"stored_copies", storedCopies},
                         {"duplicates", duplicates},
+                        {"duplicates_after_kill", duplicatesAfterKill},
+                        {"duplicates_after_failed_send", duplicatesAfterFailedSend},
                         {"restored_files", restoredFiles},
                         {"max_sample_delay_ms", maxSampleDelayMicros / 1000.0}}
       .dump();
@@ -32,6 +35,10 @@ void SoakChecker::addPut(const PutRecord& put) {
 
 void SoakChecker::addStoredCopy(const StoredCopy& copy) {
   copies_.push_back(copy);
+}
+
+void SoakChecker::addFailedItem(const FailedItem& item) {
+  failedItems_[CommitSampler::StreamKey(item.runId, item.aFileId)].push_back(item.index);
 }
 
 void SoakChecker::addRestoredFile(const RestoredFile& file) {
@@ -119,16 +126,7 @@ void SoakChecker::checkStore(SoakVerdict* verdict) {
     }
     copiesOf_[{copy.key, gen}].push_back(&copy);
   }
-  for (const auto& [name, copies] : copiesOf_) {
-    verdict->duplicates += copies.size() - 1;
-    std::set<int64_t> processes;
-    for (const StoredCopy* copy : copies) processes.insert(copy->pid);
-    if (processes.size() != copies.size())
-      verdict->failures.push_back(name.first + " generation " + std::to_string(name.second) +
-                                  " was committed " + std::to_string(copies.size()) + " times by " +
-                                  std::to_string(processes.size()) +
-                                  " server process(es): a duplicate without a kill");
-  }
+  checkDuplicates(verdict);
   for (const auto& [key, generations] : keys_) {
     for (const auto& [number, gen] : generations) {
       for (const PutRecord& put : gen.committedAnswers) {
@@ -138,6 +136,45 @@ void SoakChecker::checkStore(SoakVerdict* verdict) {
       }
     }
   }
+}
+
+void SoakChecker::checkDuplicates(SoakVerdict* verdict) {
+  for (auto& [name, copies] : copiesOf_) {
+    if (copies.size() < 2) continue;
+    verdict->duplicates += copies.size() - 1;
+    // The copies in the order they were sent: processes follow one another, as do the jobs of
+    // one process and the items of one stream.
+    std::sort(copies.begin(), copies.end(), [](const StoredCopy* a, const StoredCopy* b) {
+      return std::tie(a->pid, a->jobId, a->runId, a->aFileId, a->index) <
+             std::tie(b->pid, b->jobId, b->runId, b->aFileId, b->index);
+    });
+    std::string unexplained;
+    for (size_t i = 0; i + 1 < copies.size(); ++i) {
+      const StoredCopy& copy = *copies[i];
+      if (copy.pid != copies[i + 1]->pid) {
+        ++verdict->duplicatesAfterKill;
+      } else if (handedBack(copy)) {
+        ++verdict->duplicatesAfterFailedSend;
+      } else {
+        unexplained += " job " + std::to_string(copy.jobId) + " stream " +
+                       std::to_string(copy.aFileId) + " item " + std::to_string(copy.index) +
+                       " pid " + std::to_string(copy.pid) + ";";
+      }
+    }
+    if (!unexplained.empty())
+      verdict->failures.push_back(name.first + " generation " + std::to_string(name.second) +
+                                  " was committed " + std::to_string(copies.size()) +
+                                  " times; sent again with neither a kill nor a failed send after"
+                                  " it:" +
+                                  unexplained);
+  }
+}
+
+bool SoakChecker::handedBack(const StoredCopy& copy) const {
+  auto found = failedItems_.find(CommitSampler::StreamKey(copy.runId, copy.aFileId));
+  if (found == failedItems_.end()) return false;
+  return std::any_of(found->second.begin(), found->second.end(),
+                     [&](uint64_t failed) { return failed > copy.index; });
 }
 
 void SoakChecker::checkCommittedAnswer(const PutRecord& put, uint64_t gen,

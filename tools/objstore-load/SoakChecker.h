@@ -9,9 +9,13 @@
 //     client made under that key;
 //   - every PUT answered 200 is among the committed items of the job and stream its answer named,
 //     as counted by the committed count read right after the answer;
-//   - a generation is committed more than once only by different server processes (a copy sent
-//     again after a kill); such duplicates are counted.
-// Feed it with addPut, addStoredCopy and addRestoredFile in any order, then call finish().
+//   - a generation is committed more than once only when the copies before the last were sent
+//     by a process that was killed later (the next one sent what its cache still held), or were
+//     handed back by a failed send after them on their stream (the library hands back every
+//     uncommitted item of the stream, and the pipeline may commit them anyway); such duplicates
+//     are counted by cause.
+// Feed it with addPut, addStoredCopy, addFailedItem and addRestoredFile in any order, then call
+// finish().
 // Not thread-safe.
 #ifndef OBJSTORE_LOAD_SOAKCHECKER_H_
 #define OBJSTORE_LOAD_SOAKCHECKER_H_
@@ -39,6 +43,14 @@ struct StoredCopy {
   int64_t pid = 0;          // of the process that ran the run (its manifest)
 };
 
+// An item of the store that did not end with success (a failed send): the stream's uncommitted
+// items before it were handed back to be sent again.
+struct FailedItem {
+  std::string runId;
+  uint32_t aFileId = 0;
+  uint64_t index = 0;
+};
+
 // A regular file of the restored tree.
 struct RestoredFile {
   std::string key;  // its path below the restore target
@@ -54,7 +66,9 @@ struct SoakVerdict {
   uint64_t unknown = 0;               // ... never acknowledged
   uint64_t unknownStored = 0;         // ... of those, found committed in the store
   uint64_t storedCopies = 0;
-  uint64_t duplicates = 0;  // copies beyond the first of a generation (all after a kill)
+  uint64_t duplicates = 0;                 // copies beyond the first of a generation
+  uint64_t duplicatesAfterKill = 0;        // ... sent again by the next process
+  uint64_t duplicatesAfterFailedSend = 0;  // ... handed back by a failed send in one process
   uint64_t restoredFiles = 0;
   int64_t maxSampleDelayMicros = 0;  // from a 200 answer to the end of its committed-count read
 
@@ -67,6 +81,7 @@ class SoakChecker {
 
   void addPut(const PutRecord& put);
   void addStoredCopy(const StoredCopy& copy);
+  void addFailedItem(const FailedItem& item);
   void addRestoredFile(const RestoredFile& file);
   // Problems found while reading the inputs (a damaged store, an unreadable log line).
   void addProblem(const std::string& problem) { problems_.push_back(problem); }
@@ -87,11 +102,16 @@ class SoakChecker {
   uint64_t generationOf(const std::string& key, uint64_t size, uint64_t digest);
   void checkRestored(SoakVerdict* verdict);
   void checkStore(SoakVerdict* verdict);
+  void checkDuplicates(SoakVerdict* verdict);
+  // Whether a failed send on the copy's stream after it handed the copy back.
+  bool handedBack(const StoredCopy& copy) const;
   void checkCommittedAnswer(const PutRecord& put, uint64_t gen, SoakVerdict* verdict) const;
 
   const uint64_t seed_;
   std::map<std::string, Generations> keys_;
   std::vector<StoredCopy> copies_;
+  // "<run id>/<aFile ID>" -> the numbers of its failed items.
+  std::map<std::string, std::vector<uint64_t>> failedItems_;
   std::vector<RestoredFile> restored_;
   std::vector<std::string> problems_;
   // (key, generation) -> its committed copies, filled by checkStore.

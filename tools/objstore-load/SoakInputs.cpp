@@ -66,6 +66,8 @@ void ReadStream(const OBJECTOPSAPI::StoreRun& run, size_t streamIndex, SoakCheck
     }
     if (!more) break;
     if (!item.damage.empty()) checker->addProblem(Where(stream, item) + ": " + item.damage);
+    if (!item.success && item.damage.empty())
+      checker->addFailedItem({run.manifest.runId, stream.aFileId, item.index});
     if (!item.committed || !item.success || !item.damage.empty()) continue;
     StoredCopy copy;
     copy.jobId = run.manifest.jobId;
