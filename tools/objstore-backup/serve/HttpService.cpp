@@ -220,6 +220,7 @@ void HttpService::handlePut(const httplib::Request& request, httplib::Response& 
     return;
   }
   if (!received) {
+    ++metrics_.bodiesCut;
     Refuse(response, 400, "the body could not be read");
     response.set_header("Connection", "close");
     return;

@@ -77,15 +77,17 @@ int ObjectWriter::put(const std::string& key, ObjectBody& body,
   row->size = metadata.size;
   row->state = ObjectState::kCached;
   row->putTime = std::chrono::duration<double>(sinceEpoch).count();
+  // The row's transaction and the sync run at once: a row lost with the machine is restored
+  // from the segment when the service starts (BackupService::reconcile).
+  const uint64_t ticket = catalog_.insert(*row);
+  const int synced = sync_.waitDurable();
   std::string why;
-  // The catalog's transaction is written first, so that the one sync covers it too when the
-  // catalog lives on the cache's file system.
-  const bool recorded = catalog_.wait(catalog_.insert(*row), &why);
-  const int synced = recorded ? sync_.waitDurable() : 0;
+  const bool recorded = catalog_.wait(ticket, &why);
   if (!recorded || synced != 0) {
-    *error = recorded ? std::string("cannot sync the disk cache: ") + std::strerror(synced) : why;
+    *error =
+        synced != 0 ? std::string("cannot sync the disk cache: ") + std::strerror(synced) : why;
     cache_.removeSegment(id);
-    if (recorded) catalog_.markLost(id);
+    catalog_.markLost(id);
     return 500;
   }
   ++metrics_.objectsWaiting;

@@ -64,7 +64,8 @@ nlohmann::json ServeMetrics::json() const {
           {"objects_waiting", objectsWaiting.load()},
           {"jobs_started", jobsStarted.load()},
           {"jobs_ended", jobsEnded.load()},
-          {"resends", resends.load()}};
+          {"resends", resends.load()},
+          {"bodies_cut_short", bodiesCut.load()}};
 }
 
 }  // namespace objstore_host

@@ -25,6 +25,7 @@ class ServeMetrics {
   std::atomic<uint64_t> jobsStarted{0};
   std::atomic<uint64_t> jobsEnded{0};
   std::atomic<uint64_t> resends{0};
+  std::atomic<uint64_t> bodiesCut{0};  // PUTs whose client went away before the body was in
   Histogram putSeconds;
   Histogram putToCommitSeconds;
 

@@ -1,0 +1,330 @@
+// The service in-process on 127.0.0.1 and an ephemeral port, with a fast-committing pipeline.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "BackupService.h"
+#include "PipelineOptions.h"
+#include "StoreWalker.h"
+#include "TestSupport.h"
+
+namespace objstore_host {
+namespace {
+
+// The regular files under `dir`, whatever their names (segments and temporaries alike).
+std::vector<std::string> FilesUnder(const std::string& dir) {
+  std::vector<std::string> files;
+  std::error_code error;
+  for (std::filesystem::recursive_directory_iterator it(dir, error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->is_regular_file()) files.push_back(it->path().string());
+  }
+  return files;
+}
+
+// A raw connection, for requests httplib's client would not send (a body cut short, a body
+// announced and never sent).
+class RawConnection {
+ public:
+  explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  }
+  ~RawConnection() { close(); }
+  bool connected() const { return connected_; }
+  bool send(const std::string& bytes) {
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+  }
+  // What arrives within `timeout` until the peer closes or a complete head and `Content-Length`
+  // body are in.
+  std::string receive(std::chrono::milliseconds timeout) {
+    std::string received;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!complete(received)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd ready{fd_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
+      char buffer[4096];
+      const ssize_t n = recv(fd_, buffer, sizeof(buffer), 0);
+      if (n <= 0) break;
+      received.append(buffer, static_cast<size_t>(n));
+    }
+    return received;
+  }
+  void close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  static bool complete(const std::string& text) {
+    const size_t end = text.find("\r\n\r\n");
+    if (end == std::string::npos) return false;
+    const size_t length = text.find("Content-Length: ");
+    if (length == std::string::npos || length > end) return true;
+    return text.size() >= end + 4 + std::stoul(text.substr(length + 16));
+  }
+
+  int fd_;
+  bool connected_ = false;
+};
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    options_.backup.cacheDir = dir_.sub("cache");
+    options_.backup.rootBase = dir_.sub("root");
+    options_.backup.storeDir = dir_.sub("store");
+    options_.listen = "127.0.0.1:0";
+    options_.maxObjectSize = 64 * 1024;
+    options_.ackTimeoutSeconds = 30;
+    options_.jobSeconds = 60;
+    OBJECTOPSAPI::PipelineOptions pipeline = OBJECTOPSAPI::PipelineOptions::Current();
+    pipeline.commitMs = 20;
+    OBJECTOPSAPI::PipelineOptions::Override(pipeline);
+  }
+
+  void start() {
+    service_.reset(new BackupService(options_));
+    std::string error;
+    ASSERT_TRUE(service_->start(&error)) << error;
+    client_.reset(new httplib::Client("127.0.0.1", service_->port()));
+  }
+
+  nlohmann::json status() {
+    httplib::Result result = client_->Get("/status");
+    return result ? nlohmann::json::parse(result->body) : nlohmann::json();
+  }
+
+  objstore_testing::TempDir dir_;
+  ServeOptions options_;
+  std::unique_ptr<BackupService> service_;
+  std::unique_ptr<httplib::Client> client_;
+};
+
+TEST_F(ServiceTest, PutWaitCommittedAnswersOnlyOnceTheObjectIsCommittedInTheStore) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  const std::string body = "the body of the object";
+  httplib::Result result =
+      client_->Put("/objects/dir/file.txt?wait=committed", body, "application/octet-stream");
+  ASSERT_TRUE(result);
+  ASSERT_EQ(200, result->status) << result->body;
+  const nlohmann::json answer = nlohmann::json::parse(result->body);
+  EXPECT_EQ("committed", answer["state"]);
+  EXPECT_EQ("dir/file.txt", answer["key"]);
+  EXPECT_EQ(body.size(), answer["size"]);
+  const int64_t job = answer["job"];
+  EXPECT_GT(job, 0);
+  EXPECT_GE(answer["stream"].get<int>(), 0);
+  // The commit left the cache empty and the catalog knowing.
+  EXPECT_TRUE(FilesUnder(options_.backup.cacheDir).empty());
+  result = client_->Get("/objects/dir/file.txt");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(200, result->status);
+  EXPECT_EQ("committed", nlohmann::json::parse(result->body)["state"]);
+  // The copy in the store is whole, with the key and the version.
+  int copies = 0;
+  WalkStats stats;
+  StoreWalker(options_.backup.storeDir)
+      .walk(
+          job, false,
+          [&](const StoredCopy& copy) {
+            ++copies;
+            EXPECT_EQ("dir/file.txt", copy.metadata.path);
+            EXPECT_EQ(answer["version"].get<uint64_t>(), copy.metadata.version);
+            std::string data;
+            for (const auto& section : copy.item->sections) {
+              if (section.type == OBJECTOPSAPI::kStoreRecordData) data += section.bytes;
+            }
+            EXPECT_EQ(body, data);
+          },
+          &stats);
+  EXPECT_EQ(1, copies);
+}
+
+TEST_F(ServiceTest, ANewPutMakesANewVersionAndTheLatestIsReported) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  httplib::Result first = client_->Put("/objects/k", "one", "text/plain");
+  httplib::Result second = client_->Put("/objects/k", "second", "text/plain");
+  ASSERT_TRUE(first && second);
+  ASSERT_EQ(201, first->status);
+  ASSERT_EQ(201, second->status);
+  const nlohmann::json a = nlohmann::json::parse(first->body);
+  const nlohmann::json b = nlohmann::json::parse(second->body);
+  EXPECT_GT(b["version"].get<uint64_t>(), a["version"].get<uint64_t>());
+  EXPECT_NE(a["id"], b["id"]);
+  httplib::Result got = client_->Get("/objects/k");
+  ASSERT_TRUE(got);
+  const nlohmann::json latest = nlohmann::json::parse(got->body);
+  EXPECT_EQ(b["version"], latest["version"]);
+  EXPECT_EQ(6u, latest["size"]);
+  EXPECT_EQ(404, client_->Get("/objects/unknown")->status);
+}
+
+TEST_F(ServiceTest, RefusedRequestsGetTheirStatusAndLeaveNothingBehind) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  struct Case {
+    std::string method;
+    std::string target;
+    int status;
+  };
+  const std::string longKey(1025, 'k');
+  const Case cases[] = {
+      {"PUT", "/objects/a/%2e%2e/b", 400}, {"PUT", "/objects/a/../b", 400},
+      {"PUT", "/objects/%2Fabs", 400},     {"PUT", "/objects//abs", 400},
+      {"PUT", "/objects/a//b", 400},       {"PUT", "/objects/a/./b", 400},
+      {"PUT", "/objects/a%00b", 400},      {"PUT", "/objects/%C0%AF", 400},
+      {"PUT", "/objects/", 400},           {"PUT", "/objects/" + longKey, 400},
+      {"PUT", "/elsewhere", 404},          {"GET", "/nothing", 404},
+      {"DELETE", "/objects/a", 405},       {"POST", "/objects/a", 405},
+      {"POST", "/metrics", 405},           {"PUT", "/healthz", 405},
+  };
+  for (const Case& c : cases) {
+    RawConnection connection(service_->port());
+    ASSERT_TRUE(connection.connected());
+    ASSERT_TRUE(connection.send(c.method + " " + c.target +
+                                " HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello"));
+    const std::string answer = connection.receive(std::chrono::seconds(10));
+    EXPECT_EQ(0u, answer.find("HTTP/1.1 " + std::to_string(c.status)))
+        << c.method << " " << c.target << ": " << answer;
+  }
+  EXPECT_TRUE(FilesUnder(options_.backup.cacheDir).empty());
+  EXPECT_EQ(0u, status()["puts"]);
+}
+
+TEST_F(ServiceTest, TooLargeBodiesAre413BeforeTheBodyIsSent) {
+  options_.maxObjectSize = 1000;
+  ASSERT_NO_FATAL_FAILURE(start());
+  for (const std::string expect : {"Expect: 100-continue\r\n", ""}) {
+    RawConnection connection(service_->port());
+    ASSERT_TRUE(connection.connected());
+    // The head only: the answer must come without a byte of the body.
+    ASSERT_TRUE(connection.send("PUT /objects/big HTTP/1.1\r\nHost: x\r\nContent-Length: 1001\r\n" +
+                                expect + "\r\n"));
+    const std::string answer = connection.receive(std::chrono::seconds(10));
+    EXPECT_EQ(0u, answer.find("HTTP/1.1 413")) << expect << answer;
+    EXPECT_EQ(std::string::npos, answer.find("100 Continue")) << answer;
+  }
+  // At the limit the body is taken; one byte more sent chunked (no length declared) is refused
+  // while it is read.
+  EXPECT_EQ(201, client_->Put("/objects/fits", std::string(1000, 'x'), "x")->status);
+  httplib::Result chunked = client_->Put(
+      "/objects/chunked",
+      [](size_t offset, httplib::DataSink& sink) {
+        if (offset < 1001)
+          sink.write(std::string(1001, 'y').data(), 1001);
+        else
+          sink.done();
+        return true;
+      },
+      "x");
+  ASSERT_TRUE(chunked);
+  EXPECT_EQ(413, chunked->status);
+  EXPECT_EQ(404, client_->Get("/objects/chunked")->status);
+  EXPECT_EQ(404, client_->Get("/objects/big")->status);
+}
+
+TEST_F(ServiceTest, AClientThatDisconnectsMidBodyLeavesNoSegmentAndNoTemporaryFile) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  {
+    RawConnection connection(service_->port());
+    ASSERT_TRUE(connection.connected());
+    ASSERT_TRUE(
+        connection.send("PUT /objects/cut HTTP/1.1\r\nHost: x\r\nContent-Length: 40000\r\n\r\n" +
+                        std::string(20000, 'z')));
+  }
+  // The handler notices the end of the connection and drops what it had.
+  for (int i = 0; i < 200 && status()["bodies_cut_short"] == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_EQ(1u, status()["bodies_cut_short"]);
+  EXPECT_TRUE(FilesUnder(options_.backup.cacheDir).empty());
+  EXPECT_EQ(404, client_->Get("/objects/cut")->status);
+  EXPECT_EQ(0u, status()["received_bytes"]);
+}
+
+TEST_F(ServiceTest, StopEndsTheJobWithEveryAcceptedObjectCommitted) {
+  OBJECTOPSAPI::PipelineOptions pipeline = OBJECTOPSAPI::PipelineOptions::Current();
+  pipeline.commitMs = 0;  // nothing commits before the job ends
+  pipeline.commitItems = 0;
+  OBJECTOPSAPI::PipelineOptions::Override(pipeline);
+  ASSERT_NO_FATAL_FAILURE(start());
+  const int kObjects = 20;
+  for (int i = 0; i < kObjects; ++i) {
+    ASSERT_EQ(
+        201,
+        client_->Put("/objects/o" + std::to_string(i), "data " + std::to_string(i), "x")->status);
+  }
+  EXPECT_EQ(200, client_->Get("/healthz")->status);
+  const nlohmann::json summary = service_->stop();
+  EXPECT_EQ(kObjects, summary["committed"]) << summary.dump();
+  EXPECT_EQ(0, summary["objects_waiting"]);
+  EXPECT_TRUE(summary["problems"].empty()) << summary.dump();
+  EXPECT_TRUE(FilesUnder(options_.backup.cacheDir).empty());
+  // No job directory is left for a restart to find.
+  EXPECT_TRUE(ObjectStore::LeftoverJobs::List(dir_.sub("root/OBJECTSTORE")).empty());
+  WalkStats stats;
+  int copies = 0;
+  StoreWalker(options_.backup.storeDir)
+      .walk(
+          0, true, [&copies](const StoredCopy&) { ++copies; }, &stats, false);
+  EXPECT_EQ(kObjects, copies);
+}
+
+TEST_F(ServiceTest, WhileStoppingHealthAndPutsAre503) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  std::thread stopper([this] { service_->stop(); });
+  // The stop refuses objects first; the server answers until it has stopped.
+  bool refused = false;
+  for (int i = 0; i < 400 && !refused; ++i) {
+    httplib::Result health = client_->Get("/healthz");
+    if (!health) break;
+    refused = health->status == 503;
+    if (refused) {
+      httplib::Result put = client_->Put("/objects/late", "x", "x");
+      if (put) {
+        EXPECT_EQ(503, put->status);
+      }
+    }
+  }
+  stopper.join();
+  EXPECT_TRUE(FilesUnder(options_.backup.cacheDir).empty());
+}
+
+TEST_F(ServiceTest, MetricsHoldTheServiceFamilies) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  ASSERT_EQ(200, client_->Put("/objects/m?wait=committed", "x", "x")->status);
+  httplib::Result metrics = client_->Get("/metrics");
+  ASSERT_TRUE(metrics);
+  for (const char* family :
+       {"objstore_serve_requests_total{method=\"PUT\",code=\"200\"} 1",
+        "objstore_serve_received_bytes_total 1", "objstore_serve_put_seconds_count 1",
+        "objstore_serve_put_to_commit_seconds_count 1", "objstore_serve_objects_waiting 0",
+        "objstore_serve_jobs_started_total 1", "objstore_serve_resends_total 0"}) {
+    EXPECT_NE(std::string::npos, metrics->body.find(family)) << family;
+  }
+  const nlohmann::json now = status();
+  EXPECT_GT(now["process"]["threads"].get<int>(), 1);
+  EXPECT_GT(now["process"]["open_fds"].get<int>(), 2);
+  EXPECT_EQ(1, now["library"]["controllers"]);
+}
+
+}  // namespace
+}  // namespace objstore_host
