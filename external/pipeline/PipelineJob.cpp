@@ -15,6 +15,7 @@
 #include "PipelineErrors.h"
 #include "PipelineFaults.h"
 #include "StoreIo.h"
+#include "StoreLeftovers.h"
 
 namespace OBJECTOPSAPI {
 
@@ -84,6 +85,12 @@ CUxError PipelineJob::Start(JobManifest manifest, const PipelineOptions& options
       options.storeDir.empty() ? PipelineOptions::ResolveStoreDir() : options.storeDir;
   CUxError error = StoreIo::MakeDirs(storeDir);
   if (error.IsError()) return error.Push(UX_CODE_LOCATION);
+  // What killed writers left would otherwise stay for good: no reader looks at those names.
+  std::vector<std::string> removed;
+  StoreLeftovers::Remove(storeDir, &removed);
+  for (const std::string& path : removed) {
+    OBJSTORE_LOG(1, "INFO: removed [%s], left by an interrupted write", path.c_str());
+  }
   std::string runDir;
   error = CreateRunDirectory(storeDir, manifest.jobId, &manifest.runId, &runDir);
   if (error.IsError()) return error;

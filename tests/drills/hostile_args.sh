@@ -39,6 +39,7 @@ store-in-cache        | - | backup --cache \$CACHE --root \$W/r --store \$CACHE/
 root-is-cache         | - | backup --cache \$CACHE --root \$CACHE --store \$STORE | 2 | objstore-backup: error: the root base (--root) [
 root-in-store         | - | backup --cache \$CACHE --root \$STORE/r --store \$STORE | 2 | objstore-backup: error: the root base (--root) [
 root-is-store         | - | backup --cache \$CACHE --root \$STORE --store \$STORE | 2 | objstore-backup: error: the root base (--root) [
+root-folder-is-store  | - | backup --cache \$CACHE --root \$W --store \$W/OBJECTSTORE | 2 | objstore-backup: error: the root folder (--root's OBJECTSTORE) [
 restore-to-store      | - | restore --store \$STORE --job 1 --to \$STORE   | 2 | objstore-backup: error: the target (--to) [
 restore-into-store    | - | restore --store \$STORE --job 1 --to \$STORE/x/y | 2 | objstore-backup: error: the target (--to) [
 restore-store-spelt   | - | restore --store \$STORE --job 1 --to \$STORE/../store/x | 2 | objstore-backup: error: the target (--to) [

@@ -69,7 +69,8 @@ BackupResult BackupRun::run() {
     sampler.start();
     const Clock::time_point sending = Clock::now();
     sendAll();
-    if (controllers_.empty()) {
+    result_.jobStarted = !controllers_.empty();
+    if (!result_.jobStarted) {
       result_.error = "the backup job could not be started";
       if (!result_.warnings.empty()) result_.error += ": " + result_.warnings.back();
     } else {
@@ -349,6 +350,8 @@ void BackupRun::account() {
     std::map<std::string, std::string>::const_iterator reason = lastError_.find(item);
     if (reason != lastError_.end()) {
       result_.reasons[item] = reason->second;
+    } else if (!result_.jobStarted) {
+      result_.reasons[item] = "not sent: the backup job did not start";
     } else {
       result_.reasons[item] =
           result_.interrupted ? "not sent: the backup was interrupted" : "no commit arrived for it";

@@ -64,7 +64,8 @@ struct BackupOptions {
 
 struct BackupResult {
   std::string rootDir;
-  uint64_t items = 0;  // segments in the cache at the start
+  uint64_t items = 0;       // segments in the cache at the start
+  bool jobStarted = false;  // false: nothing was sent, so there is no rate to tell
   uint64_t committed = 0;
   uint64_t bytesSent = 0;
   uint64_t sendFailures = 0;  // sendItem calls that failed

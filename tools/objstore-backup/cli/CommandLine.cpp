@@ -208,9 +208,12 @@ void AddVerify(CLI::App& app, Parsed* p) {
 
 void AddRestore(CLI::App& app, Parsed* p) {
   CLI::App* command = app.add_subcommand(
-      "restore", "Write the latest committed copy of every object of a job under a directory");
+      "restore",
+      "Write the latest committed copy of every object (of one job, else of every job) under a "
+      "directory");
   AddStoreOption(command, &p->restore.storeDir);
-  AddJobOption(command, &p->restore.jobId, "Job id")->required()->default_str("");
+  CLI::Option* job = AddJobOption(command, &p->restore.jobId, "Only this job's copies")
+                         ->default_str("every job: the highest version, then the latest job");
   command
       ->add_option("--to", p->restore.targetDir,
                    "Target directory (created if missing); not the store or inside it")
@@ -221,7 +224,8 @@ void AddRestore(CLI::App& app, Parsed* p) {
                     "Replace existing files that differ (atomically); without it they are "
                     "left alone and reported");
   AddCommonOptions(command, &p->common);
-  command->callback([p] {
+  command->callback([p, job] {
+    p->restore.allJobs = job->count() == 0;
     p->run = [p](std::ostream& out, std::ostream& err) {
       return RunRestoreCommand(p->restore, p->common, out, err);
     };

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,6 @@
 #include <memory>
 
 #include "HostLog.h"
-#include "NumericOptions.h"
 #include "PathRules.h"
 #include "PerfProbe.h"
 #include "PipelineFaults.h"
@@ -31,6 +31,18 @@ const char kProgram[] = "objstore-backup";
 const char kInterruptNotice[] =
     "interrupted: finishing the items in flight; press Ctrl-C again to stop at once\n";
 
+// A count from 1 to `max` in decimal digits, nothing else (the command line's number rules live
+// above this layer).
+bool ReadSeamCount(const char* text, uint64_t max, uint64_t* value) {
+  if (*text < '0' || *text > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long read = std::strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0' || read < 1 || read > max) return false;
+  *value = read;
+  return true;
+}
+
 // A test seam: with OBJSTORE_BACKUP_INTERRUPT_AFTER=N the process raises SIGINT in the thread
 // that completed the N-th send, so that tests interrupt a job at a known point without timing;
 // OBJSTORE_BACKUP_INTERRUPT_SIGNALS=K raises it K times at once, as one press sent to the
@@ -40,8 +52,8 @@ std::function<void()> InterruptSeam() {
   const char* copiesText = std::getenv("OBJSTORE_BACKUP_INTERRUPT_SIGNALS");
   uint64_t after = 0;
   uint64_t copies = 1;
-  if (text == nullptr || !ReadDecimal(text, uint64_t{1}, UINT64_MAX, &after)) return nullptr;
-  if (copiesText != nullptr) ReadDecimal(copiesText, uint64_t{1}, uint64_t{10}, &copies);
+  if (text == nullptr || !ReadSeamCount(text, UINT64_MAX, &after)) return nullptr;
+  if (copiesText != nullptr) ReadSeamCount(copiesText, 10, &copies);
   std::shared_ptr<std::atomic<uint64_t>> sent = std::make_shared<std::atomic<uint64_t>>(0);
   return [sent, after, copies] {
     if (++*sent != after) return;
@@ -250,13 +262,19 @@ static std::chrono::milliseconds StatsInterval(const JobOptions& job) {
 }
 
 // The directories of a backup must stay apart: a store or root inside the cache would be backed
-// up or cleaned as segments, a root inside the store would be read as runs.
+// up or cleaned as segments, a root inside the store would be read as runs. The library writes
+// under <base>/OBJECTSTORE, not the base itself, so that folder is compared too: a base outside
+// the store may still put it there.
 static bool BackupDirsApart(const BackupOptions& o, std::ostream& err) {
   const char* root = "the root base (--root)";
+  const char* folder = "the root folder (--root's OBJECTSTORE)";
+  const std::string rootFolder = LibraryRootFolder(o.rootBase);
   return Apart(o.storeDir, "the store", o.cacheDir, "the cache", err) &&
          Apart(o.cacheDir, "the cache", o.storeDir, "the store", err) &&
          Apart(o.rootBase, root, o.cacheDir, "the cache", err) &&
-         Apart(o.rootBase, root, o.storeDir, "the store", err);
+         Apart(o.rootBase, root, o.storeDir, "the store", err) &&
+         Apart(rootFolder, folder, o.cacheDir, "the cache", err) &&
+         Apart(rootFolder, folder, o.storeDir, "the store", err);
 }
 
 // The store, the root, the job options and the log of a backup; an exit status and one line on
@@ -373,6 +391,20 @@ int RunRestoreCommand(const RestoreOptions& given, const CommonOptions& common, 
                 result.interrupted ? ScopedInterrupt::kExitStatus : kExitFailed);
 }
 
+// What a kill leaves and what another writer stored are no damage to committed objects: a
+// warning each, and the status stays that of the damage found.
+static void WarnOfWhatIsNoDamage(const WalkStats& walk, std::ostream& err) {
+  for (const std::string& path : walk.leftovers) {
+    err << kProgram << ": check: warning: [" << path
+        << "] was left by an interrupted write; the next backup job removes it\n";
+  }
+  if (walk.foreignCopies != 0) {
+    err << kProgram << ": check: warning: " << walk.foreignCopies
+        << " copies carry metadata in another writer's format, which this program cannot read; "
+           "their records, headers and sizes are proven\n";
+  }
+}
+
 int RunCheckCommand(const CheckOptions& given, const CommonOptions& common, std::ostream& out,
                     std::ostream& err) {
   if (!SetUpLogOrSay(common, "", err)) return kExitUsage;
@@ -391,6 +423,7 @@ int RunCheckCommand(const CheckOptions& given, const CommonOptions& common, std:
   if (!common.json) {
     for (const std::string& problem : walk.problems) out << problem << "\n";
   }
+  WarnOfWhatIsNoDamage(walk, err);
   if (!walk.problems.empty()) {
     failure = std::to_string(walk.problems.size()) + " problems" + FirstOf(walk.problems);
   }

@@ -30,6 +30,10 @@ bool IsSameOrInside(const std::string& path, const std::string& dir) {
   return true;
 }
 
+std::string LibraryRootFolder(const std::string& base) {
+  return (std::filesystem::path(base) / "OBJECTSTORE").string();
+}
+
 bool MakeLastComponent(const std::string& dir, bool* created, std::string* error) {
   *created = false;
   struct stat info;

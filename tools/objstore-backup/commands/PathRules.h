@@ -11,6 +11,9 @@ namespace objstore_host {
 // resolved as far as the paths exist, so another spelling of the same place still counts.
 bool IsSameOrInside(const std::string& path, const std::string& dir);
 
+// The folder the library keeps its state in when its root base is `base`: <base>/OBJECTSTORE.
+std::string LibraryRootFolder(const std::string& base);
+
 // Creates `dir` as mkdir does: its parent must exist already. `*created` says whether this
 // call made it. False, with the reason in `error`, when it is missing and cannot be made, or
 // exists and is not a directory.

@@ -35,7 +35,11 @@ Summary WalkSummary(const WalkStats& walk) {
   summary["failed_copies"] = walk.failedCopies;
   summary["streams_cut_short"] = walk.incompleteStreams;
   summary["damaged_copies"] = walk.damagedCopies;
+  summary["foreign_metadata_copies"] = walk.foreignCopies;
   summary["problems"] = Lines(walk.problems);
+  // Warnings, not problems: neither is damage to what was committed.
+  summary["foreign_metadata"] = Lines(walk.foreignLines);
+  summary["leftovers_of_interrupted_writes"] = Lines(walk.leftovers);
   return summary;
 }
 
@@ -131,13 +135,17 @@ Summary BackupSummary(const BackupResult& result) {
   summary["ok"] = result.ok();
   summary["interrupted"] = result.interrupted;
   summary["root_dir"] = result.rootDir;
+  summary["job_started"] = result.jobStarted;
   summary["items"] = result.items;
   summary["committed"] = result.committed;
   summary["left_for_the_next_run"] = result.notCommitted.size();
   summary["mib_sent"] = Mib(result.bytesSent);
   summary["seconds"] = Rounded(result.seconds);
-  summary["items_per_second"] = PerSecond(result.items, result.seconds);
-  summary["mib_per_second"] = PerSecond(Mib(result.bytesSent), result.seconds);
+  // A job that never started sent nothing: a rate over its seconds would read as a result.
+  if (result.jobStarted) {
+    summary["items_per_second"] = PerSecond(result.items, result.seconds);
+    summary["mib_per_second"] = PerSecond(Mib(result.bytesSent), result.seconds);
+  }
   summary["send_failures"] = result.sendFailures;
   summary["handed_back_in_failed_lists"] = result.handedBack;
   summary["resent"] = result.resent;

@@ -86,12 +86,47 @@ TEST(ObjectMetadataTest, AnyPathAndEveryFieldSurviveTheRoundTrip) {
   written.mtimeSeconds = -5;
   written.mtimeNanos = 999999999;
   written.linkTarget = "../t\narget";
+  written.version = 18446744073709551615ull;
   ObjectMetadata read;
   std::string error;
   ASSERT_TRUE(read.parse(written.serialize(), &error)) << error;
   EXPECT_EQ(written.serialize(), read.serialize());
   EXPECT_EQ(written.path, read.path);
   EXPECT_EQ(written.linkTarget, read.linkTarget);
+  EXPECT_EQ(written.version, read.version);
+}
+
+// Metadata written before versions existed must read back as version 0, and a copy without a
+// version must still write the text older readers know, line for line.
+TEST(ObjectMetadataTest, VersionLineIsOptional) {
+  const std::string unversioned =
+      "objstore-object 1\nkind=file\npath=a/b\nsize=3\nmode=420\nmtime=7.000000001\ntarget=\n";
+  ObjectMetadata read;
+  read.version = 9;
+  std::string error;
+  ASSERT_TRUE(read.parse(unversioned, &error)) << error;
+  EXPECT_EQ(0u, read.version);
+  EXPECT_EQ(unversioned, read.serialize());
+
+  read.version = 42;
+  EXPECT_EQ(unversioned + "version=42\n", read.serialize());
+}
+
+TEST(ObjectMetadataTest, OnlyTextStartingWithTheFormatLineIsThisFormat) {
+  const struct {
+    const char* text;
+    bool ours;
+  } cases[] = {
+      {"objstore-object 1\npath=a\n", true},
+      {"objstore-object 1", true},
+      {"objstore-object 1\n", true},
+      {"objstore-object 12\npath=a\n", false},
+      {"objstore-object 2\npath=a\n", false},
+      {"other-host-object 1\n", false},
+      {"{\"key\": \"a\"}", false},
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.ours, ObjectMetadata::IsThisFormat(c.text)) << c.text;
 }
 
 struct BadMetadata {
@@ -123,7 +158,11 @@ INSTANTIATE_TEST_SUITE_P(
                     BadMetadata{"ShortNanos", "objstore-object 1\npath=a\nmtime=1.5\n"},
                     BadMetadata{"AbsolutePath", "objstore-object 1\npath=/etc/passwd\n"},
                     BadMetadata{"ClimbingPath", "objstore-object 1\npath=a/../../b\n"},
-                    BadMetadata{"EmptyComponent", "objstore-object 1\npath=a//b\n"}),
+                    BadMetadata{"EmptyComponent", "objstore-object 1\npath=a//b\n"},
+                    BadMetadata{"NegativeVersion", "objstore-object 1\npath=a\nversion=-1\n"},
+                    BadMetadata{"VersionNotANumber", "objstore-object 1\npath=a\nversion=v2\n"},
+                    BadMetadata{"VersionTooLarge",
+                                "objstore-object 1\npath=a\nversion=18446744073709551616\n"}),
     [](const testing::TestParamInfo<BadMetadata>& info) { return info.param.name; });
 
 struct Link {

@@ -162,6 +162,12 @@ bool ObjectMetadata::parse(const std::string& text, std::string* error) {
   return true;
 }
 
+bool ObjectMetadata::IsThisFormat(const std::string& text) {
+  const size_t length = sizeof(kFormatLine) - 1;
+  return text.compare(0, length, kFormatLine) == 0 &&
+         (text.size() == length || text[length] == '\n');
+}
+
 bool ObjectMetadata::IsSafeRelativePath(const std::string& path) {
   if (path.empty() || path[0] == '/' || path.find('\0') != std::string::npos) return false;
   size_t start = 0;

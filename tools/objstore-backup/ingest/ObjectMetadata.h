@@ -26,12 +26,19 @@ struct ObjectMetadata {
   int64_t mtimeSeconds = 0;
   uint32_t mtimeNanos = 0;
   std::string linkTarget;  // symbolic links
-  uint64_t version = 0;    // the service's version of the object; 0: none (not written)
+  // Orders copies of one path written by a writer that counts its changes (the service sets it
+  // per key); 0 when the writer does not, and then the text carries no version line at all, so
+  // metadata written before the field existed reads back unchanged.
+  uint64_t version = 0;
 
   std::string serialize() const;
   // Fills the fields from serialized text. False, with the reason in `error`, for text that is
   // not metadata of this format or whose path is not a safe relative path.
   bool parse(const std::string& text, std::string* error);
+
+  // True when `text` claims this format (its first line names it): text that does not is
+  // another writer's metadata, which this program cannot read, rather than damaged metadata.
+  static bool IsThisFormat(const std::string& text);
 
   // True for a non-empty relative path without "." or ".." components or empty components:
   // restoring it cannot leave the target directory.

@@ -12,7 +12,7 @@ Restorer::Restorer(const RestoreOptions& options, ProgressCounters* progress)
 RestoreResult Restorer::run() {
   const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   result_ = RestoreResult();
-  latest_.clear();
+  latest_ = LatestCopies();
   const RestoreTarget target(options_.targetDir, options_.overwrite);
   std::string error;
   if (findLatestCopies()) {
@@ -20,12 +20,12 @@ RestoreResult Restorer::run() {
       result_.problems.push_back(error);
     } else {
       result_.temporariesRemoved = target.removeStaleTemporaries(&result_.problems);
-      if (progress_ != nullptr) progress_->totalItems = latest_.size();
+      if (progress_ != nullptr) progress_->totalItems = latest_.paths();
       StoreWalker walker(options_.storeDir);
       walker.stopWhen(options_.interrupt);
       walker.walk(
-          options_.jobId, false, [this, &target](const StoredCopy& copy) { restore(copy, target); },
-          &result_.walk);
+          options_.jobId, options_.allJobs,
+          [this, &target](const StoredCopy& copy) { restore(copy, target); }, &result_.walk);
     }
   }
   result_.interrupted = IsInterrupted(options_.interrupt);
@@ -35,14 +35,13 @@ RestoreResult Restorer::run() {
 
 bool Restorer::findLatestCopies() {
   WalkStats stats;
-  uint64_t copies = 0;
   StoreWalker walker(options_.storeDir);
   walker.stopWhen(options_.interrupt);
   const bool listed = walker.walk(
-      options_.jobId, false,
-      [this, &copies](const StoredCopy& copy) {
-        ++copies;
-        latest_[copy.metadata.path] = CopyPlace(copy.file, copy.item->index);
+      options_.jobId, options_.allJobs,
+      [this](const StoredCopy& copy) {
+        latest_.offer(copy.metadata.path, copy.metadata.version, copy.jobId,
+                      CopyPlace(copy.file, copy.item->index));
       },
       &stats, false);
   if (!listed) {
@@ -51,17 +50,17 @@ bool Restorer::findLatestCopies() {
   }
   if (IsInterrupted(options_.interrupt)) return false;
   if (stats.runs == 0) {
-    result_.problems.push_back("the store [" + options_.storeDir + "] holds no run of job " +
-                               std::to_string(options_.jobId));
+    result_.problems.push_back(
+        "the store [" + options_.storeDir + "] holds no run" +
+        (options_.allJobs ? "" : " of job " + std::to_string(options_.jobId)));
     return false;
   }
-  result_.superseded = copies - latest_.size();
+  result_.superseded = latest_.offered() - latest_.paths();
   return true;
 }
 
 void Restorer::restore(const StoredCopy& copy, const RestoreTarget& target) {
-  auto latest = latest_.find(copy.metadata.path);
-  if (latest == latest_.end() || latest->second != CopyPlace(copy.file, copy.item->index)) return;
+  if (!latest_.isChosen(copy.metadata.path, CopyPlace(copy.file, copy.item->index))) return;
   std::string why;
   switch (target.place(copy, &why)) {
     case RestoreTarget::kWritten:

@@ -1,7 +1,7 @@
-// Restorer: writes the objects of one backup job back under a directory, each under its path,
-// from its latest committed copy: files with their data, mode and modification time, symbolic
-// links with their target, empty directories. Restoring a tree that the host ingested gives a
-// tree that `diff -r` finds equal to the source.
+// Restorer: writes the objects of one backup job, or of every job of the store, back under a
+// directory, each under its path, from its latest committed copy (LatestCopies chooses it): files
+// with their data, mode and modification time, symbolic links with their target, empty directories.
+// Restoring a tree that the host ingested gives a tree that `diff -r` finds equal to the source.
 //
 // It first finds each object's latest copy (reading headers and metadata only), then restores
 // those copies, proving their data. Nothing is created when the store holds no run of the job.
@@ -12,10 +12,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "LatestCopies.h"
 #include "Progress.h"
 #include "RestoreTarget.h"
 #include "StoreWalker.h"
@@ -25,6 +25,7 @@ namespace objstore_host {
 struct RestoreOptions {
   std::string storeDir;
   int64_t jobId = 1;
+  bool allJobs = false;    // every job's copies, not only jobId's
   std::string targetDir;   // created when missing
   bool overwrite = false;  // replace existing files that differ
   // When set (by a signal handler, say), the restore stops after the object it is writing.
@@ -57,13 +58,13 @@ class Restorer {
   RestoreResult run();
 
  private:
-  // Finds each path's latest copy; false when there is nothing to restore.
+  // Chooses each path's latest copy; false when there is nothing to restore.
   bool findLatestCopies();
   void restore(const StoredCopy& copy, const RestoreTarget& target);
 
   const RestoreOptions options_;
   ProgressCounters* progress_;
-  std::map<std::string, CopyPlace> latest_;  // path -> where its latest copy lies
+  LatestCopies latest_;
   RestoreResult result_;
 };
 

@@ -3,13 +3,15 @@
 #include "ErrorText.h"
 #include "JobInfo.h"
 #include "StoreStreamReader.h"
+#include "StoreWalker.h"
 
 namespace objstore_host {
 
 namespace {
 
 // Adds the items of a stream's data file and its problems to `line`; an unreadable file counts
-// what could be read. Data is proven too, so that list sees the damage check sees.
+// what could be read. Data is proven too, and committed copies are read as check reads them (a
+// hostile path is damage), so that list sees the damage check sees.
 void CountItems(const OBJECTOPSAPI::StoreStreamInfo& stream, RunLine* line) {
   OBJECTOPSAPI::StoreStreamReader reader;
   CUxError error = reader.open(stream);
@@ -19,6 +21,11 @@ void CountItems(const OBJECTOPSAPI::StoreStreamInfo& stream, RunLine* line) {
     if (error.IsError()) break;
     if (more) ++line->items;
     if (more && !item.damage.empty()) ++line->damaged;
+    if (more && item.damage.empty() && item.committed && item.success) {
+      StoredCopy copy;
+      std::string ignored;
+      if (!StoreWalker::ReadCopy(item, &copy, &ignored) && !copy.foreignMetadata) ++line->damaged;
+    }
   }
   line->damaged += reader.problems().size() + (error.IsError() ? 1 : 0);
 }

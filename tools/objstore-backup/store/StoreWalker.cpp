@@ -4,6 +4,8 @@
 
 #include "BackupStoreReader.h"
 #include "ErrorText.h"
+#include "StoreFormat.h"
+#include "StoreLeftovers.h"
 
 namespace objstore_host {
 
@@ -11,6 +13,10 @@ using OBJECTOPSAPI::StoreItem;
 using OBJECTOPSAPI::StoreSection;
 
 namespace {
+
+// Lines kept of copies with another writer's metadata: a whole store of them would otherwise
+// fill the summary.
+const uint64_t kForeignLinesKept = 20;
 
 // "object <guid> [<path>]" as far as the item's header and metadata tell.
 std::string DescribeObject(const StoreItem& item) {
@@ -27,6 +33,14 @@ std::string ItemLine(const OBJECTOPSAPI::StoreStreamInfo& stream, const StoreIte
          DescribeObject(item);
 }
 
+// Whether `path`, under `storeDir`, lies in a run of job `jobId`.
+bool InJob(const std::string& path, const std::string& storeDir, int64_t jobId) {
+  const std::string rest = path.substr(storeDir.size() + 1);
+  int64_t pathJob = 0;
+  return OBJECTOPSAPI::ParseStoreRunDirName(rest.substr(0, rest.find('/')), &pathJob) &&
+         pathJob == jobId;
+}
+
 }  // namespace
 
 StoreWalker::StoreWalker(const std::string& storeDir) : storeDir_(storeDir) {}
@@ -41,6 +55,12 @@ bool StoreWalker::walk(int64_t jobId, bool allJobs,
     stats->problems.push_back("cannot list the store [" + storeDir_ + "]: " + ErrorText(error));
     return false;
   }
+  std::vector<std::string> leftovers;
+  if (!OBJECTOPSAPI::StoreLeftovers::Find(storeDir_, &leftovers).IsError()) {
+    for (const std::string& path : leftovers) {
+      if (allJobs || InJob(path, storeDir_, jobId)) stats->leftovers.push_back(path);
+    }
+  }
   std::stable_sort(runs.begin(), runs.end(),
                    [](const OBJECTOPSAPI::StoreRun& a, const OBJECTOPSAPI::StoreRun& b) {
                      return a.manifest.startTime < b.manifest.startTime;
@@ -50,12 +70,12 @@ bool StoreWalker::walk(int64_t jobId, bool allJobs,
     ++stats->runs;
     stats->problems.insert(stats->problems.end(), run.problems.begin(), run.problems.end());
     for (const OBJECTOPSAPI::StoreStreamInfo& stream : run.streams)
-      walkStream(stream, visit, stats, readData);
+      walkStream(run.manifest.jobId, stream, visit, stats, readData);
   }
   return true;
 }
 
-void StoreWalker::walkStream(const OBJECTOPSAPI::StoreStreamInfo& stream,
+void StoreWalker::walkStream(int64_t jobId, const OBJECTOPSAPI::StoreStreamInfo& stream,
                              const std::function<void(const StoredCopy&)>& visit, WalkStats* stats,
                              bool readData) const {
   OBJECTOPSAPI::StoreStreamReader reader;
@@ -84,10 +104,15 @@ void StoreWalker::walkStream(const OBJECTOPSAPI::StoreStreamInfo& stream,
     StoredCopy copy;
     std::string problem;
     if (!ReadCopy(item, &copy, &problem)) {
-      stats->problems.push_back(ItemLine(stream, item) + ": " + problem);
+      if (!copy.foreignMetadata) {
+        stats->problems.push_back(ItemLine(stream, item) + ": " + problem);
+      } else if (++stats->foreignCopies <= kForeignLinesKept) {
+        stats->foreignLines.push_back(ItemLine(stream, item) + ": " + problem);
+      }
       continue;
     }
     copy.file = stream.dataPath;
+    copy.jobId = jobId;
     ++stats->copies;
     visit(copy);
   }
@@ -107,20 +132,30 @@ void StoreWalker::walkStream(const OBJECTOPSAPI::StoreStreamInfo& stream,
 
 bool StoreWalker::ReadCopy(const StoreItem& item, StoredCopy* copy, std::string* error) {
   copy->guid = item.name;
+  copy->foreignMetadata = false;
   const bool hasHeader = !item.name.empty();
   bool hasMetadata = false;
+  bool foreign = false;
   uint64_t dataBytes = 0;
   for (const StoreSection& section : item.sections) {
-    if (section.type == OBJECTOPSAPI::kStoreRecordMetaData &&
-        section.kind == ObjectMetadata::kSectionKind && !hasMetadata) {
-      if (!copy->metadata.parse(section.bytes, error)) return false;
+    if (section.type == OBJECTOPSAPI::kStoreRecordMetaData && !hasMetadata) {
       hasMetadata = true;
+      foreign = section.kind != ObjectMetadata::kSectionKind ||
+                !ObjectMetadata::IsThisFormat(section.bytes);
+      if (!foreign && !copy->metadata.parse(section.bytes, error)) return false;
     } else if (section.type == OBJECTOPSAPI::kStoreRecordData) {
       dataBytes += section.length;
     }
   }
   if (!hasHeader || !hasMetadata) {
     *error = hasHeader ? "no object metadata" : "no readable stream header";
+    return false;
+  }
+  if (foreign) {
+    copy->foreignMetadata = true;
+    *error =
+        "its metadata is not in this program's format and cannot be read; its records, "
+        "header and sizes are proven";
     return false;
   }
   if (dataBytes != copy->metadata.size) {

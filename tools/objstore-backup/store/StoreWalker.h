@@ -27,6 +27,10 @@ struct StoredCopy {
   ObjectMetadata metadata;
   const OBJECTOPSAPI::StoreItem* item = nullptr;  // its sections; data sections in order
   std::string file;                               // the data file that holds it
+  int64_t jobId = 0;                              // the job whose run stored it
+  // Its metadata is another writer's (not this program's format): the copy cannot be restored,
+  // but its records, header and sizes are proven all the same.
+  bool foreignMetadata = false;
 };
 
 // Where a copy lies in the store: its data file and item number.
@@ -39,6 +43,11 @@ struct WalkStats {
   uint64_t failedCopies = 0;       // ended with a failure flag
   uint64_t incompleteStreams = 0;  // ended inside an item (their process died)
   uint64_t damagedCopies = 0;      // a record fails its checksum
+  uint64_t foreignCopies = 0;      // intact, with metadata in another writer's format
+  // Not damage: the first copies whose metadata this program cannot read, and the files a
+  // killed writer left (the pipeline's next job removes those), one line each.
+  std::vector<std::string> foreignLines;
+  std::vector<std::string> leftovers;
   // Damage in the store (each line names the file, and the object where one is concerned) and
   // copies that are not objects of this program.
   std::vector<std::string> problems;
@@ -61,11 +70,12 @@ class StoreWalker {
 
   // The copy that `item` holds; false, with the reason in `error`, when it is not an object of
   // this program (no header or metadata, unreadable metadata, data not matching its size).
+  // Metadata in another writer's format is no damage: false with copy->foreignMetadata set.
   // Works on items read without their data too.
   static bool ReadCopy(const OBJECTOPSAPI::StoreItem& item, StoredCopy* copy, std::string* error);
 
  private:
-  void walkStream(const OBJECTOPSAPI::StoreStreamInfo& stream,
+  void walkStream(int64_t jobId, const OBJECTOPSAPI::StoreStreamInfo& stream,
                   const std::function<void(const StoredCopy&)>& visit, WalkStats* stats,
                   bool readData) const;
 

@@ -19,6 +19,7 @@
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
 #include "RestartRegistration.h"
+#include "Summary.h"
 #include "TestSupport.h"
 #include "Verifier.h"
 
@@ -98,6 +99,29 @@ TEST_F(BackupRunTest, FailedSendsAreSentAgainUntilEveryObjectIsCommitted) {
   EXPECT_TRUE(verified.ok());
   EXPECT_EQ(static_cast<uint64_t>(kFiles), verified.verified);
   EXPECT_GE(verified.walk.failedCopies, 3u);  // the failed copies are in the store, marked so
+}
+
+TEST_F(BackupRunTest, AJobThatNeverStartedSaysSoAndHasNoRate) {
+  ASSERT_FALSE(OBJECTOPSAPI::PipelineFaults::Install("getController=1+").IsError());
+  const BackupResult result = BackupRun(options(), nullptr).run();
+
+  EXPECT_FALSE(result.ok());
+  EXPECT_FALSE(result.jobStarted);
+  EXPECT_EQ(0u, result.committed);
+  ASSERT_EQ(static_cast<size_t>(kFiles), result.notCommitted.size());
+  for (const auto& reason : result.reasons) {
+    EXPECT_EQ("not sent: the backup job did not start", reason.second) << reason.first;
+  }
+  const Summary summary = BackupSummary(result);
+  EXPECT_FALSE(summary.at("job_started").get<bool>());
+  EXPECT_FALSE(summary.contains("items_per_second"));
+  EXPECT_FALSE(summary.contains("mib_per_second"));
+  EXPECT_EQ(static_cast<uint64_t>(kFiles), summary.at("left_for_the_next_run").get<uint64_t>());
+
+  OBJECTOPSAPI::PipelineFaults::Clear();
+  const BackupResult started = BackupRun(options(), nullptr).run();
+  EXPECT_TRUE(started.jobStarted);
+  EXPECT_TRUE(BackupSummary(started).contains("items_per_second"));
 }
 
 TEST_F(BackupRunTest, RemovalInTheBackgroundIsCompleteOnceFinishedOrDestroyed) {

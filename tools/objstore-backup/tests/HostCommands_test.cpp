@@ -182,7 +182,8 @@ TEST_F(HostCommandsTest, EverySpellingOfTheSharedOptionsWorks) {
            {"list", "--job", "9"},
            {"check"},
            {"verify", "--source", src, "--no-progress"},
-           {"restore", "--job", "9", "--to", dir_.sub("r2"), "--no-progress"}}) {
+           {"restore", "--job", "9", "--to", dir_.sub("r2"), "--no-progress"},
+           {"restore", "--to", dir_.sub("r3"), "--no-progress"}}) {
     const Outcome outcome = RunHost(args);
     EXPECT_EQ(0, outcome.status) << args[0] << ": " << outcome.err;
   }

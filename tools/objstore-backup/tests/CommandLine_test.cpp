@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -27,6 +28,7 @@ TEST_P(CommandLineErrorTest, FailsWithStatusTwoAndOneLine) {
   objstore_testing::TempDir dir;
   objstore_testing::TempDir other;
   ASSERT_TRUE(objstore_testing::WriteFile(dir.sub("file"), ""));
+  ASSERT_EQ(0, mkdir(other.sub("OBJECTSTORE").c_str(), 0755));
   std::vector<std::string> args = GetParam().args;
   for (std::string& arg : args) {
     if (arg.rfind("$DIR", 0) == 0) arg = dir.path() + arg.substr(4);
@@ -80,9 +82,6 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{
             "BackupLogLevel", {"backup", "--cache", "$DIR", "--log-level", "9"}, "--log-level"},
         BadArguments{"BackupStrayArgument", {"backup", "--cache", "$DIR", "extra"}, "extra"},
-        BadArguments{"RestoreWithoutJob",
-                     {"restore", "--store", "$DIR", "--to", "$DIR"},
-                     "--job is required"},
         BadArguments{"VerifyWithoutSource", {"verify", "--store", "$DIR"}, "--source is required"},
         BadArguments{"DemoSizesReversed",
                      {"demo", "--min-size", "10", "--max-size", "5"},
@@ -135,6 +134,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{"CacheInsideTheStore",
                      {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$DIR/.."},
                      "is inside the store"},
+        BadArguments{
+            "RootFolderIsTheStore",
+            {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$OTHER/OBJECTSTORE"},
+            "the root folder (--root's OBJECTSTORE) ["},
+        BadArguments{
+            "RootFolderIsTheCache",
+            {"backup", "--cache", "$OTHER/OBJECTSTORE", "--root", "$OTHER", "--store", "$DIR/s"},
+            "the root folder (--root's OBJECTSTORE) ["},
         BadArguments{"RootInsideTheCache",
                      {"backup", "--cache", "$DIR", "--root", "$DIR/r", "--store", "$OTHER"},
                      "the root base (--root) ["},
