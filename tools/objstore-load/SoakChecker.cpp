@@ -18,6 +18,7 @@ std::string SoakVerdict::json() const {
                         {"unknown", unknown},
                         {"unknown_stored", unknownStored},
                         {"stored_copies", storedCopies},
+                        {"stored_without_answer", storedWithoutAnswer},
                         {"duplicates", duplicates},
                         {"duplicates_after_kill", duplicatesAfterKill},
                         {"duplicates_after_failed_send", duplicatesAfterFailedSend},
@@ -29,7 +30,12 @@ std::string SoakVerdict::json() const {
 void SoakChecker::addPut(const PutRecord& put) {
   Generation& gen = keys_[put.key][put.gen];
   gen.size = put.size;
-  if (put.acknowledged()) gen.acknowledged = true;
+  if (put.acknowledged()) {
+    gen.acknowledged = true;
+    if (put.version != 0) gen.versions.insert(put.version);
+  } else {
+    gen.unanswered = true;
+  }
   if (put.code == 200) gen.committedAnswers.push_back(put);
 }
 
@@ -45,18 +51,32 @@ void SoakChecker::addRestoredFile(const RestoredFile& file) {
   restored_.push_back(file);
 }
 
-uint64_t SoakChecker::generationOf(const std::string& key, uint64_t size, uint64_t digest) {
+bool SoakChecker::holdsBytes(const std::string& key, uint64_t number, Generation* gen,
+                             uint64_t size, uint64_t digest) {
+  if (gen->size != size) return false;
+  if (!gen->digestKnown) {
+    std::string bytes;
+    ObjectBytes(seed_, key, number, size, &bytes);
+    gen->digest = ContentDigest(bytes);
+    gen->digestKnown = true;
+  }
+  return gen->digest == digest;
+}
+
+uint64_t SoakChecker::generationOf(const std::string& key, uint64_t size, uint64_t digest,
+                                   uint64_t version) {
   auto found = keys_.find(key);
   if (found == keys_.end()) return 0;
-  std::string bytes;
-  for (auto& [number, gen] : found->second) {
-    if (gen.size != size) continue;
-    if (!gen.digestKnown) {
-      ObjectBytes(seed_, key, number, size, &bytes);
-      gen.digest = ContentDigest(bytes);
-      gen.digestKnown = true;
+  Generations& generations = found->second;
+  if (version != 0) {
+    for (auto& [number, gen] : generations) {
+      if (gen.versions.count(version) != 0)
+        return holdsBytes(key, number, &gen, size, digest) ? number : 0;
     }
-    if (gen.digest == digest) return number;
+  }
+  for (auto it = generations.rbegin(); it != generations.rend(); ++it) {
+    if (version != 0 && !it->second.unanswered) continue;
+    if (holdsBytes(key, it->first, &it->second, size, digest)) return it->first;
   }
   return 0;
 }
@@ -116,7 +136,7 @@ void SoakChecker::checkRestored(SoakVerdict* verdict) {
 void SoakChecker::checkStore(SoakVerdict* verdict) {
   verdict->storedCopies = copies_.size();
   for (const StoredCopy& copy : copies_) {
-    const uint64_t gen = generationOf(copy.key, copy.size, copy.digest);
+    const uint64_t gen = generationOf(copy.key, copy.size, copy.digest, copy.version);
     if (gen == 0) {
       verdict->failures.push_back("the store holds " + copy.key + " (job " +
                                   std::to_string(copy.jobId) + ", stream " +
@@ -125,6 +145,8 @@ void SoakChecker::checkStore(SoakVerdict* verdict) {
       continue;
     }
     copiesOf_[{copy.key, gen}].push_back(&copy);
+    if (copy.version != 0 && keys_[copy.key][gen].versions.count(copy.version) == 0)
+      ++verdict->storedWithoutAnswer;
   }
   checkDuplicates(verdict);
   for (const auto& [key, generations] : keys_) {
@@ -139,7 +161,14 @@ void SoakChecker::checkStore(SoakVerdict* verdict) {
 }
 
 void SoakChecker::checkDuplicates(SoakVerdict* verdict) {
-  for (auto& [name, copies] : copiesOf_) {
+  // A duplicate is one version committed again. Two versions of one generation are two PUTs
+  // that were both stored (an attempt whose answer was lost, then its retry), not a duplicate.
+  std::map<std::tuple<std::string, uint64_t, uint64_t>, std::vector<const StoredCopy*>> versions;
+  for (const auto& [name, copies] : copiesOf_) {
+    for (const StoredCopy* copy : copies)
+      versions[{name.first, name.second, copy->version}].push_back(copy);
+  }
+  for (auto& [name, copies] : versions) {
     if (copies.size() < 2) continue;
     verdict->duplicates += copies.size() - 1;
     // The copies in the order they were sent: processes follow one another, as do the jobs of
@@ -156,14 +185,18 @@ void SoakChecker::checkDuplicates(SoakVerdict* verdict) {
       } else if (handedBack(copy)) {
         ++verdict->duplicatesAfterFailedSend;
       } else {
+        const StoredCopy& next = *copies[i + 1];
         unexplained += " job " + std::to_string(copy.jobId) + " stream " +
                        std::to_string(copy.aFileId) + " item " + std::to_string(copy.index) +
-                       " pid " + std::to_string(copy.pid) + ";";
+                       ", then job " + std::to_string(next.jobId) + " stream " +
+                       std::to_string(next.aFileId) + " item " + std::to_string(next.index) +
+                       ", pid " + std::to_string(copy.pid) + ";";
       }
     }
     if (!unexplained.empty())
-      verdict->failures.push_back(name.first + " generation " + std::to_string(name.second) +
-                                  " was committed " + std::to_string(copies.size()) +
+      verdict->failures.push_back(std::get<0>(name) + " generation " +
+                                  std::to_string(std::get<1>(name)) + " was committed " +
+                                  std::to_string(copies.size()) +
                                   " times; sent again with neither a kill nor a failed send after"
                                   " it:" +
                                   unexplained);

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,7 @@ struct StoredCopy {
   int64_t streamIndex = 0;  // its place among the run's streams, by aFile ID
   uint64_t index = 0;       // the item's number in its stream
   int64_t pid = 0;          // of the process that ran the run (its manifest)
+  uint64_t version = 0;     // the service's version of the object (its metadata); 0: none
 };
 
 // An item of the store that did not end with success (a failed send): the stream's uncommitted
@@ -66,6 +68,7 @@ struct SoakVerdict {
   uint64_t unknown = 0;               // ... never acknowledged
   uint64_t unknownStored = 0;         // ... of those, found committed in the store
   uint64_t storedCopies = 0;
+  uint64_t storedWithoutAnswer = 0;        // copies of a PUT attempt whose answer never came
   uint64_t duplicates = 0;                 // copies beyond the first of a generation
   uint64_t duplicatesAfterKill = 0;        // ... sent again by the next process
   uint64_t duplicatesAfterFailedSend = 0;  // ... handed back by a failed send in one process
@@ -92,6 +95,8 @@ class SoakChecker {
   struct Generation {
     uint64_t size = 0;
     bool acknowledged = false;
+    bool unanswered = false;      // an attempt got no answer, or one that was no acknowledgement
+    std::set<uint64_t> versions;  // the versions its answers gave
     bool digestKnown = false;
     uint64_t digest = 0;
     std::vector<PutRecord> committedAnswers;  // its 200 answers
@@ -99,7 +104,13 @@ class SoakChecker {
   using Generations = std::map<uint64_t, Generation>;  // by generation
 
   // The generation of `key` whose bytes are `size` bytes with `digest`; 0 when no PUT made them.
-  uint64_t generationOf(const std::string& key, uint64_t size, uint64_t digest);
+  // Of several with the same bytes (two empty objects), the latest. A copy that carries a
+  // `version` an answer gave is that answer's generation; one whose version no answer gave is
+  // a generation with an attempt that was not acknowledged.
+  uint64_t generationOf(const std::string& key, uint64_t size, uint64_t digest,
+                        uint64_t version = 0);
+  bool holdsBytes(const std::string& key, uint64_t number, Generation* gen, uint64_t size,
+                  uint64_t digest);
   void checkRestored(SoakVerdict* verdict);
   void checkStore(SoakVerdict* verdict);
   void checkDuplicates(SoakVerdict* verdict);

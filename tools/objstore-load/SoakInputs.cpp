@@ -37,6 +37,7 @@ bool CopyOfItem(const OBJECTOPSAPI::StoreStreamInfo& stream, const OBJECTOPSAPI:
       return false;
     }
     copy->key = metadata.path;
+    copy->version = metadata.version;
     haveMetadata = true;
   }
   if (!haveMetadata) {
