@@ -25,6 +25,9 @@ class FakeService {
  public:
   int start(int port = 0) {
     server_ = std::make_unique<httplib::Server>();
+    // Answers at once: without it each answer on a kept-alive connection waits for a delayed
+    // acknowledgement, which would hide a client that does not keep to its rate.
+    server_->set_tcp_nodelay(true);
     server_->Put(
         R"(/objects/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
           std::lock_guard<std::mutex> lock(mutex_);

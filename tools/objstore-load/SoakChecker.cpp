@@ -221,10 +221,9 @@ void SoakChecker::checkCommittedAnswer(const PutRecord& put, uint64_t gen,
   auto found = copiesOf_.find({put.key, gen});
   if (found != copiesOf_.end()) {
     for (const StoredCopy* copy : found->second) {
-      // The answer may name the stream by its place in the job or by its aFile ID.
-      if (copy->jobId != put.job ||
-          (copy->streamIndex != put.stream && copy->aFileId != put.stream))
-        continue;
+      // The answer may name the stream by its place in the job or by its aFile ID. The counts
+      // are those of the answer's job alone, so a copy in another job finds none.
+      if (copy->streamIndex != put.stream && copy->aFileId != put.stream) continue;
       auto sampled =
           put.committedAtAnswer.find(CommitSampler::StreamKey(copy->runId, copy->aFileId));
       if (sampled != put.committedAtAnswer.end() && copy->index < sampled->second) return;
