@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Whether the service of a soak (soak.sh) stays flat once warm, from its samples of /status
 and of the series count of /metrics, one a second. Each incarnation (a start of the service)
-that ran at least MIN_SECONDS is judged alone, since a kill starts a fresh process: once warm
+is judged alone, since a kill starts a fresh process: the last one when it ran at least
+MIN_SECONDS, the others when they ran at least three warm-ups (a process killed within a few
+minutes is still growing its arenas and caches, which is no leak). Once warm
 (after a minute, or after the first third of a shorter incarnation), RSS grows by at most
 RSS_SLACK over the RSS at the warm point; open fds and threads stay within a small slack of
 what they reached while warming; the library's registries and the series count stop growing.
@@ -80,9 +82,11 @@ def main():
     series = read_samples(args.series, int)
     failed = False
     judged = []
+    last = max(status) if status else 0
     for incarnation in sorted(status):
         samples = status[incarnation]
-        if len(samples) < 4 or samples[-1][0] - samples[0][0] < MIN_SECONDS:
+        least = MIN_SECONDS if incarnation == last else 3 * WARM_SECONDS
+        if len(samples) < 4 or samples[-1][0] - samples[0][0] < least:
             print("incarnation %d: %d samples, too short to judge" % (incarnation, len(samples)))
             continue
         failures, summary = judge(incarnation, samples, series.get(incarnation, []))
