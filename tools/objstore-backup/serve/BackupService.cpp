@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "BackupStatistics.h"
 #include "HostLog.h"
 #include "LogWriter.h"
 #include "ObjectMetadata.h"
@@ -115,6 +116,11 @@ bool BackupService::start(std::string* error) {
   http_.reset(
       new HttpService(http, *writer_, *catalog_, metrics_, waiters_, [this] { return status(); }));
   if (!http_->bind(host, port, error)) return false;
+  if (!options_.backup.statsFile.empty()) {
+    sampler_.reset(
+        new StatsSampler(options_.backup.statsFile, options_.backup.statsInterval, nullptr));
+    sampler_->start();
+  }
   roller_->start(leftovers_);
   server_ = std::thread([this] { http_->serve(); });
   return true;
@@ -227,7 +233,7 @@ nlohmann::json BackupService::status() const {
 nlohmann::json BackupService::stop() {
   if (stopped_) return summary_;
   stopped_ = true;
-  if (http_) http_->refuseObjects();
+  refuseObjects();
   // Ending the job delivers its commits, which answers the PUTs waiting for them.
   if (roller_) roller_->stop();
   if (http_) {
@@ -236,6 +242,10 @@ nlohmann::json BackupService::stop() {
   }
   if (server_.joinable()) server_.join();
   std::vector<std::string> problems = warnings_;
+  std::string statsError;
+  if (sampler_ && !sampler_->stop(ObjectStore::GetProcessStatistics(), &statsError)) {
+    problems.push_back("statistics: " + statsError);
+  }
   if (roller_) {
     for (const std::string& problem : roller_->problems()) problems.push_back(problem);
   }

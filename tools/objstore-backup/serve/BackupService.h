@@ -20,6 +20,7 @@
 #include "ObjectWriter.h"
 #include "ServeMetrics.h"
 #include "ServeOptions.h"
+#include "StatsSampler.h"
 
 namespace objstore_host {
 
@@ -36,6 +37,11 @@ class BackupService {
   // with the reason in `error`, when any of it fails. Call once, from one process per root.
   bool start(std::string* error);
   int port() const { return http_ ? http_->port() : 0; }
+
+  // Stop's first step alone: from now on PUTs get 503 and /healthz says the service stops.
+  void refuseObjects() {
+    if (http_) http_->refuseObjects();
+  }
 
   // The clean stop: PUTs get 503, the running job ends with its commit wait, the requests in
   // flight are answered, the HTTP server stops. Returns the summary. Later calls return it
@@ -64,6 +70,7 @@ class BackupService {
   std::unique_ptr<JobRoller> roller_;
   std::unique_ptr<ObjectWriter> writer_;
   std::unique_ptr<HttpService> http_;
+  std::unique_ptr<StatsSampler> sampler_;  // with --stats
   std::thread server_;
   bool stopped_ = false;
   nlohmann::json summary_;

@@ -75,6 +75,8 @@ HttpService::HttpService(const HttpOptions& options, ObjectWriter& writer, Catal
   const size_t threads = options_.threads;
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   server_->set_keep_alive_max_count(100000);
+  // Small answers must leave at once, not wait for the client's delayed acknowledgement.
+  server_->set_tcp_nodelay(true);
   route();
 }
 

@@ -16,7 +16,11 @@
 #include <nlohmann/json.hpp>
 
 #include "BackupService.h"
+#include "ObjectId.h"
+#include "ObjectMetadata.h"
+#include "PipelineFaults.h"
 #include "PipelineOptions.h"
+#include "SegmentBuilder.h"
 #include "StoreWalker.h"
 #include "TestSupport.h"
 
@@ -290,22 +294,105 @@ TEST_F(ServiceTest, StopEndsTheJobWithEveryAcceptedObjectCommitted) {
 
 TEST_F(ServiceTest, WhileStoppingHealthAndPutsAre503) {
   ASSERT_NO_FATAL_FAILURE(start());
-  std::thread stopper([this] { service_->stop(); });
-  // The stop refuses objects first; the server answers until it has stopped.
-  bool refused = false;
-  for (int i = 0; i < 400 && !refused; ++i) {
-    httplib::Result health = client_->Get("/healthz");
-    if (!health) break;
-    refused = health->status == 503;
-    if (refused) {
-      httplib::Result put = client_->Put("/objects/late", "x", "x");
-      if (put) {
-        EXPECT_EQ(503, put->status);
-      }
-    }
-  }
-  stopper.join();
+  EXPECT_EQ(200, client_->Get("/healthz")->status);
+  service_->refuseObjects();
+  EXPECT_EQ(503, client_->Get("/healthz")->status);
+  httplib::Result put = client_->Put("/objects/late", "x", "x");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(503, put->status);
+  // Reading goes on.
+  EXPECT_EQ(404, client_->Get("/objects/late")->status);
+  EXPECT_EQ(200, client_->Get("/metrics")->status);
+  service_->stop();
   EXPECT_TRUE(FilesUnder(options_.backup.cacheDir).empty());
+}
+
+TEST_F(ServiceTest, AnObjectNotCommittedInTimeIs503AndStaysInTheCache) {
+  OBJECTOPSAPI::PipelineOptions pipeline = OBJECTOPSAPI::PipelineOptions::Current();
+  pipeline.commitMs = 0;  // nothing commits while the job runs
+  pipeline.commitItems = 0;
+  OBJECTOPSAPI::PipelineOptions::Override(pipeline);
+  options_.ackTimeoutSeconds = 0.3;
+  ASSERT_NO_FATAL_FAILURE(start());
+  const auto start = std::chrono::steady_clock::now();
+  httplib::Result put = client_->Put("/objects/slow?wait=committed", "x", "x");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(503, put->status);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_NE(std::string::npos, nlohmann::json::parse(put->body)["error"].get<std::string>().find(
+                                   "stays in the cache"));
+  EXPECT_EQ(1u, FilesUnder(options_.backup.cacheDir).size());
+  // The job's end commits it after all.
+  EXPECT_EQ(1, service_->stop()["committed"]);
+}
+
+TEST_F(ServiceTest, AnObjectHandedBackMoreThanTheResendRoundsIs503AndSentAgain) {
+  options_.backup.resendRounds = 0;
+  // The first end-of-file fails: its stream's items come back in the failed list.
+  ASSERT_TRUE(OBJECTOPSAPI::PipelineFaults::Install("sendEof=1").IsError() == false);
+  ASSERT_NO_FATAL_FAILURE(start());
+  httplib::Result put = client_->Put("/objects/unlucky?wait=committed", "x", "x");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(503, put->status) << put->body;
+  EXPECT_NE(std::string::npos,
+            nlohmann::json::parse(put->body)["error"].get<std::string>().find("handed back 1"));
+  // Sent again, it is committed: the catalog says so once the commit is in.
+  std::string state;
+  for (int i = 0; i < 400 && state != "committed"; ++i) {
+    httplib::Result got = client_->Get("/objects/unlucky");
+    if (got) state = nlohmann::json::parse(got->body)["state"];
+    if (state != "committed") std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_EQ("committed", state);
+  httplib::Result got = client_->Get("/objects/unlucky");
+  EXPECT_EQ(1, nlohmann::json::parse(got->body)["hand_backs"]);
+  EXPECT_GE(status()["resends"].get<int>(), 1);
+}
+
+TEST_F(ServiceTest, StartReconcilesTheCatalogWithTheCache) {
+  {
+    // A row whose segment is gone without a commit, and a segment the catalog lacks (as a
+    // machine crash leaves them).
+    Catalog catalog;
+    std::string error;
+    ASSERT_TRUE(catalog.open(ServeOptions::DefaultCatalogFile(options_.backup.cacheDir), &error))
+        << error;
+    CatalogRow row;
+    row.key = "gone";
+    row.version = 3;
+    row.id = ObjectWriter::SegmentName("gone", 3);
+    ASSERT_TRUE(catalog.wait(catalog.insert(row)));
+    ObjectStore::DirectoryDiskCache cache(options_.backup.cacheDir);
+    ObjectMetadata metadata;
+    metadata.path = "found";
+    metadata.size = 4;
+    metadata.mode = 0644;
+    metadata.version = 9;
+    ASSERT_FALSE(cache
+                     .writeSegment(
+                         ObjectWriter::SegmentName("found", 9),
+                         SegmentBuilder(1024).fromMemory(metadata, SourceId("found"), "data"), true)
+                     .IsError());
+  }
+  ASSERT_NO_FATAL_FAILURE(start());
+  httplib::Result gone = client_->Get("/objects/gone");
+  ASSERT_TRUE(gone);
+  EXPECT_EQ("lost", nlohmann::json::parse(gone->body)["state"]);
+  // The found segment is served and backed up; new versions number past it.
+  std::string state;
+  for (int i = 0; i < 400 && state != "committed"; ++i) {
+    httplib::Result found = client_->Get("/objects/found");
+    if (found && found->status == 200) state = nlohmann::json::parse(found->body)["state"];
+    if (state != "committed") std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  EXPECT_EQ("committed", state);
+  httplib::Result put = client_->Put("/objects/new", "x", "x");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(10, nlohmann::json::parse(put->body)["version"]);
+  const nlohmann::json summary = service_->stop();
+  EXPECT_EQ(1, summary["reconciled_segments"]);
+  EXPECT_EQ(1, summary["lost_versions"]);
+  EXPECT_EQ(1, summary["resumed_from_cache"]);
 }
 
 TEST_F(ServiceTest, MetricsHoldTheServiceFamilies) {

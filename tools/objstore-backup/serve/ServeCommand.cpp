@@ -92,6 +92,8 @@ void AddServe(CLI::App& app, CommonOptions* common, JobOptions* job,
   AddSizeOption(command, "--max-object-size", &options->maxObjectSize, 0, uint64_t{1} << 40,
                 "Larger bodies are refused with 413 before they are read")
       ->default_str("1GiB");
+  AddIntegerOption(command, "--http-threads", &options->httpThreads, uint64_t{1}, uint64_t{4096},
+                   "Connections served at once; a keep-alive connection holds its thread");
   AddJobOptions(command, job);
   AddCommonOptions(command, common);
   command->callback([options, common, job, run] {
@@ -106,6 +108,9 @@ void AddServe(CLI::App& app, CommonOptions* common, JobOptions* job,
 int RunServeCommand(const ServeOptions& given, const JobOptions& job, const CommonOptions& common,
                     std::ostream& out, std::ostream& err) {
   ServeOptions options = given;
+  options.backup.statsFile = job.statsFile;
+  options.backup.statsInterval =
+      std::chrono::milliseconds(static_cast<int64_t>(job.statsIntervalSeconds * 1000));
   bool rootCreated = false;
   if (const int status = PrepareBackup(job, common, &options.backup, &rootCreated, err)) {
     return status;

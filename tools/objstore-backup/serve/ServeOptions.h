@@ -19,7 +19,7 @@ struct ServeOptions {
   uint64_t maxObjectSize = uint64_t{1} << 30;
   uint64_t extentSize = uint64_t{1} << 20;  // largest data section of a segment
   std::string catalogFile;                  // empty: DefaultCatalogFile(cache)
-  size_t httpThreads = 64;                  // connections served at once
+  uint64_t httpThreads = 64;                // connections served at once
 
   // The catalog beside the cache directory: "<cache>.catalog.sqlite". Not inside it, where it
   // would be taken for a segment; on the same file system, so one sync covers both.
