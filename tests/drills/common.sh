@@ -82,10 +82,13 @@ fail() {
 }
 
 # Checks a store and a restore of job $2 from store $1 against source $3: check and verify
-# succeed, and the restored tree equals the source. Uses the name $4 for its runs.
+# succeed without leftovers of an interrupted write, and the restored tree equals the source. Uses the name $4 for its runs.
 intact() {
   local store=$1 job=$2 source=$3 name=$4
   run "$name-check" check --store "$store" --job "$job" || { echo "check of the store failed"; return 1; }
+  # A killed write's temporaries are gone once a later job has opened the store.
+  ! grep -q "left by an interrupted write" "$WORK/$name-check.err" \
+    || { echo "check found leftovers of an interrupted write"; return 1; }
   run "$name-verify" verify --store "$store" --source "$source" --job "$job" || { echo "verify failed"; return 1; }
   rm -rf "$WORK/$name-restored"
   run "$name-restore" restore --store "$store" --job "$job" --to "$WORK/$name-restored" || { echo "restore failed"; return 1; }

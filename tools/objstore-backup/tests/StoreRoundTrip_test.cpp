@@ -237,6 +237,13 @@ TEST_F(StoreRoundTripTest, CheckWarnsOfLeftoversThatTheNextJobRemoves) {
   const nlohmann::json leftovers =
       nlohmann::json::parse(check.out).at("leftovers_of_interrupted_writes");
   EXPECT_EQ(4u, leftovers.size()) << check.out;  // both files and both directories
+  // Checking one job names only the leftovers of that job's runs.
+  EXPECT_EQ(4u, nlohmann::json::parse(command({"check", "--json", "--job", "5"}).out)
+                    .at("leftovers_of_interrupted_writes")
+                    .size());
+  EXPECT_TRUE(nlohmann::json::parse(command({"check", "--json", "--job", "9"}).out)
+                  .at("leftovers_of_interrupted_writes")
+                  .empty());
   EXPECT_NE(std::string::npos,
             check.err.find("[" + unstarted + "/MANIFEST.tmp] was left by an interrupted write"))
       << check.err;
