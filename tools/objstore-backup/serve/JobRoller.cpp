@@ -14,6 +14,7 @@ namespace objstore_host {
 
 using ObjectStore::BackupInterface;
 using ObjectStore::BackupInterfacePtr;
+using ObjectStore::RestartRegistration;
 
 namespace {
 
