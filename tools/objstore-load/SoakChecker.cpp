@@ -121,8 +121,9 @@ void SoakChecker::checkRestored(SoakVerdict* verdict) {
     if (latestAcknowledged == 0) continue;
     auto found = restoredGeneration.find(key);
     if (found == restoredGeneration.end()) {
+      const std::string& wanted = key;  // a structured binding cannot be captured in C++17
       if (std::none_of(restored_.begin(), restored_.end(),
-                       [&](const RestoredFile& file) { return file.key == key; }))
+                       [&](const RestoredFile& file) { return file.key == wanted; }))
         verdict->failures.push_back("acknowledged " + key + " (generation " +
                                     std::to_string(latestAcknowledged) + ") was not restored");
     } else if (found->second < latestAcknowledged) {
