@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <future>
+#include <list>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -108,14 +109,17 @@ TEST_F(RestartRegistrationTest, WaitersWakePromptlyWhenTheScopeEnds) {
 
 TEST_F(RestartRegistrationTest, TheRestartThreadsOwnRequestDoesNotWait) {
   RestartRegistration restart(7);
-  std::future<bool> own = std::async(std::launch::async, [this] {
+  std::future<BackupInterfacePtr> own = std::async(std::launch::async, [this] {
     BackupInterfacePtr controller;
-    return !BackupInterface::getController(job(7, 1), controller, true).IsError() &&
-           controller != nullptr;
+    EXPECT_FALSE(BackupInterface::getController(job(7, 1), controller, true).IsError());
+    return controller;
   });
   ASSERT_EQ(std::future_status::ready, own.wait_for(kPrompt));
-  EXPECT_TRUE(own.get());
-  EXPECT_EQ(1u, Entries(7));  // the others still wait
+  BackupInterfacePtr controller = own.get();
+  ASSERT_TRUE(controller);
+  std::list<std::string> failed;
+  controller->endBackup(failed, false);  // its job leaves nothing registered for later tests
+  EXPECT_EQ(1u, Entries(7));             // the others still wait
   EXPECT_EQ(0u, capture_.log().countContaining("waiting for restart thread"));
 }
 
@@ -133,6 +137,8 @@ TEST_F(RestartRegistrationTest, AMovedFromRegistrationUnregistersNothing) {
   second.finish();
   ASSERT_TRUE(ReturnsPromptly(request));
   EXPECT_EQ(0u, Entries(7));
+  std::list<std::string> failed;
+  request.get()->endBackup(failed, false);  // its job leaves nothing registered for later tests
 }
 
 // Overlapping registrations of one application nest: the entry stays until the last one ends,
