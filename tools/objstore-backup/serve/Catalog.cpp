@@ -16,8 +16,23 @@ const char kSchema[] =
     " hand_backs INTEGER NOT NULL DEFAULT 0, reason TEXT NOT NULL DEFAULT '');"
     "CREATE INDEX IF NOT EXISTS objects_by_key ON objects(key, version);"
     "CREATE UNIQUE INDEX IF NOT EXISTS objects_by_id ON objects(id);"
-    "CREATE INDEX IF NOT EXISTS objects_by_state ON objects(state);"
+    // Only versions still waiting are indexed by state: committed ones leave the index, which
+    // then stays as small as the cache instead of growing with every object ever stored.
+    "DROP INDEX IF EXISTS objects_by_state;"
+    "CREATE INDEX IF NOT EXISTS objects_waiting ON objects(state)"
+    " WHERE state NOT IN ('committed', 'lost');"
     "CREATE TABLE IF NOT EXISTS settings(name TEXT PRIMARY KEY, value INTEGER NOT NULL);";
+
+// The writer's statements, indexed by Catalog::Change::Kind.
+const char* const kWriteSql[] = {
+    "INSERT OR REPLACE INTO objects(key, version, id, size, state, job, stream, put_time,"
+    " committed_time, hand_backs, reason) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)",
+    "UPDATE objects SET state='in_job', job=?2, stream=?3 WHERE id=?1 AND state!='committed'",
+    "UPDATE objects SET state='committed', committed_time=?2 WHERE id=?1",
+    "UPDATE objects SET state='handed_back', hand_backs=hand_backs+1, reason=?2 WHERE id=?1"
+    " AND state!='committed'",
+    "UPDATE objects SET state='lost' WHERE id=?1 AND state!='committed'",
+    "INSERT OR REPLACE INTO settings(name, value) VALUES(?1, ?2)"};
 
 const char kColumns[] =
     "key, version, id, size, state, job, stream, put_time, committed_time, hand_backs, reason";
@@ -117,6 +132,7 @@ Catalog::~Catalog() {
   }
   work_.notify_all();
   if (thread_.joinable()) thread_.join();
+  for (sqlite3_stmt* statement : writes_) sqlite3_finalize(statement);
   sqlite3_close(reader_);
   sqlite3_close(writer_);
 }
@@ -129,6 +145,14 @@ bool Catalog::open(const std::string& path, std::string* error) {
       !execute(writer_, kSchema, error)) {
     *error = "the catalog [" + path + "]: " + *error;
     return false;
+  }
+  for (const char* sql : kWriteSql) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(writer_, sql, -1, &statement, nullptr) != SQLITE_OK) {
+      *error = "the catalog [" + path + "]: " + sqlite3_errmsg(writer_);
+      return false;
+    }
+    writes_.push_back(statement);
   }
   if (!OpenDatabase(path, &reader_, error)) return false;
   thread_ = std::thread(&Catalog::writeLoop, this);
@@ -221,21 +245,8 @@ void Catalog::writeLoop() {
 }
 
 bool Catalog::apply(const Change& change, std::string* error) {
-  static const char* const kSql[] = {
-      "INSERT OR REPLACE INTO objects(key, version, id, size, state, job, stream, put_time,"
-      " committed_time, hand_backs, reason) VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11)",
-      "UPDATE objects SET state='in_job', job=?2, stream=?3 WHERE id=?1 AND state!='committed'",
-      "UPDATE objects SET state='committed', committed_time=?2 WHERE id=?1",
-      "UPDATE objects SET state='handed_back', hand_backs=hand_backs+1, reason=?2 WHERE id=?1"
-      " AND state!='committed'",
-      "UPDATE objects SET state='lost' WHERE id=?1 AND state!='committed'",
-      "INSERT OR REPLACE INTO settings(name, value) VALUES(?1, ?2)"};
-  Statement statement(writer_, kSql[change.kind]);
-  sqlite3_stmt* stmt = statement.stmt;
-  if (stmt == nullptr) {
-    *error = sqlite3_errmsg(writer_);
-    return false;
-  }
+  sqlite3_stmt* stmt = writes_[change.kind];
+  sqlite3_clear_bindings(stmt);
   const CatalogRow& row = change.row;
   switch (change.kind) {
     case Change::kInsert:
@@ -272,9 +283,10 @@ bool Catalog::apply(const Change& change, std::string* error) {
       sqlite3_bind_int64(stmt, 2, change.value);
       break;
   }
-  if (sqlite3_step(stmt) == SQLITE_DONE) return true;
-  *error = sqlite3_errmsg(writer_);
-  return false;
+  const bool done = sqlite3_step(stmt) == SQLITE_DONE;
+  if (!done) *error = sqlite3_errmsg(writer_);
+  sqlite3_reset(stmt);
+  return done;
 }
 
 bool Catalog::latest(const std::string& key, CatalogRow* row) {
@@ -329,6 +341,14 @@ int64_t Catalog::takeJobId(int64_t atLeast) {
   Change change{Change::kSetting, CatalogRow(), "next_job_id", id + 1};
   if (!wait(enqueue(std::move(change)))) return 0;
   return id;
+}
+
+void Catalog::failForTesting(const std::string& reason) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_ = reason;
+  }
+  done_.notify_all();
 }
 
 uint64_t Catalog::transactions() const {

@@ -19,6 +19,7 @@
 #include "CatalogRow.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace objstore_host {
 
@@ -59,6 +60,10 @@ class Catalog {
   // before it returns. 0 when it cannot be recorded. Call from one thread at a time.
   int64_t takeJobId(int64_t atLeast);
 
+  // Makes the writer fail as a full or broken disk would: every later wait returns false with
+  // `reason`. For tests of what depends on a change being recorded.
+  void failForTesting(const std::string& reason);
+
   // Transactions committed so far, and changes they carried.
   uint64_t transactions() const;
 
@@ -71,6 +76,9 @@ class Catalog {
   int64_t readSetting(const std::string& name);
 
   sqlite3* writer_ = nullptr;  // used by the writer thread only (and open)
+  // The writer's statements, one per kind of change, prepared once: used by the writer thread
+  // only, finalized before the database closes.
+  std::vector<sqlite3_stmt*> writes_;
   sqlite3* reader_ = nullptr;  // guarded by readMutex_
   std::mutex readMutex_;
 
