@@ -48,6 +48,9 @@ class BackupService {
   // again.
   nlohmann::json stop();
 
+  // The catalog, once started: for tests that break it.
+  Catalog& catalogForTesting() { return *catalog_; }
+
   // Figures for /status beyond the metrics. Thread-safe.
   nlohmann::json status() const;
 

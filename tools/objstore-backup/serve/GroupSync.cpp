@@ -5,10 +5,20 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace objstore_host {
 
-GroupSync::GroupSync(const std::string& dir) {
+namespace {
+
+int SyncFileSystem(int fd) {
+  return syncfs(fd) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+GroupSync::GroupSync(const std::string& dir, SyncCall sync)
+    : sync_(sync ? std::move(sync) : SyncCall(&SyncFileSystem)) {
   fd_ = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd_ < 0) {
     openError_ = "cannot open [" + dir + "]: " + std::strerror(errno);
@@ -50,7 +60,7 @@ void GroupSync::syncLoop() {
     if (requested_ == synced_) return;  // stopping, and nobody waits
     const uint64_t batchEnd = requested_;
     lock.unlock();
-    const int result = syncfs(fd_) == 0 ? 0 : errno;
+    const int result = sync_(fd_);
     lock.lock();
     ++syncs_;
     if (result != 0 && error_ == 0) error_ = result;

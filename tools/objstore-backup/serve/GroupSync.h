@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,9 +16,13 @@ namespace objstore_host {
 
 class GroupSync {
  public:
+  // Makes everything written to the file system of the open directory `fd` durable: 0 or an
+  // errno value. syncfs() unless a test gives another.
+  typedef std::function<int(int fd)> SyncCall;
+
   // Opens `dir` (any directory on the file system to sync) and starts the syncer thread.
   // Failure is reported by isOpen(); waitDurable then fails.
-  explicit GroupSync(const std::string& dir);
+  explicit GroupSync(const std::string& dir, SyncCall sync = SyncCall());
   // Serves the callers still waiting, then stops the syncer.
   ~GroupSync();
   GroupSync(const GroupSync&) = delete;
@@ -39,6 +44,7 @@ class GroupSync {
 
   int fd_ = -1;
   std::string openError_;
+  SyncCall sync_;
   mutable std::mutex mutex_;
   std::condition_variable work_;  // the syncer waits for callers
   std::condition_variable done_;  // callers wait for their batch

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -32,6 +36,56 @@ TEST(GroupSyncTest, EveryWaiterIsServedAndSyncsAreNeverMoreThanWaiters) {
   EXPECT_EQ(static_cast<uint64_t>(kThreads * kEach), sync.waiters());
   EXPECT_GE(sync.syncs(), 1u);
   EXPECT_LE(sync.syncs(), sync.waiters());
+}
+
+// A sync started before a caller's writes does not cover them: the caller waits for the next.
+TEST(GroupSyncTest, ACallerArrivingDuringASyncWaitsForTheNextOne) {
+  objstore_testing::TempDir dir;
+  std::mutex mutex;
+  std::condition_variable changed;
+  int started = 0;
+  bool releaseFirst = false;
+  GroupSync sync(dir.path(), [&](int) {
+    std::unique_lock<std::mutex> lock(mutex);
+    ++started;
+    changed.notify_all();
+    if (started == 1) changed.wait(lock, [&] { return releaseFirst; });
+    return 0;
+  });
+  std::thread first([&] { EXPECT_EQ(0, sync.waitDurable()); });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return started == 1; }));
+  }
+  std::atomic<int> startedWhenReleased{-1};
+  std::thread second([&] {
+    EXPECT_EQ(0, sync.waitDurable());
+    std::lock_guard<std::mutex> lock(mutex);
+    startedWhenReleased = started;
+  });
+  // The second caller has its ticket once it counts among the waiters.
+  for (int i = 0; i < 10000 && sync.waiters() < 2; ++i) std::this_thread::yield();
+  ASSERT_EQ(2u, sync.waiters());
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    releaseFirst = true;
+  }
+  changed.notify_all();
+  first.join();
+  second.join();
+  EXPECT_EQ(2, startedWhenReleased.load());
+}
+
+TEST(GroupSyncTest, AFailedSyncFailsItsCallersAndEveryLaterOne) {
+  objstore_testing::TempDir dir;
+  std::atomic<int> calls{0};
+  GroupSync sync(dir.path(), [&](int) { return ++calls == 1 ? EIO : 0; });
+  EXPECT_EQ(EIO, sync.waitDurable());
+  // The next syncs succeed, but data written before the failure may be gone.
+  EXPECT_EQ(EIO, sync.waitDurable());
+  for (int i = 0; i < 100000 && sync.syncs() < 2; ++i) std::this_thread::yield();
+  ASSERT_EQ(2u, sync.syncs());
+  EXPECT_EQ(EIO, sync.waitDurable());
 }
 
 TEST(GroupSyncTest, ADirectoryThatCannotBeOpenedFailsEveryWait) {

@@ -326,6 +326,30 @@ TEST_F(ServiceTest, AnObjectNotCommittedInTimeIs503AndStaysInTheCache) {
   EXPECT_EQ(1, service_->stop()["committed"]);
 }
 
+// A segment leaves the cache only once its commit is recorded: with the catalog failing, a
+// committed object must stay, or a crash would leave a row that is neither committed nor found.
+TEST_F(ServiceTest, ACommitTheCatalogCannotRecordKeepsTheSegment) {
+  OBJECTOPSAPI::PipelineOptions pipeline = OBJECTOPSAPI::PipelineOptions::Current();
+  pipeline.commitMs = 0;  // the object commits only when the job ends
+  pipeline.commitItems = 0;
+  OBJECTOPSAPI::PipelineOptions::Override(pipeline);
+  ASSERT_NO_FATAL_FAILURE(start());
+  httplib::Result put = client_->Put("/objects/kept", "kept bytes", "text/plain");
+  ASSERT_TRUE(put);
+  ASSERT_EQ(201, put->status);
+  // Sent in a job, whose end brings the commit.
+  std::string state;
+  for (int i = 0; i < 1000 && state != "in_job"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    state = nlohmann::json::parse(client_->Get("/objects/kept")->body).value("state", "");
+  }
+  ASSERT_EQ("in_job", state);
+  service_->catalogForTesting().failForTesting("disk gone");
+  const nlohmann::json summary = service_->stop();
+  EXPECT_EQ(1u, FilesUnder(options_.backup.cacheDir).size());
+  EXPECT_NE(std::string::npos, summary["problems"].dump().find("segments kept")) << summary;
+}
+
 TEST_F(ServiceTest, AnObjectHandedBackMoreThanTheResendRoundsIs503AndSentAgain) {
   options_.backup.resendRounds = 0;
   // The first end-of-file fails: its stream's items come back in the failed list.
