@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Proves that the library sees the outside components through their interface headers only:
-# every source of backup/, stream_cache/, job_cache/, util/ and file_parser/ is compiled in a
-# directory that holds nothing but the library's own sources and headers and the headers of
-# external/*/interface/ (Boost and the system's headers come from the system).
+# every source of backup/ (and its sub-folders), stream_cache/, job_cache/, util/ and file_parser/
+# is compiled in a directory that holds nothing but the library's own sources and headers and the
+# headers of external/*/interface/ (Boost and the system's headers come from the system).
 # Usage: scripts/check-seams.sh [CXX]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,10 +10,11 @@ cxx=${1:-${CXX:-c++}}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-for file in backup/* stream_cache/* job_cache/* util/* file_parser/* external/*/interface/*.h; do
+for file in backup/* backup/*/* stream_cache/* job_cache/* util/* file_parser/* external/*/interface/*.h; do
   case "$file" in
     *_test.cpp | *TestFixture.h | *CMakeLists.txt) continue ;;
   esac
+  [ -d "$file" ] && continue
   if [ -e "$work/$(basename "$file")" ]; then
     echo "two files named $(basename "$file"): the check needs unique names"
     exit 1
