@@ -77,9 +77,6 @@ struct ProcessStatistics {
   std::vector<ApplicationStatistics> applications;
 };
 
-// Adds the figures of `stream` to `total` (see ControllerStatistics::total).
-OBJSTORE_API void AddStreamStatistics(const StreamStatistics& stream, StreamStatistics* total);
-
 // A snapshot of the whole process. Thread-safe; takes the controller registry's lock, the
 // stream registry's and the application history's, one after the other: do not call it from
 // the commit callback (take a controller's own snapshot there). The application totals are read
