@@ -33,7 +33,7 @@ copy_folder() {
   for file in "$folder"/*; do
     [ -f "$file" ] || continue
     case "$file" in
-      *_test.cpp | *TestFixture.h | *CMakeLists.txt) continue ;;
+      *_test.cpp | *Test*.h | *CMakeLists.txt) continue ;;
       *.h) ;;
       *) [ "$what" = headers ] && continue ;;
     esac
@@ -55,7 +55,7 @@ for layer in "${layers[@]}"; do
   # Each of the folder's headers on its own too: one that no source of its folder includes is
   # checked all the same.
   for header in "$folder"/*.h; do
-    case "$header" in *TestFixture.h) continue ;; esac
+    case "$header" in *Test*.h) continue ;; esac
     printf '#include "%s"\n' "$(basename "$header")" >"$dir/header_check_$(basename "$header" .h).cpp"
     headers=$((headers + 1))
   done
