@@ -13,6 +13,7 @@
 #include "LogWriter.h"
 #include "ObjStoreBackupInterface.h"
 #include "ObjectStoreJobInfo.h"
+#include "RestartWait.h"
 #include "RetiredStatistics.h"
 #include "StreamRegistry.h"
 #include "StreamSlots.h"
@@ -95,6 +96,14 @@ CUxError BackupInterface::getController(JobInfoPtr jobInfo, BackupInterfacePtr& 
   OBJSTORE_LOG(1, "INFO: New BackupController [%lux] created",
                reinterpret_cast<unsigned long>(created.get()));
   return CUxError();
+}
+
+void BackupInterface::waitForRestartThread(uint32_t appId, bool isRestartThread) {
+  if (isRestartThread) {
+    OBJSTORE_LOG(4, "This is restart thread. So return from waitforRestartThread function.");
+    return;
+  }
+  WaitWhileRestarting(appId, GetBackupOptions().restartWaitMs);
 }
 
 BackupInterface::BackupInterface(JobInfoPtr info)

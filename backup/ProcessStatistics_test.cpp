@@ -6,13 +6,12 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
-#include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "ControllerTestFixture.h"
+#include "PrometheusTestParser.h"
 #include "StatisticsText.h"
 
 namespace ObjectStore {
@@ -29,57 +28,25 @@ struct Scrape {
   std::map<std::string, int> jobInfoSamples;   // app_id -> samples
 };
 
-// Parses `text`, keeping the series of the applications in `apps`. Fails the test on a line
-// that is not in the text format, or a sample before its family's TYPE line.
+// Parses `text` (PrometheusTestParser.h checks its form), keeping the series of the applications
+// in `apps`.
 Scrape Parse(const std::string& text, const std::set<std::string>& apps) {
-  static const std::regex kType(R"(^# TYPE ([a-z_]+) (counter|gauge|histogram)$)");
-  static const std::regex kHelp(R"(^# HELP [a-z_]+ .+$)");
-  static const std::regex kSample(R"(^([a-z_]+)\{([^}]*)\} (\S+)$)");
-  static const std::regex kLabel(R"(([a-z_]+)="([^"]*)\"(,|$))");
+  objstore_testing::PrometheusText parsed = objstore_testing::ParsePrometheus(text);
   Scrape scrape;
-  std::map<std::string, std::string> types;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::smatch m;
-    if (std::regex_match(line, m, kType)) {
-      EXPECT_EQ(0u, types.count(m[1])) << "announced twice: " << line;
-      types[m[1]] = m[2];
-      continue;
-    }
-    if (std::regex_match(line, kHelp)) continue;
-    EXPECT_TRUE(std::regex_match(line, m, kSample)) << line;
-    if (m.empty()) continue;
-    std::string name = m[1];
-    std::string family = name;
-    for (const std::string suffix : {"_bucket", "_sum", "_count"}) {
-      const std::string base = name.substr(0, name.size() - std::min(name.size(), suffix.size()));
-      if (base + suffix == name && types[base] == "histogram") family = base;
-    }
-    EXPECT_EQ(1u, types.count(family)) << "sample before its family: " << line;
-    std::map<std::string, std::string> labels;
-    const std::string labelText = m[2];
-    for (std::sregex_iterator it(labelText.begin(), labelText.end(), kLabel), end; it != end;
-         ++it) {
-      labels[(*it)[1]] = (*it)[2];
-    }
-    EXPECT_EQ(0u, labels.count("afile_id")) << line;
-    if (name != "objstore_backup_job_info") {
-      EXPECT_EQ(0u, labels.count("job_id")) << line;
-    }
-    if (apps.count(labels["app_id"]) == 0) continue;
-    const std::string app = labels["app_id"];
-    if (name == "objstore_backup_job_info") {
+  for (objstore_testing::PrometheusSample sample : parsed.samples) {
+    const std::string app = sample.labels["app_id"];
+    if (apps.count(app) == 0) continue;
+    if (sample.name == "objstore_backup_job_info") {
       ++scrape.jobInfoSamples[app];
-      scrape.jobInfo[app] = labels["job_id"] + "/" + labels["state"];
-      labels.erase("job_id");
+      scrape.jobInfo[app] = sample.labels["job_id"] + "/" + sample.labels["state"];
+      sample.labels.erase("job_id");
     }
-    std::string key = name + "{";
-    for (const auto& label : labels) key += label.first + "=" + label.second + ",";
+    std::string key = sample.name + "{";
+    for (const auto& label : sample.labels) key += label.first + "=" + label.second + ",";
     key += "}";
-    EXPECT_EQ(0u, scrape.samples.count(key)) << "series twice: " << line;
-    scrape.samples[key] = std::stod(m[3]);
-    if (types[family] != "gauge") scrape.counters.insert(key);
+    EXPECT_EQ(0u, scrape.samples.count(key)) << "series twice: " << key;
+    scrape.samples[key] = sample.value;
+    if (parsed.types[sample.family] != "gauge") scrape.counters.insert(key);
   }
   return scrape;
 }

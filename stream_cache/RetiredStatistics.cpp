@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "BackupStatistics.h"
 #include "KaCriticalSectionLock.h"
 
 namespace ObjectStore {

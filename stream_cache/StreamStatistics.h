@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "LatencyHistogram.h"
+#include "ObjStoreExport.h"
 
 namespace ObjectStore {
 
@@ -41,6 +42,11 @@ struct StreamStatistics {
     return handedBackFailedSend + handedBackCommitTimeout + handedBackException;
   }
 };
+
+// Adds the figures of `stream` to `total`: counts summed, commit latency histograms merged, the
+// later last commit and the larger oldest uncommitted age kept (ControllerStatistics::total in
+// BackupStatistics.h is such a sum).
+OBJSTORE_API void AddStreamStatistics(const StreamStatistics& stream, StreamStatistics* total);
 
 }  // namespace ObjectStore
 

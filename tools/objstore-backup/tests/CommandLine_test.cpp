@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <iomanip>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -17,9 +18,11 @@ namespace {
 
 struct BadArguments {
   const char* name;
-  std::vector<std::string> args;  // "$DIR", "$OTHER": existing directories; "$DIR/x": under it
-  const char* reason;             // part of the one line on standard error
-  const char* environment = "";   // "NAME=VALUE" set for the run
+  // Words split at blanks, 'a b' one word and '' an empty one; "$DIR", "$OTHER": existing
+  // directories, "$DIR/x": a path under one.
+  const char* args;
+  const char* reason;            // part of the one line on standard error
+  const char* environment = "";  // "NAME=VALUE" set for the run
 };
 
 class CommandLineErrorTest : public testing::TestWithParam<BadArguments> {};
@@ -29,10 +32,12 @@ TEST_P(CommandLineErrorTest, FailsWithStatusTwoAndOneLine) {
   objstore_testing::TempDir other;
   ASSERT_TRUE(objstore_testing::WriteFile(dir.sub("file"), ""));
   ASSERT_EQ(0, mkdir(other.sub("OBJECTSTORE").c_str(), 0755));
-  std::vector<std::string> args = GetParam().args;
-  for (std::string& arg : args) {
+  std::vector<std::string> args;
+  std::istringstream words(GetParam().args);
+  for (std::string arg; words >> std::quoted(arg, '\'');) {
     if (arg.rfind("$DIR", 0) == 0) arg = dir.path() + arg.substr(4);
     if (arg.rfind("$OTHER", 0) == 0) arg = other.path() + arg.substr(6);
+    args.push_back(arg);
   }
   const std::string setting = GetParam().environment;
   const objstore_testing::ScopedEnv environment(
@@ -49,123 +54,77 @@ TEST_P(CommandLineErrorTest, FailsWithStatusTwoAndOneLine) {
   EXPECT_EQ(line.size() - 1, line.find('\n')) << "more than one line: " << line;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, CommandLineErrorTest,
-    testing::Values(
-        BadArguments{"NoCommand", {}, "subcommand is required"},
-        BadArguments{"UnknownCommand", {"frob"}, "unknown command [frob]"},
-        BadArguments{"UnknownCommandAfterGlobalOptions",
-                     {"--json", "--log-level", "2", "frob"},
-                     "unknown command [frob]"},
-        BadArguments{"IngestWithoutSource", {"ingest", "--cache", "$DIR"}, "SRC is required"},
-        BadArguments{"IngestMissingSource",
-                     {"ingest", "/nonexistent/objstore", "--cache", "$DIR"},
-                     "Directory does not exist"},
-        BadArguments{"IngestZeroExtent",
-                     {"ingest", "$DIR", "--cache", "$DIR", "--extent-size", "0"},
-                     "--extent-size"},
-        BadArguments{"IngestBadExtentUnit",
-                     {"ingest", "$DIR", "--cache", "$DIR", "--extent-size", "4 parsecs"},
-                     "--extent-size"},
-        BadArguments{"BackupWithoutCache", {"backup"}, "--cache is required"},
-        BadArguments{
-            "BackupNoStreams", {"backup", "--cache", "$DIR", "--streams", "0"}, "--streams"},
-        BadArguments{"BackupThreadsNotANumber",
-                     {"backup", "--cache", "$DIR", "--threads", "x"},
-                     "--threads"},
-        BadArguments{
-            "BackupNegativeJob", {"backup", "--cache", "$DIR", "--job-id", "-1"}, "--job: [-1]"},
-        BadArguments{"BackupBadFaults",
-                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$OTHER/s",
-                      "--faults", "bogus=1"},
-                     "invalid --faults [bogus=1]"},
-        BadArguments{
-            "BackupLogLevel", {"backup", "--cache", "$DIR", "--log-level", "9"}, "--log-level"},
-        BadArguments{"BackupStrayArgument", {"backup", "--cache", "$DIR", "extra"}, "extra"},
-        BadArguments{"VerifyWithoutSource", {"verify", "--store", "$DIR"}, "--source is required"},
-        BadArguments{"DemoSizesReversed",
-                     {"demo", "--min-size", "10", "--max-size", "5"},
-                     "--min-size is larger than --max-size"},
-        BadArguments{"DemoTooLarge",
-                     {"demo", "--max-size", "2GiB"},
-                     "--max-size: [2GiB] is not a size from 0 to 1073741824 bytes"},
-        BadArguments{"JobIdOverflows",
-                     {"backup", "--cache", "$DIR", "--job-id", "99999999999999999999"},
-                     "--job: [99999999999999999999] is not a whole number from 0 to "
-                     "9223372036854775807"},
-        BadArguments{"CommitItemsNegative",
-                     {"backup", "--cache", "$DIR", "--commit-items", "-5"},
-                     "--commit-items: [-5] is not a whole number from 0 to"},
-        BadArguments{"EmptyFaultPlan",
-                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$OTHER/s",
-                      "--faults", ",,,"},
-                     "empty fault rule in [,,,]"},
-        BadArguments{"StreamRuleWithoutAStream",
-                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$OTHER/s",
-                      "--faults", "getStreamHandler@1=3"},
-                     "getStreamHandler has no stream"},
-        BadArguments{"LogIntoAMissingDirectory",
-                     {"verify", "--store", "$DIR", "--source", "$DIR", "--log", "/nonexistent/l"},
-                     "--log: cannot open the log file [/nonexistent/l]: No such file"},
-        BadArguments{"CacheFaultUnknown",
-                     {"ingest", "$DIR", "--cache", "$OTHER", "--faults", "sendHeader"},
-                     "the disk cache knows one fault, diskFullAfter=<size>"},
-        // Arguments that would send data elsewhere.
-        BadArguments{"EmptyStore", {"check", "--store", ""}, "--store: must not be empty"},
-        BadArguments{"EmptyTarget",
-                     {"restore", "--store", "$DIR", "--job", "1", "--to", ""},
-                     "--to: must not be empty"},
-        BadArguments{"EmptyCache", {"ingest", "$DIR", "--cache", ""}, "--cache: must not be empty"},
-        BadArguments{
-            "EmptyLog", {"check", "--store", "$DIR", "--log", ""}, "--log: must not be empty"},
-        BadArguments{"EmptyFaults", {"demo", "--faults", ""}, "--faults: must not be empty"},
-        BadArguments{"NoStoreGiven", {"check"}, "no store given: give --store DIR, or set"},
-        BadArguments{"NoStoreForBackup",
-                     {"backup", "--cache", "$DIR", "--root", "$OTHER"},
-                     "no store given"},
-        BadArguments{"StoreIsAFile", {"list", "--store", "$DIR/file"}, "/file] is not a directory"},
-        BadArguments{"BackupStoreIsAFile",
-                     {"backup", "--cache", "$OTHER", "--root", "$DIR/r", "--store", "$DIR/file"},
-                     "/file] is not a directory"},
-        BadArguments{"UnknownOption", {"--bogus"}, "unknown option [--bogus]"},
-        BadArguments{"StoreIsTheCache",
-                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$DIR/."},
-                     "is the same directory as the cache"},
-        BadArguments{"CacheInsideTheStore",
-                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$DIR/.."},
-                     "is inside the store"},
-        BadArguments{
-            "RootFolderIsTheStore",
-            {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$OTHER/OBJECTSTORE"},
-            "the root folder (--root's OBJECTSTORE) ["},
-        BadArguments{
-            "RootFolderIsTheCache",
-            {"backup", "--cache", "$OTHER/OBJECTSTORE", "--root", "$OTHER", "--store", "$DIR/s"},
-            "the root folder (--root's OBJECTSTORE) ["},
-        BadArguments{"RootInsideTheCache",
-                     {"backup", "--cache", "$DIR", "--root", "$DIR/r", "--store", "$OTHER"},
-                     "the root base (--root) ["},
-        BadArguments{"RootIsTheStore",
-                     {"backup", "--cache", "$DIR", "--root", "$OTHER", "--store", "$OTHER"},
-                     "is the same directory as the store"},
-        BadArguments{"RootParentMissing",
-                     {"backup", "--cache", "$DIR", "--root", "$OTHER/a/b", "--store", "$OTHER/s"},
-                     "only the last part of a path is created"},
-        BadArguments{"RestoreIntoTheStore",
-                     {"restore", "--store", "$DIR", "--job", "1", "--to", "$DIR/t"},
-                     "the target (--to) ["},
-        BadArguments{"CacheInsideTheSource",
-                     {"ingest", "$DIR", "--cache", "$DIR/c"},
-                     "is inside the source tree"},
-        BadArguments{"PipelineFaultsInTheEnvironment",
-                     {"demo", "--objects", "1"},
-                     "invalid OBJSTORE_PIPELINE_FAULTS [bogus]",
-                     "OBJSTORE_PIPELINE_FAULTS=bogus"},
-        BadArguments{"CacheFaultsInTheEnvironment",
-                     {"ingest", "$DIR", "--cache", "$OTHER"},
-                     "invalid OBJSTORE_DISKCACHE_FAULTS [bogus]",
-                     "OBJSTORE_DISKCACHE_FAULTS=bogus"}),
-    [](const testing::TestParamInfo<BadArguments>& info) { return info.param.name; });
+const BadArguments kBadArguments[] = {
+    {"NoCommand", "", "subcommand is required"},
+    {"UnknownCommand", "frob", "unknown command [frob]"},
+    {"UnknownCommandAfterGlobalOptions", "--json --log-level 2 frob", "unknown command [frob]"},
+    {"IngestWithoutSource", "ingest --cache $DIR", "SRC is required"},
+    {"IngestMissingSource", "ingest /nonexistent/objstore --cache $DIR",
+     "Directory does not exist"},
+    {"IngestZeroExtent", "ingest $DIR --cache $DIR --extent-size 0", "--extent-size"},
+    {"IngestBadExtentUnit", "ingest $DIR --cache $DIR --extent-size '4 parsecs'", "--extent-size"},
+    {"BackupWithoutCache", "backup", "--cache is required"},
+    {"BackupNoStreams", "backup --cache $DIR --streams 0", "--streams"},
+    {"BackupThreadsNotANumber", "backup --cache $DIR --threads x", "--threads"},
+    {"BackupNegativeJob", "backup --cache $DIR --job-id -1", "--job: [-1]"},
+    {"BackupBadFaults", "backup --cache $DIR --root $OTHER --store $OTHER/s --faults bogus=1",
+     "invalid --faults [bogus=1]"},
+    {"BackupLogLevel", "backup --cache $DIR --log-level 9", "--log-level"},
+    {"BackupStrayArgument", "backup --cache $DIR extra", "extra"},
+    {"VerifyWithoutSource", "verify --store $DIR", "--source is required"},
+    {"DemoSizesReversed", "demo --min-size 10 --max-size 5",
+     "--min-size is larger than --max-size"},
+    {"DemoTooLarge", "demo --max-size 2GiB",
+     "--max-size: [2GiB] is not a size from 0 to 1073741824 bytes"},
+    {"JobIdOverflows", "backup --cache $DIR --job-id 99999999999999999999",
+     "--job: [99999999999999999999] is not a whole number from 0 to 9223372036854775807"},
+    {"CommitItemsNegative", "backup --cache $DIR --commit-items -5",
+     "--commit-items: [-5] is not a whole number from 0 to"},
+    {"EmptyFaultPlan", "backup --cache $DIR --root $OTHER --store $OTHER/s --faults ,,,",
+     "empty fault rule in [,,,]"},
+    {"StreamRuleWithoutAStream",
+     "backup --cache $DIR --root $OTHER --store $OTHER/s --faults getStreamHandler@1=3",
+     "getStreamHandler has no stream"},
+    {"LogIntoAMissingDirectory", "verify --store $DIR --source $DIR --log /nonexistent/l",
+     "--log: cannot open the log file [/nonexistent/l]: No such file"},
+    {"CacheFaultUnknown", "ingest $DIR --cache $OTHER --faults sendHeader",
+     "the disk cache knows one fault, diskFullAfter=<size>"},
+    // Arguments that would send data elsewhere.
+    {"EmptyStore", "check --store ''", "--store: must not be empty"},
+    {"EmptyTarget", "restore --store $DIR --job 1 --to ''", "--to: must not be empty"},
+    {"EmptyCache", "ingest $DIR --cache ''", "--cache: must not be empty"},
+    {"EmptyLog", "check --store $DIR --log ''", "--log: must not be empty"},
+    {"EmptyFaults", "demo --faults ''", "--faults: must not be empty"},
+    {"NoStoreGiven", "check", "no store given: give --store DIR, or set"},
+    {"NoStoreForBackup", "backup --cache $DIR --root $OTHER", "no store given"},
+    {"StoreIsAFile", "list --store $DIR/file", "/file] is not a directory"},
+    {"BackupStoreIsAFile", "backup --cache $OTHER --root $DIR/r --store $DIR/file",
+     "/file] is not a directory"},
+    {"UnknownOption", "--bogus", "unknown option [--bogus]"},
+    {"StoreIsTheCache", "backup --cache $DIR --root $OTHER --store $DIR/.",
+     "is the same directory as the cache"},
+    {"CacheInsideTheStore", "backup --cache $DIR --root $OTHER --store $DIR/..",
+     "is inside the store"},
+    {"RootFolderIsTheStore", "backup --cache $DIR --root $OTHER --store $OTHER/OBJECTSTORE",
+     "the root folder (--root's OBJECTSTORE) ["},
+    {"RootFolderIsTheCache", "backup --cache $OTHER/OBJECTSTORE --root $OTHER --store $DIR/s",
+     "the root folder (--root's OBJECTSTORE) ["},
+    {"RootInsideTheCache", "backup --cache $DIR --root $DIR/r --store $OTHER",
+     "the root base (--root) ["},
+    {"RootIsTheStore", "backup --cache $DIR --root $OTHER --store $OTHER",
+     "is the same directory as the store"},
+    {"RootParentMissing", "backup --cache $DIR --root $OTHER/a/b --store $OTHER/s",
+     "only the last part of a path is created"},
+    {"RestoreIntoTheStore", "restore --store $DIR --job 1 --to $DIR/t", "the target (--to) ["},
+    {"CacheInsideTheSource", "ingest $DIR --cache $DIR/c", "is inside the source tree"},
+    {"PipelineFaultsInTheEnvironment", "demo --objects 1",
+     "invalid OBJSTORE_PIPELINE_FAULTS [bogus]", "OBJSTORE_PIPELINE_FAULTS=bogus"},
+    {"CacheFaultsInTheEnvironment", "ingest $DIR --cache $OTHER",
+     "invalid OBJSTORE_DISKCACHE_FAULTS [bogus]", "OBJSTORE_DISKCACHE_FAULTS=bogus"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Arguments, CommandLineErrorTest, testing::ValuesIn(kBadArguments),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Help in plain words: none of CLI11's type names, validator names or flag defaults.
 TEST(CommandLineTest, HelpOfEveryCommandSucceedsWithoutClutter) {

@@ -77,13 +77,11 @@ struct ProcessStatistics {
   std::vector<ApplicationStatistics> applications;
 };
 
-// Adds the figures of `stream` to `total` (see ControllerStatistics::total).
-OBJSTORE_API void AddStreamStatistics(const StreamStatistics& stream, StreamStatistics* total);
-
 // A snapshot of the whole process. Thread-safe; takes the controller registry's lock, the
 // stream registry's and the application history's, one after the other: do not call it from
 // the commit callback (take a controller's own snapshot there). The application totals are read
 // in one hold of the stream registry's lock; the per-job figures beside them are separate copies.
+// Defined beside the controller (ProcessStatistics.cpp), whose registry it walks.
 OBJSTORE_API ProcessStatistics GetProcessStatistics();
 
 }  // namespace ObjectStore

@@ -2,14 +2,11 @@
 // the host saw; both renderings parse back.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <regex>
-#include <sstream>
-#include <thread>
 
 #include "ControllerTestFixture.h"
+#include "PrometheusTestParser.h"
 #include "StatisticsText.h"
 
 namespace ObjectStore {
@@ -123,56 +120,17 @@ TEST_F(StatisticsTest, RenderingsParseBack) {
   EXPECT_EQ("running", application["job"]["state"]);
   EXPECT_TRUE(application["last_ended_job"].is_null());
 
-  std::istringstream text(StatisticsToPrometheus(process));
-  const std::regex sample(R"(^([a-z_]+)\{([a-z_]+="[^"]*"(,[a-z_]+="[^"]*")*)\} (\S+)$)");
-  const std::regex comment(R"(^# (HELP|TYPE) ([a-z_]+) (.+)$)");
-  std::map<std::string, std::string> types;
-  std::map<std::string, double> values;
-  std::string line;
-  double lastBucket = -1;
-  while (std::getline(text, line)) {
-    std::smatch m;
-    if (std::regex_match(line, m, comment)) {
-      if (m[1] == "TYPE") {
-        EXPECT_EQ(0u, types.count(m[2])) << "family announced twice: " << m[2];
-        types[m[2]] = m[3];
-        if (m[3] == "counter") {
-          EXPECT_NE(std::string::npos, m[2].str().find("_total")) << line;
-        }
-      }
-      continue;
-    }
-    ASSERT_TRUE(std::regex_match(line, m, sample)) << line;
-    std::string family = m[1];
-    for (const char* suffix : {"_bucket", "_sum", "_count"}) {
-      const std::string s(suffix);
-      if (family.size() > s.size() && family.compare(family.size() - s.size(), s.size(), s) == 0 &&
-          types.count(family.substr(0, family.size() - s.size()))) {
-        family = family.substr(0, family.size() - s.size());
-      }
-    }
-    EXPECT_EQ(1u, types.count(family)) << "sample before its family: " << line;
-    // Every sample names its application, and no job or stream: their values never end.
-    EXPECT_EQ(0u, m[2].str().find("app_id=\"")) << line;
-    EXPECT_EQ(std::string::npos, m[2].str().find("afile_id")) << line;
-    if (m[1] != "objstore_backup_job_info") {
-      EXPECT_EQ(std::string::npos, m[2].str().find("job_id")) << line;
-    }
-    const double value = std::stod(m[4]);
-    if (m[1] == "objstore_backup_commit_latency_seconds_bucket") {
-      if (line.find("le=\"1e-06\"") != std::string::npos) lastBucket = -1;
-      EXPECT_GE(value, lastBucket) << line;
-      lastBucket = value;
-    }
-    values[m[1].str() + "{" + m[2].str() + "}"] = value;
-  }
-  EXPECT_EQ("histogram", types["objstore_backup_commit_latency_seconds"]);
+  objstore_testing::PrometheusText text =
+      objstore_testing::ParsePrometheus(StatisticsToPrometheus(process));
+  EXPECT_EQ("histogram", text.types["objstore_backup_commit_latency_seconds"]);
   const std::string labels = "app_id=\"59\"";
-  EXPECT_EQ(3, values["objstore_backup_items_recorded_total{" + labels + "}"]);
-  EXPECT_EQ(2, values["objstore_backup_commit_latency_seconds_count{" + labels + "}"]);
-  EXPECT_EQ(2, values["objstore_backup_commit_latency_seconds_bucket{" + labels + ",le=\"+Inf\"}"]);
-  EXPECT_EQ(1, values["objstore_backup_job_info{" + labels + ",job_id=\"55\",state=\"running\"}"]);
-  EXPECT_EQ(1, values["objstore_backup_uncommitted_items{" + labels + "}"]);
+  EXPECT_EQ(3, text.values["objstore_backup_items_recorded_total{" + labels + "}"]);
+  EXPECT_EQ(2, text.values["objstore_backup_commit_latency_seconds_count{" + labels + "}"]);
+  EXPECT_EQ(
+      2, text.values["objstore_backup_commit_latency_seconds_bucket{" + labels + ",le=\"+Inf\"}"]);
+  EXPECT_EQ(
+      1, text.values["objstore_backup_job_info{" + labels + ",job_id=\"55\",state=\"running\"}"]);
+  EXPECT_EQ(1, text.values["objstore_backup_uncommitted_items{" + labels + "}"]);
 }
 
 }  // namespace

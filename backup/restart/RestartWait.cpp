@@ -1,15 +1,15 @@
-// The library's side of the restart protocol: controller requests wait while the host's restart
-// thread resends an application's pending items.
+#include "RestartWait.h"
+
 #include <chrono>
 
-#include "BackupOptions.h"
 #include "KaCriticalSectionLock.h"
 #include "LogWriter.h"
-#include "ObjStoreBackupInterface.h"
+#include "RestartRegistry.h"
 #include "UxSleep.h"
 
 namespace ObjectStore {
 
+// The registry (RestartRegistry.h), beside the wait that reads it.
 std::map<int, SyncEventPtr> gThreadSyncMap;
 KaCriticalSection gThreadSyncLock;
 
@@ -43,12 +43,7 @@ void WaitOneRound(uint32_t appId, const SyncEventPtr& entry, long roundMs) {
 
 }  // namespace
 
-void BackupInterface::waitForRestartThread(uint32_t appId, bool isRestartThread) {
-  if (isRestartThread) {
-    OBJSTORE_LOG(4, "This is restart thread. So return from waitforRestartThread function.");
-    return;
-  }
-  const long roundMs = GetBackupOptions().restartWaitMs;
+void WaitWhileRestarting(uint32_t appId, long roundMs) {
   for (;;) {
     bool found = false;
     // The copy keeps the entry's event alive while we wait, even after the host erased it.

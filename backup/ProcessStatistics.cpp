@@ -1,47 +1,16 @@
-#include "BackupStatistics.h"
-
-#include <algorithm>
+// The snapshot of the whole process (GetProcessStatistics, BackupStatistics.h). It walks the
+// controller registry and asks each controller for its figures, so it sits with the controller,
+// above statistics/.
 #include <ctime>
 #include <set>
 
 #include "ApplicationHistory.h"
+#include "BackupStatistics.h"
 #include "KaCriticalSectionLock.h"
 #include "ObjStoreBackupInterface.h"
 #include "RetiredStatistics.h"
 
 namespace ObjectStore {
-
-const char* JobStateName(JobState state) {
-  switch (state) {
-    case JobState::kRunning:
-      return "running";
-    case JobState::kEnding:
-      return "ending";
-    case JobState::kEnded:
-      return "ended";
-    case JobState::kEndFailed:
-      return "end_failed";
-  }
-  return "unknown";
-}
-
-void AddStreamStatistics(const StreamStatistics& stream, StreamStatistics* total) {
-  total->itemsRecorded += stream.itemsRecorded;
-  total->bytesSent += stream.bytesSent;
-  total->itemsCommitted += stream.itemsCommitted;
-  total->handedBackFailedSend += stream.handedBackFailedSend;
-  total->handedBackCommitTimeout += stream.handedBackCommitTimeout;
-  total->handedBackException += stream.handedBackException;
-  total->uncommitted += stream.uncommitted;
-  total->oldestUncommittedAgeSeconds =
-      std::max(total->oldestUncommittedAgeSeconds, stream.oldestUncommittedAgeSeconds);
-  total->forcedCommitsLimit += stream.forcedCommitsLimit;
-  total->forcedCommitsInterval += stream.forcedCommitsInterval;
-  total->commitsRefusedStale += stream.commitsRefusedStale;
-  total->commitsRefusedTooHigh += stream.commitsRefusedTooHigh;
-  total->commitLatency.merge(stream.commitLatency);
-  total->lastCommitTime = std::max(total->lastCommitTime, stream.lastCommitTime);
-}
 
 namespace {
 
