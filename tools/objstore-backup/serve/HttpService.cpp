@@ -2,8 +2,11 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "BackupStatistics.h"
 #include "KeyRules.h"
@@ -16,6 +19,7 @@ namespace {
 
 const char kObjectPrefix[] = "/objects/";
 const char kJson[] = "application/json";
+const int kListenBacklog = 1024;
 
 void Answer(httplib::Response& response, int status, const nlohmann::json& body) {
   response.status = status;
@@ -83,15 +87,28 @@ HttpService::HttpService(const HttpOptions& options, ObjectWriter& writer, Catal
 HttpService::~HttpService() = default;
 
 bool HttpService::bind(const std::string& host, int port, std::string* error) {
+  // The library listens with a backlog of 5: a burst of clients connecting at once (after a
+  // restart, say) would see most of their handshakes dropped and retried a second later. The
+  // hook keeps the socket so that listen() can be called again with a longer queue.
+  server_->set_socket_options([this](int fd) {
+    int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    listenFd_ = fd;
+  });
   if (port == 0) {
     port_ = server_->bind_to_any_port(host);
-    if (port_ > 0) return true;
   } else if (server_->bind_to_port(host, port)) {
     port_ = port;
-    return true;
   }
-  *error = "cannot listen on " + host + ":" + std::to_string(port);
-  return false;
+  if (port_ <= 0) {
+    *error = "cannot listen on " + host + ":" + std::to_string(port);
+    return false;
+  }
+  if (listenFd_ >= 0 && listen(listenFd_, kListenBacklog) != 0) {
+    *error = std::string("cannot lengthen the listen queue: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 void HttpService::serve() {

@@ -86,6 +86,7 @@ class HttpService {
   std::function<nlohmann::json()> status_;
   std::unique_ptr<httplib::Server> server_;
   int port_ = 0;
+  int listenFd_ = -1;  // set while binding, by the socket-options hook
   std::atomic<bool> stopping_{false};
   std::mutex putsMutex_;
   std::condition_variable putsDone_;

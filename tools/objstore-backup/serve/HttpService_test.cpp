@@ -16,11 +16,19 @@
 #include <nlohmann/json.hpp>
 
 #include "BackupService.h"
+#include "Catalog.h"
+#include "CommitWaiters.h"
+#include "DirectoryDiskCache.h"
+#include "GroupSync.h"
+#include "HttpService.h"
+#include "JobRoller.h"
 #include "ObjectId.h"
 #include "ObjectMetadata.h"
+#include "ObjectWriter.h"
 #include "PipelineFaults.h"
 #include "PipelineOptions.h"
 #include "SegmentBuilder.h"
+#include "ServeMetrics.h"
 #include "StoreWalker.h"
 #include "TestSupport.h"
 
@@ -89,6 +97,46 @@ class RawConnection {
   int fd_;
   bool connected_ = false;
 };
+
+// Clients that connect all at once, before the server accepts any of them, are all queued by
+// the kernel: none of them waits for a dropped handshake to be sent again a second later.
+TEST(HttpServiceListenTest, ABurstOfConnectionsIsQueuedBeforeAnyIsAccepted) {
+  objstore_testing::TempDir dir;
+  ObjectStore::DirectoryDiskCache cache(dir.sub("cache"));
+  Catalog catalog;
+  GroupSync sync(dir.path());
+  ServeMetrics metrics;
+  CommitWaiters waiters;
+  JobRoller roller(RollerOptions(), cache, catalog, metrics, waiters);
+  ObjectWriter writer(cache, catalog, sync, roller, waiters, metrics, 0);
+  HttpService http(HttpOptions(), writer, catalog, metrics, waiters, nullptr);
+  std::string error;
+  ASSERT_TRUE(http.bind("127.0.0.1", 0, &error)) << error;
+  // Not serving: nothing accepts, so every handshake must wait in the listen queue.
+  const int kClients = 32;
+  std::vector<int> sockets;
+  for (int i = 0; i < kClients; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(http.port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    sockets.push_back(fd);
+  }
+  int connected = 0;
+  for (int fd : sockets) {
+    pollfd ready{fd, POLLOUT, 0};
+    int socketError = -1;
+    socklen_t length = sizeof(socketError);
+    if (poll(&ready, 1, 300) == 1 &&
+        getsockopt(fd, SOL_SOCKET, SO_ERROR, &socketError, &length) == 0 && socketError == 0) {
+      ++connected;
+    }
+    close(fd);
+  }
+  EXPECT_EQ(kClients, connected);
+}
 
 class ServiceTest : public ::testing::Test {
  protected:
