@@ -48,7 +48,7 @@ bytes_of() {
 serve_case() {
   local size=$1 dir=$WORK/serve-$1 port before after status0 status1
   mkdir -p "$dir/store"
-  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  port=$(python3 tests/drills/free_port.py)
   "$PROGRAM" serve --listen "127.0.0.1:$port" --cache "$dir/cache" --root "$dir/root" \
     --store "$dir/store" --streams 2 --threads 2 --no-progress > "$dir/serve.out" 2> "$dir/serve.err" &
   SERVE_PID=$!

@@ -61,9 +61,10 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# A TCP port of 127.0.0.1 that is free now.
+# A TCP port of 127.0.0.1 that is free now and that no client connection can take while the
+# service restarts.
 free_port() {
-  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+  python3 tests/drills/free_port.py
 }
 
 # Waits until URL $1 answers 200, at most $2 seconds, while process $3 lives.
