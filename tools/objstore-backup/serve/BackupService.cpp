@@ -172,7 +172,14 @@ void BackupService::reconcile() {
   for (const std::string& name : cache_->listSegments()) {
     CatalogRow row;
     ObjectMetadata metadata;
-    if (catalog_->byId(name, &row)) continue;
+    if (catalog_->byId(name, &row)) {
+      // A commit is recorded before its segment is removed: a kill between the two leaves a
+      // segment nobody sends again.
+      if (row.state == ObjectState::kCommitted && !cache_->removeSegment(name).IsError()) {
+        ++committedLeftovers_;
+      }
+      continue;
+    }
     if (!ReadMetadata(*cache_, name, &metadata)) {
       warnings_.push_back("segment [" + name + "] holds no readable object metadata: not served");
       continue;
@@ -259,6 +266,7 @@ nlohmann::json BackupService::stop() {
               {"resumed_from_cache", resumed_},
               {"reconciled_segments", reconciledSegments_},
               {"lost_versions", lostVersions_},
+              {"committed_segments_removed", committedLeftovers_},
               {"problems", problems}};
   return summary_;
 }

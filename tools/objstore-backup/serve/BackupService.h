@@ -64,6 +64,7 @@ class BackupService {
   std::vector<ObjectStore::LeftoverJob> leftovers_;
   uint64_t reconciledSegments_ = 0;  // found in the cache, missing from the catalog
   uint64_t lostVersions_ = 0;        // in the catalog, their segment gone uncommitted
+  uint64_t committedLeftovers_ = 0;  // committed, their segment still in the cache
   uint64_t resumed_ = 0;             // queued again at the start
   std::unique_ptr<ObjectStore::DirectoryDiskCache> cache_;
   std::unique_ptr<Catalog> catalog_;

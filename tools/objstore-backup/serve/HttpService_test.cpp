@@ -340,6 +340,25 @@ TEST_F(ServiceTest, StopEndsTheJobWithEveryAcceptedObjectCommitted) {
   EXPECT_EQ(kObjects, copies);
 }
 
+// A pipeline that fails to end the job once keeps its items: the end is tried again, and a
+// clean stop leaves the cache empty.
+TEST_F(ServiceTest, StopTriesAFailedEndAgain) {
+  OBJECTOPSAPI::PipelineOptions pipeline = OBJECTOPSAPI::PipelineOptions::Current();
+  pipeline.commitMs = 0;  // nothing commits before the job ends
+  pipeline.commitItems = 0;
+  OBJECTOPSAPI::PipelineOptions::Override(pipeline);
+  ASSERT_FALSE(OBJECTOPSAPI::PipelineFaults::Install("endBackup=1").IsError());
+  ASSERT_NO_FATAL_FAILURE(start());
+  const int kObjects = 5;
+  for (int i = 0; i < kObjects; ++i) {
+    ASSERT_EQ(201, client_->Put("/objects/b" + std::to_string(i), "bytes", "x")->status);
+  }
+  const nlohmann::json summary = service_->stop();
+  EXPECT_EQ(kObjects, summary["committed"]) << summary.dump();
+  EXPECT_EQ(0, summary["objects_waiting"]) << summary.dump();
+  EXPECT_TRUE(FilesUnder(options_.backup.cacheDir).empty());
+}
+
 TEST_F(ServiceTest, WhileStoppingHealthAndPutsAre503) {
   ASSERT_NO_FATAL_FAILURE(start());
   EXPECT_EQ(200, client_->Get("/healthz")->status);
@@ -435,6 +454,15 @@ TEST_F(ServiceTest, StartReconcilesTheCatalogWithTheCache) {
     row.id = ObjectWriter::SegmentName("gone", 3);
     ASSERT_TRUE(catalog.wait(catalog.insert(row)));
     ObjectStore::DirectoryDiskCache cache(options_.backup.cacheDir);
+    // And a committed version whose segment a kill left before it was removed.
+    CatalogRow done;
+    done.key = "done";
+    done.version = 4;
+    done.id = ObjectWriter::SegmentName("done", 4);
+    ASSERT_TRUE(catalog.wait(catalog.insert(done)));
+    ASSERT_TRUE(catalog.wait(catalog.markCommitted(done.id, 1.0)));
+    ASSERT_FALSE(
+        cache.writeSegment(done.id, {SegmentBuilder::MetadataSection(ObjectMetadata())}).IsError());
     ObjectMetadata metadata;
     metadata.path = "found";
     metadata.size = 4;
@@ -465,6 +493,8 @@ TEST_F(ServiceTest, StartReconcilesTheCatalogWithTheCache) {
   EXPECT_EQ(1, summary["reconciled_segments"]);
   EXPECT_EQ(1, summary["lost_versions"]);
   EXPECT_EQ(1, summary["resumed_from_cache"]);
+  EXPECT_EQ(1, summary["committed_segments_removed"]);
+  EXPECT_TRUE(FilesUnder(options_.backup.cacheDir).empty());
 }
 
 TEST_F(ServiceTest, MetricsHoldTheServiceFamilies) {

@@ -20,6 +20,8 @@ namespace {
 
 typedef std::chrono::steady_clock Clock;
 
+const int kEndAttempts = 3;
+
 double WallSeconds() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
@@ -87,16 +89,21 @@ void JobRoller::addProblem(const std::string& problem) {
 
 void JobRoller::rollLoop() {
   bool restart = !leftovers_.empty();
+  // While stopping, what the last jobs handed back goes into a few more jobs: a clean stop
+  // leaves nothing in the cache unless the pipeline keeps failing.
+  uint32_t jobsWhileStopping = 0;
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (stopping_) return;
+      if (stopping_ && (queue_.empty() || jobsWhileStopping > options_.resendRounds)) return;
+      if (stopping_) ++jobsWhileStopping;
     }
     if (runJob(restart)) {
       restart = false;
       continue;
     }
+    if (jobsWhileStopping > 0) return;  // no job starts now: the cache keeps the rest
     // A job that cannot start now may start later (the pipeline recovers): retry in a while,
     // unless asked to stop.
     std::unique_lock<std::mutex> lock(mutex_);
@@ -155,7 +162,7 @@ bool JobRoller::runJob(bool restart) {
     registration->finish();
   }
   std::list<std::string> failedList;
-  CUxError error = controller->endBackup(failedList, true);
+  CUxError error = endJob(*controller, jobId, &failedList);
   if (error.IsError()) {
     addProblem("job " + std::to_string(jobId) + " did not end cleanly: " + ErrorText(error));
   }
@@ -166,16 +173,34 @@ bool JobRoller::runJob(bool restart) {
   return true;
 }
 
+CUxError JobRoller::endJob(BackupInterface& controller, int64_t jobId,
+                           std::list<std::string>* failedList) {
+  // A pipeline that cannot end the job hands nothing back and keeps the items; the end may be
+  // tried again. After the last failure the job is left for a restart to resend.
+  CUxError error;
+  for (int attempt = 1; attempt <= kEndAttempts; ++attempt) {
+    error = controller.endBackup(*failedList, true);
+    if (!error.IsError() || error.GetErrorCode() == ObjectStore::kErrNoCommitInTime) break;
+    OBJSTORE_LOG(-1, "ERROR: job %lld could not end (attempt %d of %d): %s",
+                 static_cast<long long>(jobId), attempt, kEndAttempts, ErrorText(error).c_str());
+    std::unique_lock<std::mutex> lock(mutex_);
+    queueChanged_.wait_for(lock, std::chrono::milliseconds(100 * attempt));
+  }
+  return error;
+}
+
 bool JobRoller::takeNext(Clock::time_point deadline, std::string* id) {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    if (stopping_ || sentInJob_ >= options_.jobObjects) return false;
+    if (sentInJob_ >= options_.jobObjects) return false;
+    // While stopping no PUT is taken any more: what is queued goes out, then the job ends.
     if (!queue_.empty()) {
       *id = std::move(queue_.front());
       queue_.pop_front();
       ++sentInJob_;
       return true;
     }
+    if (stopping_) return false;
     if (queueChanged_.wait_until(lock, deadline) == std::cv_status::timeout) return false;
   }
 }

@@ -95,6 +95,8 @@ class JobRoller {
   ObjectStore::BackupInterfacePtr startJob(int64_t jobId, bool restart);
   void sendLoop(ObjectStore::BackupInterface& controller, int64_t jobId,
                 std::chrono::steady_clock::time_point deadline);
+  CUxError endJob(ObjectStore::BackupInterface& controller, int64_t jobId,
+                  std::list<std::string>* failedList);
   bool takeNext(std::chrono::steady_clock::time_point deadline, std::string* id);
   void handBack(const std::list<std::string>& items, const std::string& reason);
   void commitLoop();
