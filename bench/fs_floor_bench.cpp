@@ -2,7 +2,8 @@
 // PUT path, with nothing else in the way (no HTTP, no catalog, no backup). Each of --threads
 // writers loops: create a temporary file in one of --shards directories, write --size bytes,
 // close, rename it into place, wait for a shared syncfs() (one syncer thread serves every writer
-// that arrived while the previous sync ran, as the service's group sync does), then remove the
+// that arrived while the previous sync ran, as the service's group sync does; --per-file syncs
+// only the batch's files and directories instead), then remove the
 // file it wrote --lag files earlier, as the service removes committed segments. Prints per round
 // the files per second, the syncs per second and the process's CPU per file.
 #include <fcntl.h>
@@ -21,6 +22,7 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,12 +38,42 @@ struct Settings {
   unsigned lag = 64;
   unsigned shards = 256;
   bool remove = true;
+  bool perFile = false;
 };
 
-// One syncfs() for every writer that arrived while the previous one ran.
+// Makes the batch's files durable and nothing else: starts the write-back of all of them, then
+// `fdatasync`s each and `fsync`s each of their directories once.
+int SyncFiles(const std::vector<std::string>& paths) {
+  std::vector<int> fds;
+  std::set<std::string> dirs;
+  int error = 0;
+  for (const std::string& path : paths) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      error = errno;
+      continue;
+    }
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    fds.push_back(fd);
+    dirs.insert(path.substr(0, path.rfind('/')));
+  }
+  for (const int fd : fds) {
+    if (::fdatasync(fd) != 0) error = errno;
+    ::close(fd);
+  }
+  for (const std::string& dir : dirs) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) error = errno;
+    if (fd >= 0) ::close(fd);
+  }
+  return error;
+}
+
+// One sync for every writer that arrived while the previous one ran: a syncfs() of the file
+// system, or (perFile) a sync of just the files those writers wrote.
 class SharedSync {
  public:
-  explicit SharedSync(int fd) : fd_(fd), syncer_(&SharedSync::loop, this) {}
+  SharedSync(int fd, bool perFile) : fd_(fd), perFile_(perFile), syncer_(&SharedSync::loop, this) {}
   ~SharedSync() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -50,8 +82,9 @@ class SharedSync {
     work_.notify_all();
     syncer_.join();
   }
-  int wait() {
+  int wait(const std::string& path) {
     std::unique_lock<std::mutex> lock(mutex_);
+    if (perFile_) batch_.push_back(path);
     const uint64_t ticket = ++requested_;
     work_.notify_one();
     done_.wait(lock, [&] { return synced_ >= ticket; });
@@ -69,8 +102,10 @@ class SharedSync {
       work_.wait(lock, [&] { return stopping_ || requested_ > synced_; });
       if (requested_ == synced_) return;
       const uint64_t end = requested_;
+      std::vector<std::string> batch;
+      batch.swap(batch_);
       lock.unlock();
-      const int error = ::syncfs(fd_) == 0 ? 0 : errno;
+      const int error = perFile_ ? SyncFiles(batch) : ::syncfs(fd_) == 0 ? 0 : errno;
       lock.lock();
       if (error != 0) error_ = error;
       ++syncs_;
@@ -80,6 +115,7 @@ class SharedSync {
   }
 
   const int fd_;
+  const bool perFile_;
   mutable std::mutex mutex_;
   std::condition_variable work_;
   std::condition_variable done_;
@@ -88,6 +124,7 @@ class SharedSync {
   uint64_t syncs_ = 0;
   int error_ = 0;
   bool stopping_ = false;
+  std::vector<std::string> batch_;  // perFile: the files the next sync covers
   std::thread syncer_;
 };
 
@@ -107,7 +144,7 @@ std::string WriteOne(const std::string& dir, unsigned shards, unsigned writer, u
   bool ok = fd >= 0 && ::write(fd, body.data(), body.size()) == static_cast<ssize_t>(body.size());
   if (fd >= 0 && ::close(fd) != 0) ok = false;
   ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-  const int syncError = ok ? sync.wait() : 0;
+  const int syncError = ok ? sync.wait(path) : 0;
   if (!ok || syncError != 0) {
     std::fprintf(stderr, "cannot write [%s] durably: %s\n", path.c_str(),
                  std::strerror(ok ? syncError : errno));
@@ -146,7 +183,7 @@ RoundResult RunRound(const Settings& settings, const std::string& dir) {
   ::getrusage(RUSAGE_SELF, &before);
   const auto start = std::chrono::steady_clock::now();
   {
-    SharedSync sync(dirFd);
+    SharedSync sync(dirFd, settings.perFile);
     std::vector<std::thread> writers;
     for (unsigned writer = 0; writer < settings.threads; ++writer) {
       writers.emplace_back([&, writer] {
@@ -208,6 +245,8 @@ int main(int argc, char** argv) {
   app.add_option("--shards", settings.shards, "Directories the files are spread over")
       ->check(CLI::Range(1, 256))
       ->capture_default_str();
+  app.add_flag("--per-file", settings.perFile,
+               "Sync only the batch's files and their directories instead of the file system");
   app.add_flag("!--keep", settings.remove, "Keep every file instead of removing it");
   CLI11_PARSE(app, argc, argv);
 
@@ -232,7 +271,8 @@ int main(int argc, char** argv) {
   }
   std::error_code ignored;
   std::filesystem::remove_all(work, ignored);
-  std::printf("(%u writers, %zu-byte files, %s, %u s per round)\n", settings.threads, settings.size,
+  std::printf("(%u writers, %zu-byte files, %s, %s, %u s per round)\n", settings.threads,
+              settings.size, settings.perFile ? "per-file syncs" : "syncfs",
               settings.remove ? "removed after lag" : "kept", settings.seconds);
   return status;
 }
