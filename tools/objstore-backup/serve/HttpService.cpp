@@ -91,8 +91,7 @@ bool HttpService::bind(const std::string& host, int port, std::string* error) {
   // restart, say) would see most of their handshakes dropped and retried a second later. The
   // hook keeps the socket so that listen() can be called again with a longer queue.
   server_->set_socket_options([this](int fd) {
-    int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    httplib::default_socket_options(fd);
     listenFd_ = fd;
   });
   if (port == 0) {

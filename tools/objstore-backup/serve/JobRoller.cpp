@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <exception>
 #include <filesystem>
+#include <thread>
 
 #include "ErrorText.h"
 #include "HostLog.h"
@@ -183,8 +184,7 @@ CUxError JobRoller::endJob(BackupInterface& controller, int64_t jobId,
     if (!error.IsError() || error.GetErrorCode() == ObjectStore::kErrNoCommitInTime) break;
     OBJSTORE_LOG(-1, "ERROR: job %lld could not end (attempt %d of %d): %s",
                  static_cast<long long>(jobId), attempt, kEndAttempts, ErrorText(error).c_str());
-    std::unique_lock<std::mutex> lock(mutex_);
-    queueChanged_.wait_for(lock, std::chrono::milliseconds(100 * attempt));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
   }
   return error;
 }
