@@ -307,11 +307,13 @@ main() {
   local started=$SECONDS
   note "copying the working tree to $src"
   copy_tree "$src"
-  local generator=()
+  local generator=() tools=OFF
   command -v ninja >/dev/null && generator=(-G Ninja)
+  # The host program's unit tests are targets only when the tools are configured.
+  for i in "${selected[@]}"; do [[ ${m_file[i]} == tools/* ]] && tools=ON; done
   note "configuring (Release) and building objstore_stress"
   cmake -S "$src" -B "$build_dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-    -DOBJSTORE_BUILD_TESTS=ON -DOBJSTORE_BUILD_TOOLS=OFF -DOBJSTORE_BUILD_BENCH=OFF \
+    -DOBJSTORE_BUILD_TESTS=ON -DOBJSTORE_BUILD_TOOLS=$tools -DOBJSTORE_BUILD_BENCH=OFF \
     >"$logs/configure.log" 2>&1 || { tail -n 30 "$logs/configure.log" >&2; die "configure failed"; }
   if ! build_target objstore_stress "$logs/build.log"; then
     tail -n 30 "$logs/build.log" >&2

@@ -163,9 +163,12 @@ void HttpService::route() {
   server_->set_error_handler([](const httplib::Request&, httplib::Response& response) {
     if (response.status == 404 && response.body.empty()) Refuse(response, 404, "no such path");
   });
-  server_->set_logger([this](const httplib::Request& request, const httplib::Response& response) {
-    metrics_.countRequest(request.method, response.status);
-  });
+  // Counted before the answer is written (the logger runs after it): a client that reads the
+  // metrics once it has its answer finds the request counted.
+  server_->set_post_routing_handler(
+      [this](const httplib::Request& request, httplib::Response& response) {
+        metrics_.countRequest(request.method, response.status);
+      });
   server_->set_expect_100_continue_handler(
       [this](const httplib::Request& request, httplib::Response& response) {
         if (request.method != "PUT") return 100;
