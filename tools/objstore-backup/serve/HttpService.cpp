@@ -90,8 +90,11 @@ bool HttpService::bind(const std::string& host, int port, std::string* error) {
   // The library listens with a backlog of 5: a burst of clients connecting at once (after a
   // restart, say) would see most of their handshakes dropped and retried a second later. The
   // hook keeps the socket so that listen() can be called again with a longer queue.
+  // Only SO_REUSEADDR: the library's default also sets SO_REUSEPORT, which would let a second
+  // service bind the same port and take half of the first one's connections.
   server_->set_socket_options([this](int fd) {
-    httplib::default_socket_options(fd);
+    int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
     listenFd_ = fd;
   });
   if (port == 0) {

@@ -112,6 +112,9 @@ TEST(HttpServiceListenTest, ABurstOfConnectionsIsQueuedBeforeAnyIsAccepted) {
   HttpService http(HttpOptions(), writer, catalog, metrics, waiters, nullptr);
   std::string error;
   ASSERT_TRUE(http.bind("127.0.0.1", 0, &error)) << error;
+  // The port is this service's alone: a second one cannot bind it.
+  HttpService second(HttpOptions(), writer, catalog, metrics, waiters, nullptr);
+  EXPECT_FALSE(second.bind("127.0.0.1", http.port(), &error));
   // Not serving: nothing accepts, so every handshake must wait in the listen queue.
   const int kClients = 32;
   std::vector<int> sockets;
@@ -502,7 +505,7 @@ TEST_F(ServiceTest, MetricsHoldTheServiceFamilies) {
   // A request is counted before its answer goes out: every new connection's /metrics already
   // holds the requests answered before it was sent.
   const std::string getOk = "objstore_serve_requests_total{method=\"GET\",code=\"200\"} ";
-  for (int round = 0; round < 200; ++round) {
+  for (int round = 0; round < 2000; ++round) {
     ASSERT_EQ(200, client_->Get("/healthz")->status);
     httplib::Result metrics = client_->Get("/metrics");
     ASSERT_TRUE(metrics);
