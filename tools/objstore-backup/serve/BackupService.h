@@ -50,6 +50,7 @@ class BackupService {
 
   // The catalog, once started: for tests that break it.
   Catalog& catalogForTesting() { return *catalog_; }
+  JobRoller& rollerForTesting() { return *roller_; }
 
   // Figures for /status beyond the metrics. Thread-safe.
   nlohmann::json status() const;

@@ -396,6 +396,25 @@ TEST_F(ServiceTest, AnObjectNotCommittedInTimeIs503AndStaysInTheCache) {
   EXPECT_EQ(1, service_->stop()["committed"]);
 }
 
+// The pipeline can commit two copies of one object (the first copy's send was reported failed
+// after the store had taken it): the second commit finds nothing left to settle.
+TEST_F(ServiceTest, ASecondCommitOfOneObjectChangesNothing) {
+  ASSERT_NO_FATAL_FAILURE(start());
+  httplib::Result first = client_->Put("/objects/twice?wait=committed", "one", "text/plain");
+  ASSERT_TRUE(first);
+  ASSERT_EQ(200, first->status);
+  const std::string id = nlohmann::json::parse(first->body).value("id", "");
+  ASSERT_FALSE(id.empty());
+  JobRoller::OnCommit(0, {id}, &service_->rollerForTesting());
+  // Commits are settled in their order: once the next object's commit is reported, so was the
+  // copy's.
+  ASSERT_EQ(200, client_->Put("/objects/after?wait=committed", "two", "text/plain")->status);
+  const nlohmann::json summary = service_->stop();
+  EXPECT_EQ(2, summary["committed"]);
+  EXPECT_EQ(0, summary["objects_waiting"]);
+  EXPECT_EQ("[]", summary["problems"].dump());
+}
+
 // A segment leaves the cache only once its commit is recorded: with the catalog failing, a
 // committed object must stay, or a crash would leave a row that is neither committed nor found.
 TEST_F(ServiceTest, ACommitTheCatalogCannotRecordKeepsTheSegment) {
