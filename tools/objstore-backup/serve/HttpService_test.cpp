@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "BackupOptions.h"
 #include "BackupService.h"
 #include "Catalog.h"
 #include "CommitWaiters.h"
@@ -360,6 +361,30 @@ TEST_F(ServiceTest, StopTriesAFailedEndAgain) {
   EXPECT_EQ(kObjects, summary["committed"]) << summary.dump();
   EXPECT_EQ(0, summary["objects_waiting"]) << summary.dump();
   EXPECT_TRUE(FilesUnder(options_.backup.cacheDir).empty());
+}
+
+// What a job hands back while the service stops goes into more jobs, resend-rounds + 1 of them
+// at most: a pipeline that never commits cannot keep the stop from ending.
+TEST_F(ServiceTest, StopSendsWhatTheLastJobHandedBackInAFewMoreJobs) {
+  options_.backup.resendRounds = 1;
+  // No commit ever arrives: every job's end waits its commit wait, then hands all of its
+  // objects back.
+  ASSERT_FALSE(OBJECTOPSAPI::PipelineFaults::Install("manualCommit").IsError());
+  const ObjectStore::BackupOptions saved = ObjectStore::GetBackupOptions();
+  std::shared_ptr<void> restore(nullptr, [&saved](void*) { ObjectStore::SetBackupOptions(saved); });
+  ObjectStore::BackupOptions shortWait = saved;
+  shortWait.commitWaitMs = 50;
+  ASSERT_FALSE(ObjectStore::SetBackupOptions(shortWait).IsError());
+  ASSERT_NO_FATAL_FAILURE(start());
+  const int kObjects = 5;
+  for (int i = 0; i < kObjects; ++i) {
+    ASSERT_EQ(201, client_->Put("/objects/late" + std::to_string(i), "bytes", "x")->status);
+  }
+  const nlohmann::json summary = service_->stop();
+  EXPECT_EQ(3, summary["jobs"]) << summary.dump();
+  EXPECT_EQ(3 * kObjects, summary["resent"]) << summary.dump();
+  EXPECT_EQ(kObjects, summary["objects_waiting"]);
+  EXPECT_EQ(static_cast<size_t>(kObjects), FilesUnder(options_.backup.cacheDir).size());
 }
 
 TEST_F(ServiceTest, WhileStoppingHealthAndPutsAre503) {
