@@ -440,6 +440,39 @@ TEST_F(ServiceTest, ASecondCommitOfOneObjectChangesNothing) {
   EXPECT_EQ("[]", summary["problems"].dump());
 }
 
+// A copy of an object can be committed while another copy is in a job that then hands it back:
+// the hand-back finds the object settled and sends nothing again.
+TEST_F(ServiceTest, AHandBackOfAnObjectAlreadyCommittedSendsNothing) {
+  // No commit comes from the pipeline: the job's end hands the object back.
+  ASSERT_FALSE(OBJECTOPSAPI::PipelineFaults::Install("manualCommit").IsError());
+  const ObjectStore::BackupOptions saved = ObjectStore::GetBackupOptions();
+  std::shared_ptr<void> restore(nullptr, [&saved](void*) { ObjectStore::SetBackupOptions(saved); });
+  ObjectStore::BackupOptions shortWait = saved;
+  shortWait.commitWaitMs = 50;
+  ASSERT_FALSE(ObjectStore::SetBackupOptions(shortWait).IsError());
+  ASSERT_NO_FATAL_FAILURE(start());
+  httplib::Result put = client_->Put("/objects/copied", "bytes", "text/plain");
+  ASSERT_TRUE(put);
+  ASSERT_EQ(201, put->status);
+  const auto waitFor = [this](const std::string& wanted) {
+    std::string state;
+    for (int i = 0; i < 400 && state != wanted; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      state = nlohmann::json::parse(client_->Get("/objects/copied")->body).value("state", "");
+    }
+    return state;
+  };
+  ASSERT_EQ("in_job", waitFor("in_job"));
+  JobRoller::OnCommit(0, {nlohmann::json::parse(put->body).value("id", "")},
+                      &service_->rollerForTesting());
+  ASSERT_EQ("committed", waitFor("committed"));
+  const nlohmann::json summary = service_->stop();
+  EXPECT_EQ(1, summary["committed"]) << summary.dump();
+  EXPECT_EQ(0, summary["resent"]) << summary.dump();
+  EXPECT_EQ(0, summary["objects_waiting"]);
+  EXPECT_TRUE(FilesUnder(options_.backup.cacheDir).empty());
+}
+
 // A segment leaves the cache only once its commit is recorded: with the catalog failing, a
 // committed object must stay, or a crash would leave a row that is neither committed nor found.
 TEST_F(ServiceTest, ACommitTheCatalogCannotRecordKeepsTheSegment) {
