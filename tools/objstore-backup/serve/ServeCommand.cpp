@@ -1,6 +1,7 @@
 #include "ServeCommand.h"
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #ifdef OBJSTORE_HAVE_SYSTEMD
@@ -9,8 +10,10 @@
 
 #include "BackupService.h"
 #include "NumericOptions.h"
+#include "PerfProbe.h"
 #include "ScopedInterrupt.h"
 #include "SharedOptions.h"
+#include "Summary.h"
 
 namespace objstore_host {
 
@@ -29,7 +32,9 @@ void Notify(const char* state) {
 #endif
 }
 
-void PrintSummary(const nlohmann::json& summary, bool json, std::ostream& out) {
+// With --perf, the library's send counters since the start go into the summary as "perf".
+void PrintSummary(nlohmann::json summary, const PerfProbe* perf, bool json, std::ostream& out) {
+  if (perf != nullptr) summary["perf"] = nlohmann::json::parse(PerfSummary(perf->figures()).dump());
   if (json) {
     out << summary.dump(2) << "\n";
     return;
@@ -43,6 +48,7 @@ void PrintSummary(const nlohmann::json& summary, bool json, std::ostream& out) {
   for (const auto& problem : summary["problems"]) {
     out << "problem: " << problem.get<std::string>() << "\n";
   }
+  if (perf != nullptr) PrintSummaryText(Summary{{"perf", PerfSummary(perf->figures())}}, out);
 }
 
 void AddServe(CLI::App& app, CommonOptions* common, JobOptions* job,
@@ -116,6 +122,8 @@ int RunServeCommand(const ServeOptions& given, const JobOptions& job, const Comm
     return status;
   }
   const ScopedInterrupt interrupt(kStopNotice);
+  // Before the service's threads call into the library.
+  std::unique_ptr<PerfProbe> perf(job.perf ? new PerfProbe : nullptr);
   BackupService service(options);
   std::string error;
   if (!service.start(&error)) {
@@ -128,7 +136,7 @@ int RunServeCommand(const ServeOptions& given, const JobOptions& job, const Comm
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   Notify("STOPPING=1");
-  PrintSummary(service.stop(), common.json, out);
+  PrintSummary(service.stop(), perf.get(), common.json, out);
   return kExitOk;
 }
 

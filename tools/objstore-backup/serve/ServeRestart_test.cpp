@@ -75,7 +75,7 @@ TEST(ServeRestartTest, AKilledServiceResendsItsCachedObjectsWhenStartedAgain) {
   ASSERT_EQ(1u, ObjectStore::LeftoverJobs::List(dir.sub("root/OBJECTSTORE")).size());
 
   std::vector<std::string> second = common;
-  for (const char* arg : {"--commit-ms", "20"}) second.push_back(arg);
+  for (const char* arg : {"--commit-ms", "20", "--perf"}) second.push_back(arg);
   const pid_t service = StartHostProgram(second, dir.sub("out2"), dir.sub("err2"));
   const int port2 = WaitForPort(dir.sub("err2"));
   ASSERT_GT(port2, 0) << ReadFile(dir.sub("err2"));
@@ -101,6 +101,11 @@ TEST(ServeRestartTest, AKilledServiceResendsItsCachedObjectsWhenStartedAgain) {
   EXPECT_EQ(kObjects, summary["resumed_from_cache"]);
   EXPECT_EQ(kObjects, summary["committed"]);
   EXPECT_EQ(0, summary["objects_waiting"]);
+  // --perf: the library's read and send counters, one count per object sent.
+  ASSERT_EQ(2u, summary["perf"].size()) << summary.dump();
+  for (const nlohmann::json& counter : summary["perf"]) {
+    EXPECT_GE(counter["count"].get<int>(), kObjects) << counter.dump();
+  }
   // The dead run's job directory is gone, and so is every committed segment.
   EXPECT_TRUE(ObjectStore::LeftoverJobs::List(dir.sub("root/OBJECTSTORE")).empty());
   EXPECT_EQ(0, CountSegments(dir.sub("cache")));
