@@ -164,6 +164,18 @@ class ServiceTest : public ::testing::Test {
     client_.reset(new httplib::Client("127.0.0.1", service_->port()));
   }
 
+  void TearDown() override {
+    if (savedBackupOptions_) ObjectStore::SetBackupOptions(*savedBackupOptions_);
+  }
+
+  // A job's end waits only 50 ms for the commits still missing, until the test ends.
+  void shortenCommitWait() {
+    savedBackupOptions_.reset(new ObjectStore::BackupOptions(ObjectStore::GetBackupOptions()));
+    ObjectStore::BackupOptions shortWait = *savedBackupOptions_;
+    shortWait.commitWaitMs = 50;
+    ASSERT_FALSE(ObjectStore::SetBackupOptions(shortWait).IsError());
+  }
+
   nlohmann::json status() {
     httplib::Result result = client_->Get("/status");
     return result ? nlohmann::json::parse(result->body) : nlohmann::json();
@@ -173,6 +185,7 @@ class ServiceTest : public ::testing::Test {
   ServeOptions options_;
   std::unique_ptr<BackupService> service_;
   std::unique_ptr<httplib::Client> client_;
+  std::unique_ptr<ObjectStore::BackupOptions> savedBackupOptions_;
 };
 
 TEST_F(ServiceTest, PutWaitCommittedAnswersOnlyOnceTheObjectIsCommittedInTheStore) {
@@ -370,11 +383,7 @@ TEST_F(ServiceTest, StopSendsWhatTheLastJobHandedBackInAFewMoreJobs) {
   // No commit ever arrives: every job's end waits its commit wait, then hands all of its
   // objects back.
   ASSERT_FALSE(OBJECTOPSAPI::PipelineFaults::Install("manualCommit").IsError());
-  const ObjectStore::BackupOptions saved = ObjectStore::GetBackupOptions();
-  std::shared_ptr<void> restore(nullptr, [&saved](void*) { ObjectStore::SetBackupOptions(saved); });
-  ObjectStore::BackupOptions shortWait = saved;
-  shortWait.commitWaitMs = 50;
-  ASSERT_FALSE(ObjectStore::SetBackupOptions(shortWait).IsError());
+  ASSERT_NO_FATAL_FAILURE(shortenCommitWait());
   ASSERT_NO_FATAL_FAILURE(start());
   const int kObjects = 5;
   for (int i = 0; i < kObjects; ++i) {
@@ -445,11 +454,7 @@ TEST_F(ServiceTest, ASecondCommitOfOneObjectChangesNothing) {
 TEST_F(ServiceTest, AHandBackOfAnObjectAlreadyCommittedSendsNothing) {
   // No commit comes from the pipeline: the job's end hands the object back.
   ASSERT_FALSE(OBJECTOPSAPI::PipelineFaults::Install("manualCommit").IsError());
-  const ObjectStore::BackupOptions saved = ObjectStore::GetBackupOptions();
-  std::shared_ptr<void> restore(nullptr, [&saved](void*) { ObjectStore::SetBackupOptions(saved); });
-  ObjectStore::BackupOptions shortWait = saved;
-  shortWait.commitWaitMs = 50;
-  ASSERT_FALSE(ObjectStore::SetBackupOptions(shortWait).IsError());
+  ASSERT_NO_FATAL_FAILURE(shortenCommitWait());
   ASSERT_NO_FATAL_FAILURE(start());
   httplib::Result put = client_->Put("/objects/copied", "bytes", "text/plain");
   ASSERT_TRUE(put);
